@@ -1,0 +1,30 @@
+#include "processcuefile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+int processCueFile(const QString &path, const KeptLineObserver &observer)
+{
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists())
+        return CueResult::NotFound;
+
+    QFile file(path);
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
+        return CueResult::Failed;
+    const QByteArray sheet = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return CueResult::Failed;
+    file.close();
+
+    const PrunedSheet pruned = pruneSheet(sheet, observer);
+    if (pruned.droppedLines == 0)
+        return CueResult::Unchanged;
+
+    QSaveFile rewrite(path);
+    if (!rewrite.open(QIODevice::WriteOnly) || rewrite.write(pruned.bytes) != pruned.bytes.size()
+        || !rewrite.commit())
+        return CueResult::Failed;
+    return CueResult::Pruned;
+}

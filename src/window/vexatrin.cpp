@@ -1,0 +1,7 @@
+#include "vexatrin.h"
+
+VexaTrin::VexaTrin(QWidget *parent)
+    : QMainWindow(parent)
+{
+    ui.setupUi(this);
+}
