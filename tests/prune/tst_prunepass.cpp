@@ -1,0 +1,213 @@
+#include "prunepass.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+namespace {
+
+const QByteArray workedExample = "FILE \"disc.bin\" BINARY\n"
+                                 "  TRACK 01 AUDIO\n"
+                                 "    INDEX 01 00:00:00\n"
+                                 "  TRACK 02 AUDIO\n"
+                                 "    INDEX 00 03:10:20\n"
+                                 "    INDEX 01 03:12:20\n";
+
+QByteArray utf16(const QString &text, QSysInfo::Endian order)
+{
+    QByteArray bytes = order == QSysInfo::LittleEndian ? "\xFF\xFE" : "\xFE\xFF";
+    for (const QChar c : text) {
+        const char high = static_cast<char>(c.unicode() >> 8);
+        const char low = static_cast<char>(c.unicode() & 0xFF);
+        bytes.append(order == QSysInfo::LittleEndian ? low : high);
+        bytes.append(order == QSysInfo::LittleEndian ? high : low);
+    }
+    return bytes;
+}
+
+// Independent model of the rule: lines end at LF, a line is dropped when it holds "INDEX 00"
+// and the next line holds "INDEX 01".
+QByteArray expectedPrune(const QByteArray &sheet)
+{
+    QList<QByteArray> lines = sheet.split('\n');
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i)
+        lines[i] += '\n';
+    if (lines.size() > 1 && lines.last().isEmpty())
+        lines.removeLast();
+    QByteArray kept;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const bool dropped = i + 1 < lines.size() && lines[i].contains("INDEX 00")
+            && lines[i + 1].contains("INDEX 01");
+        if (!dropped)
+            kept += lines[i];
+    }
+    return kept;
+}
+
+} // namespace
+
+class TestPrunePass : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void prunesBytes_data();
+    void prunesBytes();
+    void observerSees_data();
+    void observerSees();
+    void noObserverNoDecoding();
+    void generatedSheets();
+};
+
+void TestPrunePass::prunesBytes_data()
+{
+    QTest::addColumn<QByteArray>("sheet");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<int>("dropped");
+
+    const QByteArray workedResult = "FILE \"disc.bin\" BINARY\n"
+                                    "  TRACK 01 AUDIO\n"
+                                    "    INDEX 01 00:00:00\n"
+                                    "  TRACK 02 AUDIO\n"
+                                    "    INDEX 01 03:12:20\n";
+    QTest::newRow("workedExample") << workedExample << workedResult << 1;
+    QTest::newRow("crlfTerminators") << QByteArray(workedExample).replace("\n", "\r\n")
+                                     << QByteArray(workedResult).replace("\n", "\r\n") << 1;
+    QTest::newRow("mixedTerminatorsKeptPerLine")
+        << QByteArray("TRACK 01\r\nINDEX 00 a\nINDEX 01 b\r\nTRACK 02\n")
+        << QByteArray("TRACK 01\r\nINDEX 01 b\r\nTRACK 02\n") << 1;
+    QTest::newRow("noFinalTerminator") << QByteArray("TRACK 01\nINDEX 00 a\nINDEX 01 b")
+                                       << QByteArray("TRACK 01\nINDEX 01 b") << 1;
+    QTest::newRow("emptyLastLineKept") << QByteArray("TRACK 01\nINDEX 00 a\nINDEX 01 b\n\n")
+                                       << QByteArray("TRACK 01\nINDEX 01 b\n\n") << 1;
+    QTest::newRow("pregapOnFirstLine")
+        << QByteArray("INDEX 00 a\r\nINDEX 01 b\r\n") << QByteArray("INDEX 01 b\r\n") << 1;
+    QTest::newRow("emptySheet") << QByteArray() << QByteArray() << 0;
+    QTest::newRow("oneLine") << QByteArray("INDEX 00 a\n") << QByteArray() << 0;
+    QTest::newRow("pregapOnLastLine") << QByteArray("TRACK 01\nINDEX 00 a") << QByteArray() << 0;
+    QTest::newRow("pregapBeforeTrackLine")
+        << QByteArray("INDEX 00 a\nTRACK 02\nINDEX 01 b\n") << QByteArray() << 0;
+    QTest::newRow("pregapBeforeIndex02")
+        << QByteArray("INDEX 00 a\nINDEX 02 b\n") << QByteArray() << 0;
+    QTest::newRow("markersAreCaseSensitive")
+        << QByteArray("index 00 a\nINDEX 01 b\nIndex 00 c\nINDEX 01 d\nINDEX 00 e\nindex 01 f\n")
+        << QByteArray() << 0;
+    QTest::newRow("markerAmidOtherText")
+        << QByteArray("REM comment INDEX 00 here\n\tINDEX 01 00:00:00\n")
+        << QByteArray("\tINDEX 01 00:00:00\n") << 1;
+    QTest::newRow("twoPregapsInARowLoseOnePerRun")
+        << QByteArray("INDEX 00 a\nINDEX 00 b\nINDEX 01 c\n")
+        << QByteArray("INDEX 00 a\nINDEX 01 c\n") << 1;
+    QTest::newRow("pregapHoldingIndex01DropsBoth")
+        << QByteArray("INDEX 00 a\nINDEX 00 b INDEX 01\nINDEX 01 c\n") << QByteArray("INDEX 01 c\n")
+        << 2;
+    QTest::newRow("loneCarriageReturnIsNotATerminator")
+        << QByteArray("INDEX 00 a\rINDEX 01 b\n") << QByteArray() << 0;
+    QTest::newRow("latin1BytesUntouched")
+        << QByteArray("TITLE \"Caf\xE9 cr\xE8me\"\nINDEX 00 a\nINDEX 01 b\n")
+        << QByteArray("TITLE \"Caf\xE9 cr\xE8me\"\nINDEX 01 b\n") << 1;
+    QTest::newRow("utf8ByteOrderMarkKept") << QByteArray("\xEF\xBB\xBFINDEX 00 a\nINDEX 01 b\n")
+                                           << QByteArray("\xEF\xBB\xBFINDEX 01 b\n") << 1;
+    QTest::newRow("nulBytesAreText")
+        << QByteArray("INDEX 00\0a\nINDEX 01\0b\nIN\0DEX 00\nINDEX 01\n", 40)
+        << QByteArray("INDEX 01\0b\nIN\0DEX 00\nINDEX 01\n", 29) << 1;
+    const QByteArray longLine(3 * 1024 * 1024, 'x');
+    QTest::newRow("megabyteLines") << longLine + " INDEX 00\n" + longLine + " INDEX 01\n"
+                                   << longLine + " INDEX 01\n"
+                                   << 1;
+
+    const QString utf16Sheet = QStringLiteral("TITLE \"Été\"\r\nINDEX 00 a\r\nINDEX 01 b\r\n");
+    const QString utf16Result = QStringLiteral("TITLE \"Été\"\r\nINDEX 01 b\r\n");
+    QTest::newRow("utf16LittleEndian") << utf16(utf16Sheet, QSysInfo::LittleEndian)
+                                       << utf16(utf16Result, QSysInfo::LittleEndian) << 1;
+    QTest::newRow("utf16BigEndian")
+        << utf16(utf16Sheet, QSysInfo::BigEndian) << utf16(utf16Result, QSysInfo::BigEndian) << 1;
+    QTest::newRow("utf16OddTrailingByte")
+        << utf16(QStringLiteral("INDEX 00 a\nINDEX 01 b"), QSysInfo::LittleEndian) + "X"
+        << utf16(QStringLiteral("INDEX 01 b"), QSysInfo::LittleEndian) + "X" << 1;
+    // The marker bytes stand here at odd offsets, inside other characters: no match.
+    QTest::newRow("utf16MarkersMatchOnlyWholeCharacters") << QByteArray("\xFF\xFE ")
+            + utf16(QStringLiteral("INDEX 00"), QSysInfo::LittleEndian).mid(2)
+            + QByteArray(" \n\0 ", 4)
+            + utf16(QStringLiteral("INDEX 01"), QSysInfo::LittleEndian).mid(2)
+            + " " << QByteArray() << 0;
+}
+
+void TestPrunePass::prunesBytes()
+{
+    QFETCH(QByteArray, sheet);
+    QFETCH(QByteArray, expected);
+    QFETCH(int, dropped);
+
+    const PrunedSheet pruned = pruneSheet(sheet);
+    QCOMPARE(pruned.droppedLines, dropped);
+    QCOMPARE(pruned.bytes, expected);
+}
+
+void TestPrunePass::observerSees_data()
+{
+    QTest::addColumn<QByteArray>("sheet");
+    QTest::addColumn<QStringList>("seen");
+
+    QTest::newRow("workedExample")
+        << workedExample
+        << QStringList { "FILE \"disc.bin\" BINARY\n", "  TRACK 01 AUDIO\n",
+               "    INDEX 01 00:00:00\n", "  TRACK 02 AUDIO\n", "    INDEX 01 03:12:20" };
+    QTest::newRow("emptySheet") << QByteArray() << QStringList { "" };
+    QTest::newRow("oneLine") << QByteArray("REM x") << QStringList { "REM x" };
+    QTest::newRow("crlfShownAsLineFeeds") << QByteArray("A\r\nB\r\n") << QStringList { "A\n", "B" };
+    QTest::newRow("emptyLastLine") << QByteArray("A\n\n") << QStringList { "A\n", "" };
+    QTest::newRow("utf8") << QByteArray("Caf\xC3\xA9") << QStringList { "Café" };
+    QTest::newRow("utf8ByteOrderMarkHidden")
+        << QByteArray("\xEF\xBB\xBFOn\xC3\xA9\nB") << QStringList { "Oné\n", "B" };
+    QTest::newRow("latin1") << QByteArray("Caf\xE9 cr\xE8me") << QStringList { "Café crème" };
+    QTest::newRow("windows1252Punctuation")
+        << QByteArray("l\x92\x9cuvre \x80 \x85 \x96") << QStringList { "l’œuvre € … –" };
+    QTest::newRow("oneInvalidByteMakesTheSheetWindows1252")
+        << QByteArray("Caf\xC3\xA9\nCaf\xE9") << QStringList { "CafÃ©\n", "Café" };
+    QTest::newRow("utf16LittleEndian") << utf16(QStringLiteral("Été\r\nINDEX 00\r\nINDEX 01"),
+        QSysInfo::LittleEndian) << QStringList { "Été\n", "INDEX 01" };
+    QTest::newRow("utf16BigEndian")
+        << utf16(QStringLiteral("Été\nZ"), QSysInfo::BigEndian) << QStringList { "Été\n", "Z" };
+}
+
+void TestPrunePass::observerSees()
+{
+    QFETCH(QByteArray, sheet);
+    QFETCH(QStringList, seen);
+
+    QStringList received;
+    (void)pruneSheet(sheet, [&received](const QString &text) { received.append(text); });
+    QCOMPARE(received, seen);
+}
+
+void TestPrunePass::noObserverNoDecoding()
+{
+    // Without an observer the result must not depend on the text being decodable.
+    const QByteArray sheet("\xFF\xFE\x00\xD8\n\x00I\x00", 8);
+    QCOMPARE(pruneSheet(sheet).droppedLines, 0);
+}
+
+void TestPrunePass::generatedSheets()
+{
+    const QList<QByteArray> vocabulary
+        = { "  TRACK 01 AUDIO", "    INDEX 00 01:02:03", "    INDEX 01 01:04:03",
+              "REM INDEX 00 INDEX 01", "TITLE \"\xE9t\xE9\"", "", "\r", "INDEX 0" };
+    QRandomGenerator random(20261207);
+    for (int round = 0; round < 500; ++round) {
+        QByteArray sheet;
+        const int lineCount = random.bounded(12);
+        for (int i = 0; i < lineCount; ++i) {
+            sheet += vocabulary.at(random.bounded(vocabulary.size()));
+            if (i + 1 < lineCount || random.bounded(2))
+                sheet += random.bounded(2) ? "\r\n" : "\n";
+        }
+        const QByteArray expected = expectedPrune(sheet);
+        const PrunedSheet pruned = pruneSheet(sheet);
+        QCOMPARE(pruned.droppedLines > 0, expected != sheet);
+        if (pruned.droppedLines > 0)
+            QCOMPARE(pruned.bytes, expected);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestPrunePass)
+#include "tst_prunepass.moc"
