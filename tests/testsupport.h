@@ -1,11 +1,6 @@
 #pragma once
 
-#include <QApplication>
-#include <QDialog>
 #include <QFile>
-#include <QTimer>
-
-#include <functional>
 
 #include <signal.h>
 #include <sys/resource.h>
@@ -23,31 +18,6 @@ inline QByteArray readFile(const QString &path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
-
-// Hands each modal dialog to handle as soon as it is shown, for as long as this object lives;
-// handle must close it.
-class ModalDialogHandler
-{
-public:
-    explicit ModalDialogHandler(std::function<void(QDialog *)> handle)
-    {
-        timer.setInterval(5);
-        QObject::connect(&timer, &QTimer::timeout, [this, handle] {
-            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-            if (dialog && dialog->isVisible()) {
-                ++count;
-                handle(dialog);
-            }
-        });
-        timer.start();
-    }
-
-    int handled() const { return count; }
-
-private:
-    QTimer timer;
-    int count = 0;
-};
 
 // Makes writes past the given size fail with EFBIG in this process (as on a full disk),
 // whatever the user's privileges, until destroyed.

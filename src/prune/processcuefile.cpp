@@ -22,9 +22,11 @@ int processCueFile(const QString &path, const KeptLineObserver &observer)
     if (pruned.droppedLines == 0)
         return CueResult::Unchanged;
 
+    // Unbuffered, so that a short write (a full disk) shows in write()'s count: a buffered
+    // QSaveFile can lose it in its flush and still commit a truncated sheet.
     QSaveFile rewrite(path);
-    if (!rewrite.open(QIODevice::WriteOnly) || rewrite.write(pruned.bytes) != pruned.bytes.size()
-        || !rewrite.commit())
+    if (!rewrite.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
+        || rewrite.write(pruned.bytes) != pruned.bytes.size() || !rewrite.commit())
         return CueResult::Failed;
     return CueResult::Pruned;
 }

@@ -1,0 +1,13 @@
+// Runs the pass on one path and prints its result, so that tests can run it under another
+// user or resource limit.
+#include "processcuefile.h"
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    if (argc != 2)
+        return 2;
+    std::printf("%d\n", processCueFile(QString::fromLocal8Bit(argv[1])));
+    return 0;
+}

@@ -1,0 +1,198 @@
+#include "processcuefile.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+const QByteArray pregapSheet = "FILE \"disc.bin\" BINARY\r\n"
+                               "  TRACK 01 AUDIO\r\n"
+                               "    TITLE \"Caf\xE9\"\r\n"
+                               "    INDEX 01 00:00:00\r\n"
+                               "  TRACK 02 AUDIO\r\n"
+                               "    INDEX 00 03:10:20\r\n"
+                               "    INDEX 01 03:12:20\r\n";
+const QByteArray prunedSheet = QByteArray(pregapSheet).replace("    INDEX 00 03:10:20\r\n", "");
+
+constexpr uid_t nobody = 65534;
+
+bool setMode(const QString &path, mode_t mode)
+{
+    return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
+}
+
+} // namespace
+
+class TestProcessCueFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void rewritesInPlace();
+    void missingPaths_data();
+    void missingPaths();
+    void folderIsAFailure();
+    void cleanSheetIsNotWritten();
+    void rewriteKeepsPermissions();
+    void failureLeavesSheetIntact_data();
+    void failureLeavesSheetIntact();
+};
+
+void TestProcessCueFile::rewritesInPlace()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString sheet = dir.filePath("album.cue");
+    QVERIFY(writeFile(sheet, pregapSheet));
+
+    QStringList seen;
+    QCOMPARE(processCueFile(sheet, [&seen](const QString &text) { seen.append(text); }),
+        CueResult::Pruned);
+    QCOMPARE(readFile(sheet), prunedSheet);
+    QCOMPARE(seen.join(QString()) + '\n', QString::fromLatin1(prunedSheet).remove('\r'));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "album.cue" });
+
+    QCOMPARE(processCueFile(sheet), CueResult::Unchanged);
+    QCOMPARE(readFile(sheet), prunedSheet);
+}
+
+void TestProcessCueFile::missingPaths_data()
+{
+    QTest::addColumn<QString>("relativePath");
+    QTest::newRow("emptyPath") << QString();
+    QTest::newRow("noSuchFile") << "missing.cue";
+    QTest::newRow("noSuchFolder") << "missing/album.cue";
+}
+
+void TestProcessCueFile::missingPaths()
+{
+    QFETCH(QString, relativePath);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString path = relativePath.isEmpty() ? QString() : dir.filePath(relativePath);
+
+    bool observed = false;
+    QCOMPARE(processCueFile(path, [&observed](const QString &) { observed = true; }),
+        CueResult::NotFound);
+    QVERIFY(!observed);
+    QVERIFY(QDir(dir.path()).isEmpty());
+}
+
+void TestProcessCueFile::folderIsAFailure()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(QDir(dir.path()).mkdir("folder.cue"));
+    bool observed = false;
+    QCOMPARE(processCueFile(
+                 dir.filePath("folder.cue"), [&observed](const QString &) { observed = true; }),
+        CueResult::Failed);
+    QVERIFY(!observed);
+}
+
+void TestProcessCueFile::cleanSheetIsNotWritten()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString sheet = dir.filePath("clean.cue");
+    const QByteArray clean = "TRACK 01 AUDIO\nINDEX 00 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:02:00";
+    QVERIFY(writeFile(sheet, clean));
+    const QDateTime past(QDate(2001, 2, 3), QTime(4, 5, 6));
+    {
+        QFile file(sheet);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(past, QFileDevice::FileModificationTime));
+    }
+
+    QCOMPARE(processCueFile(sheet), CueResult::Unchanged);
+    QCOMPARE(readFile(sheet), clean);
+    QCOMPARE(QFileInfo(sheet).lastModified(), past);
+}
+
+void TestProcessCueFile::rewriteKeepsPermissions()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString sheet = dir.filePath("album.cue");
+    QVERIFY(writeFile(sheet, pregapSheet));
+    const auto permissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser
+        | QFile::WriteUser | QFile::ReadGroup;
+    QVERIFY(QFile::setPermissions(sheet, permissions));
+
+    QCOMPARE(processCueFile(sheet), CueResult::Pruned);
+    QCOMPARE(QFile::permissions(sheet), permissions);
+}
+
+void TestProcessCueFile::failureLeavesSheetIntact_data()
+{
+    QTest::addColumn<int>("sheetMode");
+    QTest::addColumn<int>("folderMode");
+    QTest::addColumn<int>("fileSizeLimit"); // 0: none
+    QTest::addColumn<int>("expected");
+
+    // The first row shows that the child can rewrite when nothing stands in its way.
+    QTest::newRow("nothingInTheWay") << 0666 << 0777 << 0 << CueResult::Pruned;
+    QTest::newRow("unreadableSheet") << 0222 << 0777 << 0 << CueResult::Failed;
+    QTest::newRow("readOnlySheet") << 0444 << 0777 << 0 << CueResult::Failed;
+    QTest::newRow("readOnlyFolder") << 0666 << 0555 << 0 << CueResult::Failed;
+    QTest::newRow("diskFullHalfway") << 0666 << 0777 << 64 << CueResult::Failed;
+}
+
+// Runs the pass in a child process as an unprivileged user (root ignores permissions) and,
+// where asked, with a file-size limit that makes writes fail as on a full disk.
+void TestProcessCueFile::failureLeavesSheetIntact()
+{
+    QFETCH(int, sheetMode);
+    QFETCH(int, folderMode);
+    QFETCH(int, fileSizeLimit);
+    QFETCH(int, expected);
+
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0777) == 0);
+    const QString folder = dir.filePath("albums");
+    QVERIFY(QDir(dir.path()).mkdir("albums"));
+    const QString sheet = folder + "/album.cue";
+    QVERIFY(writeFile(sheet, pregapSheet));
+    QVERIFY(setMode(sheet, sheetMode));
+    QVERIFY(setMode(folder, folderMode));
+
+    QProcess child;
+    child.setChildProcessModifier([fileSizeLimit] {
+        if (fileSizeLimit > 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit { rlim_t(fileSizeLimit), rlim_t(fileSizeLimit) };
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (geteuid() == 0
+            && (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
+            _exit(3);
+    });
+    child.start(PRUNE_CHILD, { sheet });
+    QVERIFY(child.waitForFinished());
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
+    QCOMPARE(child.readAllStandardOutput().trimmed().toInt(), expected);
+
+    QVERIFY(setMode(folder, 0777));
+    QVERIFY(setMode(sheet, 0666));
+    QCOMPARE(readFile(sheet), expected == CueResult::Pruned ? prunedSheet : pregapSheet);
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList { "album.cue" });
+}
+
+QTEST_GUILESS_MAIN(TestProcessCueFile)
+#include "tst_processcuefile.moc"
