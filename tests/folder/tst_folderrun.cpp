@@ -1,0 +1,260 @@
+#include "modaldialoghandler.h"
+#include "testsupport.h"
+#include "vexatrin.h"
+
+#include <QFileDialog>
+#include <QTemporaryDir>
+#include <QTest>
+
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+const QByteArray pregapSheet = "FILE \"a.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
+                               "    INDEX 01 00:02:00\n";
+const QByteArray prunedSheet = "FILE \"a.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:02:00\n";
+const QByteArray cleanSheet = "FILE \"b.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
+
+const QString modified = QStringLiteral("==> Fichier modifié !\n");
+const QString unchanged = QStringLiteral("==> Aucun changement !\n");
+const QString failed = QStringLiteral("==> Erreur !\n");
+
+using FolderContents = QMap<QString, QByteArray>; // name -> bytes; a name ending in / is a folder
+
+struct Window
+{
+    VexaTrin window;
+    QLineEdit *path = window.findChild<QLineEdit *>("lineEdit");
+    QPlainTextEdit *log = window.findChild<QPlainTextEdit *>("plainTextEdit");
+
+    void run(const QString &folder)
+    {
+        path->clear();
+        QTest::keyClicks(path, folder);
+        QTest::mouseClick(window.findChild<QPushButton *>("pushButton_2"), Qt::LeftButton);
+    }
+};
+
+bool fill(const QString &root, const FolderContents &contents)
+{
+    for (auto it = contents.cbegin(); it != contents.cend(); ++it) {
+        const bool made = it.key().endsWith('/') ? QDir(root).mkpath(it.key())
+                                                 : writeFile(root + '/' + it.key(), it.value());
+        if (!made)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+class TestFolderRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void logsEachSheet_data();
+    void logsEachSheet();
+    void symbolicLinksAreSkipped();
+    void nothingLoggedWithoutFolder_data();
+    void nothingLoggedWithoutFolder();
+    void emptyFieldMeansWorkingDirectory();
+    void secondRun_data();
+    void secondRun();
+    void failedRewriteIsLoggedAndRunGoesOn();
+    void chooser_data();
+    void chooser();
+};
+
+void TestFolderRun::logsEachSheet_data()
+{
+    QTest::addColumn<FolderContents>("contents");
+    QTest::addColumn<QStringList>("expectedLog"); // name, verdict, name, verdict...
+    QTest::addColumn<FolderContents>("after");
+
+    QTest::newRow("filterAndOrder")
+        << FolderContents { { "c.txt", pregapSheet }, { "B.cue", cleanSheet },
+               { "a.CUE", pregapSheet }, { "d.Cue", pregapSheet }, { "e.cue.bak", pregapSheet } }
+        << QStringList { "a.CUE", modified, "B.cue", unchanged, "d.Cue", modified }
+        << FolderContents { { "c.txt", pregapSheet }, { "B.cue", cleanSheet },
+               { "a.CUE", prunedSheet }, { "d.Cue", prunedSheet }, { "e.cue.bak", pregapSheet } };
+    QTest::newRow("orderIgnoresCase") << FolderContents { { "b.cue", cleanSheet },
+        { "A.cue", cleanSheet }, { "_.cue", cleanSheet }, { "C.cue", cleanSheet } }
+                                      << QStringList { "_.cue", unchanged, "A.cue", unchanged,
+                                             "b.cue", unchanged, "C.cue", unchanged }
+                                      << FolderContents {};
+    QTest::newRow("subfolderAndHiddenSheetSkipped")
+        << FolderContents { { "disc.cue/", {} }, { "disc.cue/in.cue", pregapSheet },
+               { ".hidden.cue", pregapSheet }, { "z.cue", pregapSheet } }
+        << QStringList { "z.cue", modified }
+        << FolderContents { { "disc.cue/in.cue", pregapSheet }, { ".hidden.cue", pregapSheet },
+               { "z.cue", prunedSheet } };
+    QTest::newRow("namesWithSpacesAndAccents")
+        << FolderContents { { "Été à Paris (CD 1).cue", pregapSheet } }
+        << QStringList { "Été à Paris (CD 1).cue", modified }
+        << FolderContents { { "Été à Paris (CD 1).cue", prunedSheet } };
+    QTest::newRow("emptyFolder") << FolderContents {} << QStringList {} << FolderContents {};
+}
+
+void TestFolderRun::logsEachSheet()
+{
+    QFETCH(FolderContents, contents);
+    QFETCH(QStringList, expectedLog);
+    QFETCH(FolderContents, after);
+
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(fill(dir.path(), contents));
+
+    Window ui;
+    ui.log->setPlainText("earlier text\n");
+    ui.log->moveCursor(QTextCursor::End);
+    ui.run(dir.path());
+
+    QString expected = "earlier text\n";
+    for (qsizetype i = 0; i < expectedLog.size(); i += 2)
+        expected += dir.filePath(expectedLog[i]) + '\n' + expectedLog[i + 1];
+    QCOMPARE(ui.log->toPlainText(), expected);
+    for (auto it = after.cbegin(); it != after.cend(); ++it)
+        QCOMPARE(readFile(dir.filePath(it.key())), it.value());
+}
+
+void TestFolderRun::symbolicLinksAreSkipped()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(fill(dir.path(),
+        { { "outside/", {} }, { "outside/real.txt", pregapSheet }, { "albums/", {} } }));
+    QVERIFY(QFile::link(dir.filePath("outside/real.txt"), dir.filePath("albums/link.cue")));
+
+    Window ui;
+    ui.run(dir.filePath("albums"));
+    QCOMPARE(ui.log->toPlainText(), QString());
+    QCOMPARE(readFile(dir.filePath("outside/real.txt")), pregapSheet);
+}
+
+void TestFolderRun::nothingLoggedWithoutFolder_data()
+{
+    QTest::addColumn<QString>("relativePath");
+    QTest::newRow("missingFolder") << "missing";
+    QTest::newRow("pathNamesASheet") << "a.cue";
+}
+
+void TestFolderRun::nothingLoggedWithoutFolder()
+{
+    QFETCH(QString, relativePath);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(writeFile(dir.filePath("a.cue"), pregapSheet));
+
+    Window ui;
+    ui.run(dir.filePath(relativePath));
+    QCOMPARE(ui.log->toPlainText(), QString());
+    QCOMPARE(readFile(dir.filePath("a.cue")), pregapSheet);
+}
+
+void TestFolderRun::emptyFieldMeansWorkingDirectory()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(writeFile(dir.filePath("a.cue"), pregapSheet));
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+
+    Window ui;
+    ui.run(QString());
+    QDir::setCurrent(previous);
+    QCOMPARE(ui.log->toPlainText(), QDir(dir.path()).absoluteFilePath("a.cue") + '\n' + modified);
+}
+
+void TestFolderRun::secondRun_data()
+{
+    QTest::addColumn<QByteArray>("sheet");
+    QTest::addColumn<QString>("secondVerdict");
+    QTest::newRow("onePregapPerTrack") << pregapSheet << unchanged;
+    QTest::newRow("twoPregapLinesInARow")
+        << QByteArray("TRACK 01\nINDEX 00 a\nINDEX 00 b\nINDEX 01 c\n") << modified;
+}
+
+void TestFolderRun::secondRun()
+{
+    QFETCH(QByteArray, sheet);
+    QFETCH(QString, secondVerdict);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(writeFile(dir.filePath("a.cue"), sheet));
+
+    Window ui;
+    ui.run(dir.path());
+    ui.run(dir.path());
+    const QString entry = dir.filePath("a.cue") + '\n';
+    QCOMPARE(ui.log->toPlainText(), entry + modified + entry + secondVerdict);
+}
+
+void TestFolderRun::failedRewriteIsLoggedAndRunGoesOn()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QByteArray largeSheet = QByteArray(4096, ' ') + pregapSheet;
+    QVERIFY(fill(dir.path(),
+        { { "a.cue", cleanSheet }, { "b.cue", largeSheet }, { "c.cue", pregapSheet } }));
+
+    Window ui;
+    {
+        testsupport::FileSizeLimit diskAlmostFull(1024);
+        QVERIFY(diskAlmostFull.isActive());
+        ui.run(dir.path());
+    }
+    QCOMPARE(ui.log->toPlainText(),
+        dir.filePath("a.cue") + '\n' + unchanged + dir.filePath("b.cue") + '\n' + failed
+            + dir.filePath("c.cue") + '\n' + modified);
+    QCOMPARE(readFile(dir.filePath("b.cue")), largeSheet);
+    QCOMPARE(readFile(dir.filePath("c.cue")), prunedSheet);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
+}
+
+void TestFolderRun::chooser_data()
+{
+    QTest::addColumn<bool>("accept");
+    QTest::newRow("accepted") << true;
+    QTest::newRow("cancelled") << false;
+}
+
+void TestFolderRun::chooser()
+{
+    QFETCH(bool, accept);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString chosen = dir.filePath("Albums");
+    QVERIFY(QDir(dir.path()).mkdir("Albums"));
+
+    Window ui;
+    ui.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&ui.window));
+    ui.path->setText("before");
+    QString caption;
+    bool directoriesOnly = false;
+    testsupport::ModalDialogHandler handler([&](QDialog *dialog) {
+        auto *fileDialog = qobject_cast<QFileDialog *>(dialog);
+        QVERIFY(fileDialog);
+        caption = fileDialog->windowTitle();
+        directoriesOnly = fileDialog->fileMode() == QFileDialog::Directory
+            && fileDialog->testOption(QFileDialog::ShowDirsOnly);
+        if (accept) {
+            fileDialog->setDirectory(chosen);
+            dialog->accept();
+        } else {
+            dialog->reject();
+        }
+    });
+    QTest::mouseClick(ui.window.findChild<QPushButton *>("pushButton"), Qt::LeftButton);
+
+    QCOMPARE(handler.handled(), 1);
+    QCOMPARE(caption, QStringLiteral("Dossier avec les fichiers CUE"));
+    QVERIFY(directoriesOnly);
+    QCOMPARE(ui.path->text(), accept ? chosen : QStringLiteral("before"));
+}
+
+QTEST_MAIN(TestFolderRun)
+#include "tst_folderrun.moc"
