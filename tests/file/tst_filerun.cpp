@@ -1,0 +1,249 @@
+#include "modaldialoghandler.h"
+#include "testsupport.h"
+#include "vexatrin.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+const QByteArray pregapSheet
+    = "FILE \"a.bin\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 00 00:00:00\r\n"
+      "    INDEX 01 00:02:00\r\n  TRACK 02 AUDIO\r\n"
+      "    INDEX 00 04:00:00\r\n    INDEX 01 04:02:00\r\n";
+const QByteArray prunedSheet = "FILE \"a.bin\" BINARY\r\n  TRACK 01 AUDIO\r\n"
+                               "    INDEX 01 00:02:00\r\n  TRACK 02 AUDIO\r\n"
+                               "    INDEX 01 04:02:00\r\n";
+
+const QString modified = QStringLiteral("Texte modifié");
+const QString unchanged = QStringLiteral("Pas de modification du texte");
+const QString notFound = QStringLiteral("Fichier introuvable");
+const QString failed = QStringLiteral("Erreur de lecture ou d'écriture");
+
+// What the preview shows of a sheet: its lines joined by line feeds, without a final one.
+QString previewOf(const QString &text)
+{
+    QString preview = text;
+    preview.remove('\r');
+    if (preview.endsWith('\n'))
+        preview.chop(1);
+    return preview;
+}
+
+struct Window
+{
+    VexaTrin window;
+    QLineEdit *path = window.findChild<QLineEdit *>("lineEdit");
+    QLineEdit *status = window.findChild<QLineEdit *>("lineEdit_2");
+    QPlainTextEdit *preview = window.findChild<QPlainTextEdit *>("plainTextEdit");
+
+    void run(const QString &sheet)
+    {
+        path->clear();
+        QTest::keyClicks(path, sheet);
+        QTest::mouseClick(window.findChild<QPushButton *>("pushButton_2"), Qt::LeftButton);
+    }
+};
+
+} // namespace
+
+class TestFileRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void previewAndStatus_data();
+    void previewAndStatus();
+    void nothingToRead_data();
+    void nothingToRead();
+    void secondRun_data();
+    void secondRun();
+    void failedRewriteIsReported();
+    void chooser_data();
+    void chooser();
+};
+
+void TestFileRun::previewAndStatus_data()
+{
+    QTest::addColumn<QByteArray>("sheet");
+    QTest::addColumn<QString>("preview");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QByteArray>("after");
+
+    QTest::newRow("pregapOnEachTrack")
+        << pregapSheet << previewOf(prunedSheet) << modified << prunedSheet;
+    QTest::newRow("cleanSheet") << prunedSheet << previewOf(prunedSheet) << unchanged
+                                << prunedSheet;
+    QTest::newRow("emptyFile") << QByteArray() << QString() << unchanged << QByteArray();
+    QTest::newRow("latin1WithPregap")
+        << QByteArray("TITLE \"Caf\xE9 cr\xE8me \x96 l\x92\x9cuvre\"\nINDEX 00 a\nINDEX 01 b")
+        << QStringLiteral("TITLE \"Café crème – l’œuvre\"\nINDEX 01 b") << modified
+        << QByteArray("TITLE \"Caf\xE9 cr\xE8me \x96 l\x92\x9cuvre\"\nINDEX 01 b");
+    QTest::newRow("latin1Clean") << QByteArray("TITLE \"D\xE9j\xE0 vu\"\n")
+                                 << QStringLiteral("TITLE \"Déjà vu\"") << unchanged
+                                 << QByteArray("TITLE \"D\xE9j\xE0 vu\"\n");
+    QTest::newRow("utf8WithPregap")
+        << QByteArray("TITLE \"\xC3\x89t\xC3\xA9\"\nINDEX 00 a\nINDEX 01 b\n")
+        << QStringLiteral("TITLE \"Été\"\nINDEX 01 b") << modified
+        << QByteArray("TITLE \"\xC3\x89t\xC3\xA9\"\nINDEX 01 b\n");
+}
+
+void TestFileRun::previewAndStatus()
+{
+    QFETCH(QByteArray, sheet);
+    QFETCH(QString, preview);
+    QFETCH(QString, status);
+    QFETCH(QByteArray, after);
+
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString path = dir.filePath("album.cue");
+    QVERIFY(writeFile(path, sheet));
+    const QDateTime past(QDate(2001, 2, 3), QTime(4, 5, 6));
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(past, QFileDevice::FileModificationTime));
+    }
+
+    Window ui;
+    ui.run(path);
+    QCOMPARE(ui.preview->toPlainText(), preview);
+    QCOMPARE(ui.status->text(), status);
+    QCOMPARE(readFile(path), after);
+    if (status == unchanged)
+        QCOMPARE(QFileInfo(path).lastModified(), past);
+}
+
+void TestFileRun::nothingToRead_data()
+{
+    QTest::addColumn<QString>("relativePath");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("emptyField") << QString() << notFound;
+    QTest::newRow("missingPath") << "missing.cue" << notFound;
+    QTest::newRow("folder") << "folder.cue" << failed;
+}
+
+void TestFileRun::nothingToRead()
+{
+    QFETCH(QString, relativePath);
+    QFETCH(QString, status);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(QDir(dir.path()).mkdir("folder.cue"));
+    QVERIFY(writeFile(dir.filePath("album.cue"), pregapSheet));
+
+    // A verdict left from an earlier run must not stand for this one.
+    Window ui;
+    ui.run(dir.filePath("album.cue"));
+    QCOMPARE(ui.status->text(), modified);
+    const QString previewBefore = ui.preview->toPlainText();
+
+    ui.run(relativePath.isEmpty() ? QString() : dir.filePath(relativePath));
+    QCOMPARE(ui.status->text(), status);
+    QCOMPARE(ui.preview->toPlainText(), previewBefore);
+}
+
+void TestFileRun::secondRun_data()
+{
+    QTest::addColumn<QByteArray>("sheet");
+    QTest::addColumn<QString>("firstPreview");
+    QTest::addColumn<QString>("secondPreview");
+    QTest::addColumn<QString>("secondStatus");
+
+    QTest::newRow("onePregapPerTrack")
+        << pregapSheet << previewOf(prunedSheet) << previewOf(prunedSheet) << unchanged;
+    QTest::newRow("twoPregapLinesInARow")
+        << QByteArray("TRACK 01\nINDEX 00 a\nINDEX 00 b\nINDEX 01 c\n")
+        << "TRACK 01\nINDEX 00 a\nINDEX 01 c"
+        << "TRACK 01\nINDEX 01 c" << modified;
+}
+
+void TestFileRun::secondRun()
+{
+    QFETCH(QByteArray, sheet);
+    QFETCH(QString, firstPreview);
+    QFETCH(QString, secondPreview);
+    QFETCH(QString, secondStatus);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString path = dir.filePath("album.cue");
+    QVERIFY(writeFile(path, sheet));
+
+    Window ui;
+    ui.run(path);
+    QCOMPARE(ui.status->text(), modified);
+    ui.run(path);
+    QCOMPARE(ui.status->text(), secondStatus);
+    // The second run goes on right after the last line of the first: no line feed between.
+    QCOMPARE(ui.preview->toPlainText(), firstPreview + secondPreview);
+}
+
+void TestFileRun::failedRewriteIsReported()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString path = dir.filePath("album.cue");
+    const QByteArray largeSheet = QByteArray(4096, ' ') + pregapSheet;
+    QVERIFY(writeFile(path, largeSheet));
+
+    Window ui;
+    {
+        testsupport::FileSizeLimit diskAlmostFull(1024);
+        QVERIFY(diskAlmostFull.isActive());
+        ui.run(path);
+    }
+    QCOMPARE(ui.status->text(), failed);
+    QCOMPARE(readFile(path), largeSheet);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "album.cue" });
+}
+
+void TestFileRun::chooser_data()
+{
+    QTest::addColumn<bool>("accept");
+    QTest::newRow("accepted") << true;
+    QTest::newRow("cancelled") << false;
+}
+
+void TestFileRun::chooser()
+{
+    QFETCH(bool, accept);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString chosen = dir.filePath("album.cue");
+    QVERIFY(writeFile(chosen, pregapSheet));
+
+    Window ui;
+    ui.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&ui.window));
+    ui.path->setText("before");
+    QString caption;
+    QStringList filters;
+    testsupport::ModalDialogHandler handler([&](QDialog *dialog) {
+        auto *fileDialog = qobject_cast<QFileDialog *>(dialog);
+        QVERIFY(fileDialog);
+        caption = fileDialog->windowTitle();
+        filters = fileDialog->nameFilters();
+        if (accept) {
+            fileDialog->selectFile(chosen);
+            dialog->accept();
+        } else {
+            dialog->reject();
+        }
+    });
+    QTest::mouseClick(ui.window.findChild<QPushButton *>("pushButton"), Qt::LeftButton);
+
+    QCOMPARE(handler.handled(), 1);
+    QCOMPARE(caption, QStringLiteral("Choix du fichier"));
+    QCOMPARE(filters, (QStringList { "CUE Files (*.cue)", "All Files (*)" }));
+    QCOMPARE(ui.path->text(), accept ? chosen : QStringLiteral("before"));
+    QCOMPARE(readFile(chosen), pregapSheet);
+}
+
+QTEST_MAIN(TestFileRun)
+#include "tst_filerun.moc"
