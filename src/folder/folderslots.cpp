@@ -4,22 +4,6 @@
 
 #include <QFileDialog>
 
-namespace {
-
-QString verdictLine(int result)
-{
-    switch (result) {
-    case CueResult::Pruned:
-        return QStringLiteral("==> Fichier modifié !\n");
-    case CueResult::Unchanged:
-        return QStringLiteral("==> Aucun changement !\n");
-    default:
-        return QStringLiteral("==> Erreur !\n");
-    }
-}
-
-} // namespace
-
 void VexaTrin::on_pushButton_clicked()
 {
     const QString folder = QFileDialog::getExistingDirectory(this,
@@ -33,6 +17,6 @@ void VexaTrin::on_pushButton_2_clicked()
     const QStringList sheets = cueSheetsIn(QDir(ui.lineEdit->text()));
     for (const QString &sheet : sheets) {
         ui.plainTextEdit->insertPlainText(sheet + QLatin1Char('\n'));
-        ui.plainTextEdit->insertPlainText(verdictLine(processCueFile(sheet)));
+        ui.plainTextEdit->insertPlainText(verdictText(processCueFile(sheet)) + QLatin1Char('\n'));
     }
 }

@@ -1,11 +1,28 @@
 #include "cuesheetlisting.h"
 
-QStringList cueSheetsIn(const QDir &folder)
+namespace {
+
+QStringList absolutePaths(const QDir &folder, const QStringList &names)
 {
     QStringList paths;
-    const QStringList names = folder.entryList(
-        { QStringLiteral("*.CUE") }, QDir::Files | QDir::NoSymLinks, QDir::Name | QDir::IgnoreCase);
+    paths.reserve(names.size());
     for (const QString &name : names)
         paths.append(folder.absoluteFilePath(name));
     return paths;
+}
+
+} // namespace
+
+QStringList cueSheetsIn(const QDir &folder)
+{
+    return absolutePaths(folder,
+        folder.entryList({ QStringLiteral("*.CUE") }, QDir::Files | QDir::NoSymLinks,
+            QDir::Name | QDir::IgnoreCase));
+}
+
+QStringList subfoldersIn(const QDir &folder)
+{
+    return absolutePaths(folder,
+        folder.entryList(
+            QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name | QDir::IgnoreCase));
 }

@@ -4,7 +4,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-int processCueFile(const QString &path, const KeptLineObserver &observer)
+int processCueFile(const QString &path, const KeptLineObserver &observer, WriteMode mode)
 {
     const QFileInfo info(path);
     if (path.isEmpty() || !info.exists())
@@ -21,6 +21,8 @@ int processCueFile(const QString &path, const KeptLineObserver &observer)
     const PrunedSheet pruned = pruneSheet(sheet, observer);
     if (pruned.droppedLines == 0)
         return CueResult::Unchanged;
+    if (mode == WriteMode::DryRun)
+        return CueResult::Pruned;
 
     // Unbuffered, so that a short write (a full disk) shows in write()'s count: a buffered
     // QSaveFile can lose it in its flush and still commit a truncated sheet.
@@ -29,4 +31,16 @@ int processCueFile(const QString &path, const KeptLineObserver &observer)
         || rewrite.write(pruned.bytes) != pruned.bytes.size() || !rewrite.commit())
         return CueResult::Failed;
     return CueResult::Pruned;
+}
+
+QString verdictText(int result)
+{
+    switch (result) {
+    case CueResult::Pruned:
+        return QStringLiteral("==> Fichier modifié !");
+    case CueResult::Unchanged:
+        return QStringLiteral("==> Aucun changement !");
+    default:
+        return QStringLiteral("==> Erreur !");
+    }
 }

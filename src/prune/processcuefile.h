@@ -12,6 +12,13 @@ constexpr int Unchanged = 0; // no pregap line; the sheet was not opened for wri
 constexpr int Pruned = 1; // pregap lines dropped and the sheet rewritten
 } // namespace CueResult
 
+enum class WriteMode { Rewrite, DryRun };
+
 // Prunes the sheet at path in place (see pruneSheet). The rewrite goes to a temporary file
-// that replaces the sheet only once complete, so a failure leaves the sheet as it was.
-[[nodiscard]] int processCueFile(const QString &path, const KeptLineObserver &observer = {});
+// that replaces the sheet only once complete, so a failure leaves the sheet as it was. With
+// WriteMode::DryRun nothing is written and CueResult::Pruned means the sheet would change.
+[[nodiscard]] int processCueFile(const QString &path, const KeptLineObserver &observer = {},
+    WriteMode mode = WriteMode::Rewrite);
+
+// The folder log's verdict for a result, e.g. "==> Fichier modifié !", without a line feed.
+[[nodiscard]] QString verdictText(int result);
