@@ -1,0 +1,328 @@
+#include "testsupport.h"
+#include "vexatrin.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+const QByteArray pregapSheet = "TRACK 01 AUDIO\nINDEX 00 00:00:00\nINDEX 01 00:02:00\n";
+const QByteArray prunedSheet = "TRACK 01 AUDIO\nINDEX 01 00:02:00\n";
+const QByteArray cleanSheet = "TRACK 01 AUDIO\nINDEX 01 00:00:00\n";
+
+struct Outcome
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Outcome cueprune(const QStringList &arguments, const QString &workingDirectory = QString(),
+    bool unprivileged = false)
+{
+    QProcess process;
+    process.setWorkingDirectory(workingDirectory);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+        environment.remove(name);
+    process.setProcessEnvironment(environment);
+    if (unprivileged) {
+        process.setChildProcessModifier([] {
+            constexpr uid_t nobody = 65534;
+            if (geteuid() == 0
+                && (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
+                _exit(3);
+        });
+    }
+    process.start(CUEPRUNE, arguments);
+    if (!process.waitForFinished() || process.exitStatus() != QProcess::NormalExit)
+        return {};
+    return { process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+        QString::fromUtf8(process.readAllStandardError()) };
+}
+
+bool fill(const QString &root, const QStringList &folders, const QMap<QString, QByteArray> &files)
+{
+    for (const QString &folder : folders) {
+        if (!QDir(root).mkpath(folder))
+            return false;
+    }
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        if (!writeFile(root + '/' + it.key(), it.value()))
+            return false;
+    }
+    return true;
+}
+
+// The per-sheet lines of a run: path then verdict, for each name under root.
+QString entries(const QString &root, const QStringList &namesAndVerdicts)
+{
+    QString text;
+    for (qsizetype i = 0; i < namesAndVerdicts.size(); i += 2)
+        text += root + '/' + namesAndVerdicts[i] + '\n' + namesAndVerdicts[i + 1] + '\n';
+    return text;
+}
+
+const QString modified = QStringLiteral("==> Fichier modifié !");
+const QString toModify = QStringLiteral("==> Fichier à modifier !");
+const QString unchanged = QStringLiteral("==> Aucun changement !");
+const QString failed = QStringLiteral("==> Erreur !");
+
+} // namespace
+
+class TestCuePrune : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void usage_data();
+    void usage();
+    void needsNoDisplay();
+    void walksFolders_data();
+    void walksFolders();
+    void dryRunWritesNothing();
+    void quietShowsChangesAndFailures();
+    void failuresDoNotStopTheRun();
+    void unreadableInputs();
+    void sameVerdictsAsFolderTool();
+};
+
+void TestCuePrune::usage_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("expectedOut");
+    QTest::addColumn<QString>("expectedErr");
+
+    QTest::newRow("noPath") << QStringList {} << 2 << QString() << "aucun CHEMIN donné";
+    QTest::newRow("unknownOption")
+        << QStringList { "--bogus", "." } << 2 << QString() << "Option inconnue : « bogus »";
+    QTest::newRow("help") << QStringList { "--help" } << 0 << "-n, --dry-run" << QString();
+    QTest::newRow("shortHelp") << QStringList { "-h" } << 0 << "Parcourt aussi les sous-dossiers."
+                               << QString();
+    QTest::newRow("version") << QStringList { "-v" } << 0 << "cueprune " CUETOOLS_VERSION
+                             << QString();
+}
+
+void TestCuePrune::usage()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, expectedOut);
+    QFETCH(QString, expectedErr);
+
+    const Outcome outcome = cueprune(arguments);
+    QCOMPARE(outcome.exitCode, exitCode);
+    if (expectedOut.isEmpty())
+        QCOMPARE(outcome.out, QString());
+    else
+        QVERIFY2(outcome.out.contains(expectedOut), qPrintable(outcome.out));
+    if (expectedErr.isEmpty()) {
+        QCOMPARE(outcome.err, QString());
+    } else {
+        QVERIFY2(outcome.err.contains(expectedErr), qPrintable(outcome.err));
+        QVERIFY2(outcome.err.contains("Utilisation :"), qPrintable(outcome.err));
+    }
+}
+
+void TestCuePrune::needsNoDisplay()
+{
+    QProcess ldd;
+    ldd.start("ldd", { CUEPRUNE });
+    QVERIFY(ldd.waitForFinished());
+    const QString libraries = QString::fromLocal8Bit(ldd.readAllStandardOutput());
+    QVERIFY2(libraries.contains("libQt6Core"), qPrintable(libraries));
+    QVERIFY2(!libraries.contains("libQt6Gui") && !libraries.contains("libQt6Widgets"),
+        qPrintable(libraries));
+
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(writeFile(dir.filePath("a.cue"), pregapSheet));
+    const Outcome outcome = cueprune({ dir.path() }); // started with no display at all
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(readFile(dir.filePath("a.cue")), prunedSheet);
+}
+
+void TestCuePrune::walksFolders_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("ownSheetsOnly")
+        << QStringList {} << QStringList { "a.CUE", modified, "Z.cue", unchanged };
+    QTest::newRow("recursiveDepthFirst")
+        << QStringList { "-r" }
+        << QStringList { "a.CUE", modified, "Z.cue", unchanged, "b/one.cue", modified,
+               "b/c/deep.cue", modified, "B2/two.cue", unchanged };
+    QTest::newRow("recursiveLongOption")
+        << QStringList { "--recursive" }
+        << QStringList { "a.CUE", modified, "Z.cue", unchanged, "b/one.cue", modified,
+               "b/c/deep.cue", modified, "B2/two.cue", unchanged };
+}
+
+void TestCuePrune::walksFolders()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, expected);
+
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString root = dir.filePath("Musique à trier");
+    QVERIFY(fill(root, { "b/c", "B2", ".hidden", "empty" },
+        { { "Z.cue", cleanSheet }, { "a.CUE", pregapSheet }, { "notes.txt", pregapSheet },
+            { "b/one.cue", pregapSheet }, { "b/c/deep.cue", pregapSheet },
+            { "B2/two.cue", cleanSheet }, { ".hidden/h.cue", pregapSheet } }));
+    // A link back up the tree must neither loop nor be followed.
+    QVERIFY(QFile::link(root, root + "/b/c/loop"));
+    QVERIFY(QFile::link(root + "/b/one.cue", root + "/linked.cue"));
+
+    const Outcome outcome = cueprune(options + QStringList { root });
+    QCOMPARE(outcome.exitCode, 0);
+    const int sheets = expected.size() / 2;
+    const int pruned = expected.count(modified);
+    const auto plural = [](int count) { return count > 1 ? "s" : ""; };
+    const QString summary = QStringLiteral("%1 fichiers : %2 modifié%3, %4 inchangé%5, 0 erreur\n")
+                                .arg(sheets)
+                                .arg(pruned)
+                                .arg(plural(pruned))
+                                .arg(sheets - pruned)
+                                .arg(plural(sheets - pruned));
+    QCOMPARE(outcome.out, entries(root, expected) + summary);
+    QCOMPARE(outcome.err, QString());
+    QCOMPARE(readFile(root + "/.hidden/h.cue"), pregapSheet);
+    QCOMPARE(readFile(root + "/notes.txt"), pregapSheet);
+}
+
+void TestCuePrune::dryRunWritesNothing()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(fill(dir.path(), { "sub" },
+        { { "a.cue", pregapSheet }, { "b.cue", cleanSheet }, { "sub/c.cue", pregapSheet } }));
+    const QDateTime past(QDate(2001, 2, 3), QTime(4, 5, 6));
+    for (const QString name : { "a.cue", "b.cue", "sub/c.cue" }) {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(past, QFileDevice::FileModificationTime));
+    }
+
+    const Outcome outcome = cueprune({ "-r", "--dry-run", dir.path() });
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.out,
+        entries(dir.path(), { "a.cue", toModify, "b.cue", unchanged, "sub/c.cue", toModify })
+            + "3 fichiers : 2 à modifier, 1 inchangé, 0 erreur\n");
+    QCOMPARE(readFile(dir.filePath("a.cue")), pregapSheet);
+    QCOMPARE(readFile(dir.filePath("sub/c.cue")), pregapSheet);
+    for (const QString name : { "a.cue", "b.cue", "sub/c.cue" })
+        QCOMPARE(QFileInfo(dir.filePath(name)).lastModified(), past);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+void TestCuePrune::quietShowsChangesAndFailures()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(fill(dir.path(), {}, { { "a.cue", cleanSheet }, { "b.cue", pregapSheet } }));
+
+    const Outcome outcome = cueprune({ "-q", dir.path(), dir.filePath("gone.cue") });
+    QCOMPARE(outcome.exitCode, 1);
+    QCOMPARE(outcome.out,
+        entries(dir.path(), { "b.cue", modified })
+            + "2 fichiers : 1 modifié, 1 inchangé, 0 erreur\n");
+    QCOMPARE(outcome.err, "cueprune : introuvable : " + dir.filePath("gone.cue") + '\n');
+}
+
+void TestCuePrune::failuresDoNotStopTheRun()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(fill(dir.path(), { "folder.cue" },
+        { { "-dash.cue", pregapSheet }, { "notes.txt", pregapSheet },
+            { "Café crème.cue", cleanSheet } }));
+
+    // Paths relative to the working directory, a leading dash after "--", any file name.
+    const Outcome outcome = cueprune(
+        { "--", "missing.cue", "-dash.cue", "notes.txt", "Café crème.cue", "folder.cue" },
+        dir.path());
+    QCOMPARE(outcome.exitCode, 1);
+    QCOMPARE(outcome.out,
+        entries(dir.path(),
+            { "-dash.cue", modified, "notes.txt", modified, "Café crème.cue", unchanged })
+            + "3 fichiers : 2 modifiés, 1 inchangé, 0 erreur\n");
+    QCOMPARE(outcome.err, QStringLiteral("cueprune : introuvable : missing.cue\n"));
+    QCOMPARE(readFile(dir.filePath("-dash.cue")), prunedSheet);
+    QCOMPARE(readFile(dir.filePath("notes.txt")), prunedSheet);
+}
+
+// Root reads through any permission: then the run goes as an unprivileged user.
+void TestCuePrune::unreadableInputs()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(fill(dir.path(), { "locked", "open" },
+        { { "locked/a.cue", pregapSheet }, { "open/secret.cue", pregapSheet },
+            { "open/fine.cue", pregapSheet } }));
+    const auto setMode = [&dir](const char *name, mode_t mode) {
+        return ::chmod(QFile::encodeName(dir.filePath(name)).constData(), mode) == 0;
+    };
+    QVERIFY(setMode(".", 0755));
+    QVERIFY(setMode("locked", 0));
+    QVERIFY(setMode("open", 0777));
+    QVERIFY(setMode("open/secret.cue", 0));
+    QVERIFY(setMode("open/fine.cue", 0666));
+
+    const Outcome outcome
+        = cueprune({ dir.filePath("locked"), dir.filePath("open") }, QString(), geteuid() == 0);
+    QVERIFY(setMode("locked", 0755));
+    QVERIFY(setMode("open/secret.cue", 0644));
+    QCOMPARE(outcome.exitCode, 1);
+    QCOMPARE(outcome.err, "cueprune : dossier illisible : " + dir.filePath("locked") + '\n');
+    QCOMPARE(outcome.out,
+        entries(dir.filePath("open"), { "fine.cue", modified, "secret.cue", failed })
+            + "2 fichiers : 1 modifié, 0 inchangé, 1 erreur\n");
+    QCOMPARE(readFile(dir.filePath("open/secret.cue")), pregapSheet);
+    QCOMPARE(readFile(dir.filePath("locked/a.cue")), pregapSheet);
+}
+
+void TestCuePrune::sameVerdictsAsFolderTool()
+{
+    const QMap<QString, QByteArray> sheets = {
+        { "a.cue", pregapSheet },
+        { "B.CUE", cleanSheet },
+        { "c.Cue", pregapSheet + pregapSheet },
+        { ".h.cue", pregapSheet },
+        { "d.txt", pregapSheet },
+        { "e.cue", QByteArray() },
+    };
+    QTemporaryDir windowDir;
+    QTemporaryDir commandDir;
+    QVERIFY2(windowDir.isValid() && commandDir.isValid(), "temporary folders");
+    QVERIFY(fill(windowDir.path(), { "sub.cue" }, sheets));
+    QVERIFY(fill(commandDir.path(), { "sub.cue" }, sheets));
+
+    VexaTrin window;
+    auto *path = window.findChild<QLineEdit *>("lineEdit");
+    QTest::keyClicks(path, windowDir.path());
+    QTest::mouseClick(window.findChild<QPushButton *>("pushButton_2"), Qt::LeftButton);
+    const QString log = window.findChild<QPlainTextEdit *>("plainTextEdit")->toPlainText();
+
+    const Outcome outcome = cueprune({ commandDir.path() });
+    QCOMPARE(outcome.exitCode, 0);
+    QString commandLog
+        = outcome.out.left(outcome.out.lastIndexOf('\n', -2) + 1); // less the summary
+    QCOMPARE(commandLog.replace(commandDir.path(), windowDir.path()), log);
+    for (auto it = sheets.cbegin(); it != sheets.cend(); ++it)
+        QCOMPARE(readFile(commandDir.filePath(it.key())), readFile(windowDir.filePath(it.key())));
+}
+
+QTEST_MAIN(TestCuePrune)
+#include "tst_cueprune.moc"
