@@ -81,16 +81,18 @@ public:
 private:
     void handleFolder(const QString &path)
     {
-        const QFileInfo info(path);
-        if (!info.isReadable() || !info.isExecutable()) {
-            complain(QStringLiteral("dossier illisible"), path);
+        const FolderListing listing = listFolder(QDir(path));
+        // An unreadable folder lists as empty; only then is it worth asking why.
+        if (listing.sheets.isEmpty() && listing.subfolders.isEmpty()) {
+            const QFileInfo info(path);
+            if (!info.isReadable() || !info.isExecutable())
+                complain(QStringLiteral("dossier illisible"), path);
             return;
         }
-        const QDir folder(path);
-        for (const QString &sheet : cueSheetsIn(folder))
+        for (const QString &sheet : listing.sheets)
             handleSheet(sheet);
         if (recursive) {
-            for (const QString &subfolder : subfoldersIn(folder))
+            for (const QString &subfolder : listing.subfolders)
                 handleFolder(subfolder);
         }
     }

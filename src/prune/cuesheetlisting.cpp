@@ -1,28 +1,22 @@
 #include "cuesheetlisting.h"
 
-namespace {
-
-QStringList absolutePaths(const QDir &folder, const QStringList &names)
+FolderListing listFolder(const QDir &folder)
 {
-    QStringList paths;
-    paths.reserve(names.size());
-    for (const QString &name : names)
-        paths.append(folder.absoluteFilePath(name));
-    return paths;
+    FolderListing listing;
+    const QFileInfoList entries
+        = folder.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks,
+            QDir::Name | QDir::IgnoreCase);
+    for (const QFileInfo &entry : entries) {
+        // Same match as the name filter "*.CUE", without compiling a pattern per folder.
+        if (entry.isDir())
+            listing.subfolders.append(entry.absoluteFilePath());
+        else if (entry.fileName().endsWith(QLatin1String(".cue"), Qt::CaseInsensitive))
+            listing.sheets.append(entry.absoluteFilePath());
+    }
+    return listing;
 }
-
-} // namespace
 
 QStringList cueSheetsIn(const QDir &folder)
 {
-    return absolutePaths(folder,
-        folder.entryList({ QStringLiteral("*.CUE") }, QDir::Files | QDir::NoSymLinks,
-            QDir::Name | QDir::IgnoreCase));
-}
-
-QStringList subfoldersIn(const QDir &folder)
-{
-    return absolutePaths(folder,
-        folder.entryList(
-            QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name | QDir::IgnoreCase));
+    return listFolder(folder).sheets;
 }

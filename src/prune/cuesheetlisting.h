@@ -3,10 +3,15 @@
 #include <QDir>
 #include <QStringList>
 
-// Absolute paths of the "*.CUE" files directly in folder, any letter case, by name ignoring
-// case; hidden files, symbolic links and subfolders are left out.
-[[nodiscard]] QStringList cueSheetsIn(const QDir &folder);
+struct FolderListing
+{
+    QStringList sheets; // absolute paths of the "*.CUE" files, any letter case
+    QStringList subfolders; // absolute paths
+};
 
-// Absolute paths of the folders directly in folder, by name ignoring case; hidden folders and
-// symbolic links are left out, so that a walk down them never loops.
-[[nodiscard]] QStringList subfoldersIn(const QDir &folder);
+// Lists folder in one pass, both lists by name ignoring case. Hidden entries and symbolic
+// links are left out, so that a walk down the subfolders never loops.
+[[nodiscard]] FolderListing listFolder(const QDir &folder);
+
+// The sheets of listFolder alone.
+[[nodiscard]] QStringList cueSheetsIn(const QDir &folder);
