@@ -10,11 +10,12 @@ int processCueFile(const QString &path, const KeptLineObserver &observer, WriteM
     if (path.isEmpty() || !info.exists())
         return CueResult::NotFound;
 
+    // Reading at most one byte past the limit also catches a file that grows after the check.
     QFile file(path);
-    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
+    if (!info.isFile() || info.size() > maxSheetSize || !file.open(QIODevice::ReadOnly))
         return CueResult::Failed;
-    const QByteArray sheet = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    const QByteArray sheet = file.read(maxSheetSize + 1);
+    if (file.error() != QFileDevice::NoError || sheet.size() > maxSheetSize)
         return CueResult::Failed;
     file.close();
 

@@ -6,11 +6,15 @@
 
 // Results of processCueFile.
 namespace CueResult {
-constexpr int Failed = -2; // not a readable file, or the rewrite failed; the sheet is unchanged
+constexpr int Failed = -2; // not a readable file, too large, or the rewrite failed; unchanged
 constexpr int NotFound = -1; // nothing at the path, or an empty path
 constexpr int Unchanged = 0; // no pregap line; the sheet was not opened for writing
 constexpr int Pruned = 1; // pregap lines dropped and the sheet rewritten
 } // namespace CueResult
+
+// A real sheet is a few kilobytes; anything larger than this is not read at all, so that a
+// misnamed disc image cannot exhaust memory.
+constexpr qint64 maxSheetSize = 64 * 1024 * 1024;
 
 enum class WriteMode { Rewrite, DryRun };
 

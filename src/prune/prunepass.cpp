@@ -120,6 +120,7 @@ class LineDecoder
 {
 public:
     LineDecoder(std::string_view sheet, const Layout &layout)
+        : utf16(layout.utf16)
     {
         switch (layout.encoding) {
         case TextEncoding::Utf16LE:
@@ -140,12 +141,18 @@ public:
     {
         if (windows1252)
             return fromWindows1252(bytes);
-        return decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+        QString text
+            = decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+        // A stateless UTF-16 decoder drops a lone trailing byte; show that it is there.
+        if (utf16 && bytes.size() % 2 != 0)
+            text += QChar(QChar::ReplacementCharacter);
+        return text;
     }
 
 private:
     QStringDecoder decoder;
     bool windows1252 = false;
+    bool utf16 = false;
 };
 
 // The byte patterns of ASCII text in the sheet's own encoding, and the unit they align to.

@@ -1,11 +1,15 @@
+#include "cuesheetlisting.h"
 #include "processcuefile.h"
 #include "testsupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <grp.h>
 #include <signal.h>
@@ -29,6 +33,19 @@ const QByteArray prunedSheet = QByteArray(pregapSheet).replace("    INDEX 00 03:
 
 constexpr uid_t nobody = 65534;
 
+// A sheet of about size bytes with a pregap on every track.
+QByteArray largeSheet(qsizetype size)
+{
+    const QByteArray track
+        = "  TRACK 07 AUDIO\r\n    TITLE \"Caf\xE9\"\r\n    INDEX 00 12:34:00\r\n"
+          "    INDEX 01 12:36:00\r\n";
+    QByteArray sheet;
+    sheet.reserve(size);
+    while (sheet.size() + track.size() <= size)
+        sheet += track;
+    return sheet;
+}
+
 bool setMode(const QString &path, mode_t mode)
 {
     return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
@@ -49,6 +66,10 @@ private slots:
     void rewriteKeepsPermissions();
     void failureLeavesSheetIntact_data();
     void failureLeavesSheetIntact();
+    void sheetsChangedAfterListing();
+    void oversizedSheetIsNotRead();
+    void peakMemoryStaysBounded();
+    void killedRewriteLeavesOldOrNewSheet();
 };
 
 void TestProcessCueFile::rewritesInPlace()
@@ -192,6 +213,109 @@ void TestProcessCueFile::failureLeavesSheetIntact()
     QCOMPARE(readFile(sheet), expected == CueResult::Pruned ? prunedSheet : pregapSheet);
     QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
         QStringList { "album.cue" });
+}
+
+void TestProcessCueFile::sheetsChangedAfterListing()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    for (const char *name : { "a.cue", "b.cue", "c.cue" })
+        QVERIFY(writeFile(dir.filePath(name), pregapSheet));
+    const QStringList listed = cueSheetsIn(QDir(dir.path()));
+    QCOMPARE(listed.size(), 3);
+
+    QVERIFY(QFile::remove(dir.filePath("a.cue")));
+    QVERIFY(QFile::remove(dir.filePath("b.cue")));
+    QVERIFY(QDir(dir.path()).mkdir("b.cue"));
+
+    QCOMPARE(processCueFile(listed[0]), CueResult::NotFound);
+    QCOMPARE(processCueFile(listed[1]), CueResult::Failed);
+    QCOMPARE(processCueFile(listed[2]), CueResult::Pruned);
+    QCOMPARE(verdictText(CueResult::NotFound), QStringLiteral("==> Erreur !"));
+    QCOMPARE(verdictText(CueResult::Failed), QStringLiteral("==> Erreur !"));
+}
+
+void TestProcessCueFile::oversizedSheetIsNotRead()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString atLimit = dir.filePath("at-limit.cue");
+    const QString tooLarge = dir.filePath("too-large.cue");
+    // Sparse files: a pregap pair at the start, NUL bytes after it.
+    for (const QString &path : { atLimit, tooLarge }) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write(pregapSheet) == pregapSheet.size());
+        QVERIFY(file.resize(path == atLimit ? maxSheetSize : maxSheetSize + 1));
+    }
+    const QDateTime before = QFileInfo(tooLarge).lastModified();
+
+    bool observed = false;
+    QCOMPARE(processCueFile(tooLarge, [&observed](const QString &) { observed = true; }),
+        CueResult::Failed);
+    QVERIFY(!observed);
+    QCOMPARE(QFileInfo(tooLarge).size(), maxSheetSize + 1);
+    QCOMPARE(QFileInfo(tooLarge).lastModified(), before);
+
+    QCOMPARE(processCueFile(atLimit), CueResult::Pruned);
+    QCOMPARE(QFileInfo(atLimit).size(), maxSheetSize - (pregapSheet.size() - prunedSheet.size()));
+}
+
+void TestProcessCueFile::peakMemoryStaysBounded()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer's shadow memory and quarantine distort the peak");
+#endif
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString sheet = dir.filePath("large.cue");
+    QVERIFY(writeFile(sheet, largeSheet(maxSheetSize)));
+
+    QProcess child;
+    child.start(PRUNE_CHILD, { sheet });
+    QVERIFY(child.waitForFinished(60000));
+    QCOMPARE(child.readAllStandardOutput().trimmed().toInt(), CueResult::Pruned);
+    rusage usage {};
+    QCOMPARE(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    const qint64 peakBytes = qint64(usage.ru_maxrss) * 1024;
+    QVERIFY2(peakBytes < 4 * maxSheetSize, qPrintable(QString::number(peakBytes)));
+}
+
+// Kills the child at random moments of a rewrite: the sheet must always be whole, old or new.
+void TestProcessCueFile::killedRewriteLeavesOldOrNewSheet()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString sheet = dir.filePath("large.cue");
+    const QByteArray oldSheet = largeSheet(24 * 1024 * 1024);
+    const QByteArray newSheet = pruneSheet(oldSheet).bytes;
+
+    QVERIFY(writeFile(sheet, oldSheet));
+    QElapsedTimer clock;
+    clock.start();
+    QProcess whole;
+    whole.start(PRUNE_CHILD, { sheet });
+    QVERIFY(whole.waitForFinished(60000));
+    const qint64 passMicroseconds = clock.nsecsElapsed() / 1000;
+    QCOMPARE(readFile(sheet), newSheet);
+
+    QRandomGenerator random(7);
+    int oldSeen = 0;
+    int newSeen = 0;
+    for (int round = 0; round < 25; ++round) {
+        QVERIFY(writeFile(sheet, oldSheet));
+        QProcess child;
+        child.start(PRUNE_CHILD, { sheet });
+        QVERIFY(child.waitForStarted());
+        QThread::usleep(random.bounded(passMicroseconds + 1));
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished());
+        const QByteArray after = readFile(sheet);
+        QVERIFY2(after == oldSheet || after == newSheet,
+            qPrintable(QStringLiteral("round %1: %2 bytes").arg(round).arg(after.size())));
+        (after == oldSheet ? oldSeen : newSeen)++;
+    }
+    QVERIFY2(oldSeen > 0, "no kill landed before the replacement");
 }
 
 QTEST_GUILESS_MAIN(TestProcessCueFile)

@@ -1,3 +1,4 @@
+#include "cuesheetmodel.h"
 #include "prunepass.h"
 
 #include <QRandomGenerator>
@@ -22,25 +23,6 @@ QByteArray utf16(const QString &text, QSysInfo::Endian order)
         bytes.append(order == QSysInfo::LittleEndian ? high : low);
     }
     return bytes;
-}
-
-// Independent model of the rule: lines end at LF, a line is dropped when it holds "INDEX 00"
-// and the next line holds "INDEX 01".
-QByteArray expectedPrune(const QByteArray &sheet)
-{
-    QList<QByteArray> lines = sheet.split('\n');
-    for (qsizetype i = 0; i + 1 < lines.size(); ++i)
-        lines[i] += '\n';
-    if (lines.size() > 1 && lines.last().isEmpty())
-        lines.removeLast();
-    QByteArray kept;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const bool dropped = i + 1 < lines.size() && lines[i].contains("INDEX 00")
-            && lines[i + 1].contains("INDEX 01");
-        if (!dropped)
-            kept += lines[i];
-    }
-    return kept;
 }
 
 } // namespace
@@ -82,6 +64,10 @@ void TestPrunePass::prunesBytes_data()
     QTest::newRow("pregapOnFirstLine")
         << QByteArray("INDEX 00 a\r\nINDEX 01 b\r\n") << QByteArray("INDEX 01 b\r\n") << 1;
     QTest::newRow("emptySheet") << QByteArray() << QByteArray() << 0;
+    QTest::newRow("loneUtf16ByteOrderMark") << QByteArray("\xFE\xFF") << QByteArray() << 0;
+    QTest::newRow("onlyTerminators") << QByteArray("\n\r\n\n") << QByteArray() << 0;
+    QTest::newRow("loneUtf16ByteOrderMark") << QByteArray("\xFE\xFF") << QByteArray() << 0;
+    QTest::newRow("onlyTerminators") << QByteArray("\n\r\n\n") << QByteArray() << 0;
     QTest::newRow("oneLine") << QByteArray("INDEX 00 a\n") << QByteArray() << 0;
     QTest::newRow("pregapOnLastLine") << QByteArray("TRACK 01\nINDEX 00 a") << QByteArray() << 0;
     QTest::newRow("pregapBeforeTrackLine")
@@ -168,6 +154,15 @@ void TestPrunePass::observerSees_data()
         QSysInfo::LittleEndian) << QStringList { "Été\n", "INDEX 01" };
     QTest::newRow("utf16BigEndian")
         << utf16(QStringLiteral("Été\nZ"), QSysInfo::BigEndian) << QStringList { "Été\n", "Z" };
+    QTest::newRow("loneUtf16ByteOrderMark") << QByteArray("\xFF\xFE") << QStringList { "" };
+    QTest::newRow("loneUtf8ByteOrderMark") << QByteArray("\xEF\xBB\xBF") << QStringList { "" };
+    QTest::newRow("utf16OddByteCount") << QByteArray("\xFF\xFE"
+                                                     "A\0\n\0B",
+        7) << QStringList { "A\n", "\uFFFD" };
+    QTest::newRow("truncatedUtf8IsWindows1252") << QByteArray("Caf\xC3") << QStringList { "CafÃ" };
+    QTest::newRow("overlongUtf8IsWindows1252") << QByteArray("\xC0\xAF") << QStringList { "À¯" };
+    QTest::newRow("surrogateInUtf8IsWindows1252")
+        << QByteArray("\xED\xA0\x80") << QStringList { "í\u00A0€" };
 }
 
 void TestPrunePass::observerSees()
@@ -194,14 +189,14 @@ void TestPrunePass::generatedSheets()
               "REM INDEX 00 INDEX 01", "TITLE \"\xE9t\xE9\"", "", "\r", "INDEX 0" };
     QRandomGenerator random(20261207);
     for (int round = 0; round < 500; ++round) {
-        QByteArray sheet;
+        QByteArray sheet = random.bounded(4) == 0 ? "\xEF\xBB\xBF" : "";
         const int lineCount = random.bounded(12);
         for (int i = 0; i < lineCount; ++i) {
             sheet += vocabulary.at(random.bounded(vocabulary.size()));
             if (i + 1 < lineCount || random.bounded(2))
                 sheet += random.bounded(2) ? "\r\n" : "\n";
         }
-        const QByteArray expected = expectedPrune(sheet);
+        const QByteArray expected = cuesheetmodel::pruned(sheet);
         const PrunedSheet pruned = pruneSheet(sheet);
         QCOMPARE(pruned.droppedLines > 0, expected != sheet);
         if (pruned.droppedLines > 0)
