@@ -208,7 +208,7 @@ private:
 
 struct Line
 {
-    std::size_t start; // offsets into the sheet
+    std::size_t start; // offsets into the text after the byte-order mark
     std::size_t contentEnd; // where the terminator (LF or CR LF) begins
     std::size_t end; // past the terminator
 };
