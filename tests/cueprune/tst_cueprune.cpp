@@ -6,11 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <grp.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 using testsupport::readFile;
+using testsupport::setMode;
 using testsupport::writeFile;
 
 namespace {
@@ -36,12 +33,7 @@ Outcome cueprune(const QStringList &arguments, const QString &workingDirectory =
         environment.remove(name);
     process.setProcessEnvironment(environment);
     if (unprivileged) {
-        process.setChildProcessModifier([] {
-            constexpr uid_t nobody = 65534;
-            if (geteuid() == 0
-                && (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
-                _exit(3);
-        });
+        process.setChildProcessModifier(testsupport::dropRootPrivileges);
     }
     process.start(CUEPRUNE, arguments);
     if (!process.waitForFinished() || process.exitStatus() != QProcess::NormalExit)
@@ -208,12 +200,8 @@ void TestCuePrune::dryRunWritesNothing()
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     QVERIFY(fill(dir.path(), { "sub" },
         { { "a.cue", pregapSheet }, { "b.cue", cleanSheet }, { "sub/c.cue", pregapSheet } }));
-    const QDateTime past(QDate(2001, 2, 3), QTime(4, 5, 6));
-    for (const QString name : { "a.cue", "b.cue", "sub/c.cue" }) {
-        QFile file(dir.filePath(name));
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        QVERIFY(file.setFileTime(past, QFileDevice::FileModificationTime));
-    }
+    for (const QString name : { "a.cue", "b.cue", "sub/c.cue" })
+        QVERIFY(testsupport::backdate(dir.filePath(name)));
 
     const Outcome outcome = cueprune({ "-r", "--dry-run", dir.path() });
     QCOMPARE(outcome.exitCode, 0);
@@ -223,7 +211,7 @@ void TestCuePrune::dryRunWritesNothing()
     QCOMPARE(readFile(dir.filePath("a.cue")), pregapSheet);
     QCOMPARE(readFile(dir.filePath("sub/c.cue")), pregapSheet);
     for (const QString name : { "a.cue", "b.cue", "sub/c.cue" })
-        QCOMPARE(QFileInfo(dir.filePath(name)).lastModified(), past);
+        QCOMPARE(QFileInfo(dir.filePath(name)).lastModified(), testsupport::longAgo());
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
 
@@ -271,19 +259,16 @@ void TestCuePrune::unreadableInputs()
     QVERIFY(fill(dir.path(), { "locked", "open" },
         { { "locked/a.cue", pregapSheet }, { "open/secret.cue", pregapSheet },
             { "open/fine.cue", pregapSheet } }));
-    const auto setMode = [&dir](const char *name, mode_t mode) {
-        return ::chmod(QFile::encodeName(dir.filePath(name)).constData(), mode) == 0;
-    };
-    QVERIFY(setMode(".", 0755));
-    QVERIFY(setMode("locked", 0));
-    QVERIFY(setMode("open", 0777));
-    QVERIFY(setMode("open/secret.cue", 0));
-    QVERIFY(setMode("open/fine.cue", 0666));
+    QVERIFY(setMode(dir.filePath("."), 0755));
+    QVERIFY(setMode(dir.filePath("locked"), 0));
+    QVERIFY(setMode(dir.filePath("open"), 0777));
+    QVERIFY(setMode(dir.filePath("open/secret.cue"), 0));
+    QVERIFY(setMode(dir.filePath("open/fine.cue"), 0666));
 
     const Outcome outcome
         = cueprune({ dir.filePath("locked"), dir.filePath("open") }, QString(), geteuid() == 0);
-    QVERIFY(setMode("locked", 0755));
-    QVERIFY(setMode("open/secret.cue", 0644));
+    QVERIFY(setMode(dir.filePath("locked"), 0755));
+    QVERIFY(setMode(dir.filePath("open/secret.cue"), 0644));
     QCOMPARE(outcome.exitCode, 1);
     QCOMPARE(outcome.err, "cueprune : dossier illisible : " + dir.filePath("locked") + '\n');
     QCOMPARE(outcome.out,

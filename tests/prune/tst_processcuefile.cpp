@@ -11,13 +11,10 @@
 #include <QTest>
 #include <QThread>
 
-#include <grp.h>
 #include <signal.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using testsupport::readFile;
+using testsupport::setMode;
 using testsupport::writeFile;
 
 namespace {
@@ -31,8 +28,6 @@ const QByteArray pregapSheet = "FILE \"disc.bin\" BINARY\r\n"
                                "    INDEX 01 03:12:20\r\n";
 const QByteArray prunedSheet = QByteArray(pregapSheet).replace("    INDEX 00 03:10:20\r\n", "");
 
-constexpr uid_t nobody = 65534;
-
 // A sheet of about size bytes with a pregap on every track.
 QByteArray largeSheet(qsizetype size)
 {
@@ -44,11 +39,6 @@ QByteArray largeSheet(qsizetype size)
     while (sheet.size() + track.size() <= size)
         sheet += track;
     return sheet;
-}
-
-bool setMode(const QString &path, mode_t mode)
-{
-    return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
 }
 
 } // namespace
@@ -131,16 +121,11 @@ void TestProcessCueFile::cleanSheetIsNotWritten()
     const QString sheet = dir.filePath("clean.cue");
     const QByteArray clean = "TRACK 01 AUDIO\nINDEX 00 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:02:00";
     QVERIFY(writeFile(sheet, clean));
-    const QDateTime past(QDate(2001, 2, 3), QTime(4, 5, 6));
-    {
-        QFile file(sheet);
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        QVERIFY(file.setFileTime(past, QFileDevice::FileModificationTime));
-    }
+    QVERIFY(testsupport::backdate(sheet));
 
     QCOMPARE(processCueFile(sheet), CueResult::Unchanged);
     QCOMPARE(readFile(sheet), clean);
-    QCOMPARE(QFileInfo(sheet).lastModified(), past);
+    QCOMPARE(QFileInfo(sheet).lastModified(), testsupport::longAgo());
 }
 
 void TestProcessCueFile::rewriteKeepsPermissions()
@@ -183,7 +168,7 @@ void TestProcessCueFile::failureLeavesSheetIntact()
 
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0777) == 0);
+    QVERIFY(setMode(dir.path(), 0777));
     const QString folder = dir.filePath("albums");
     QVERIFY(QDir(dir.path()).mkdir("albums"));
     const QString sheet = folder + "/album.cue";
@@ -198,9 +183,7 @@ void TestProcessCueFile::failureLeavesSheetIntact()
             const rlimit limit { rlim_t(fileSizeLimit), rlim_t(fileSizeLimit) };
             setrlimit(RLIMIT_FSIZE, &limit);
         }
-        if (geteuid() == 0
-            && (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
-            _exit(3);
+        testsupport::dropRootPrivileges();
     });
     child.start(PRUNE_CHILD, { sheet });
     QVERIFY(child.waitForFinished());
