@@ -10,12 +10,14 @@ int processCueFile(const QString &path, const KeptLineObserver &observer, WriteM
     if (path.isEmpty() || !info.exists())
         return CueResult::NotFound;
 
-    // Reading at most one byte past the limit also catches a file that grows after the check.
     QFile file(path);
-    if (!info.isFile() || info.size() > maxSheetSize || !file.open(QIODevice::ReadOnly))
+    const qint64 size = info.size();
+    if (!info.isFile() || size > maxSheetSize || !file.open(QIODevice::ReadOnly))
         return CueResult::Failed;
-    const QByteArray sheet = file.read(maxSheetSize + 1);
-    if (file.error() != QFileDevice::NoError || sheet.size() > maxSheetSize)
+    // One byte more than expected shows a sheet that changes while it is read: someone else
+    // is writing it, so it is left alone.
+    const QByteArray sheet = file.read(size + 1);
+    if (file.error() != QFileDevice::NoError || sheet.size() != size)
         return CueResult::Failed;
     file.close();
 

@@ -54,6 +54,7 @@ private slots:
     void folderIsAFailure();
     void cleanSheetIsNotWritten();
     void rewriteKeepsPermissions();
+    void rewriteThroughSymbolicLink();
     void failureLeavesSheetIntact_data();
     void failureLeavesSheetIntact();
     void sheetsChangedAfterListing();
@@ -140,6 +141,18 @@ void TestProcessCueFile::rewriteKeepsPermissions()
 
     QCOMPARE(processCueFile(sheet), CueResult::Pruned);
     QCOMPARE(QFile::permissions(sheet), permissions);
+}
+
+void TestProcessCueFile::rewriteThroughSymbolicLink()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(writeFile(dir.filePath("real.cue"), pregapSheet));
+    QVERIFY(QFile::link("real.cue", dir.filePath("link.cue")));
+
+    QCOMPARE(processCueFile(dir.filePath("link.cue")), CueResult::Pruned);
+    QCOMPARE(readFile(dir.filePath("real.cue")), prunedSheet);
+    QVERIFY(QFileInfo(dir.filePath("link.cue")).isSymLink());
 }
 
 void TestProcessCueFile::failureLeavesSheetIntact_data()
