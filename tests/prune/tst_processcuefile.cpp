@@ -51,7 +51,7 @@ private slots:
     void rewritesInPlace();
     void missingPaths_data();
     void missingPaths();
-    void folderIsAFailure();
+    void notARegularSheetIsAFailure();
     void cleanSheetIsNotWritten();
     void rewriteKeepsPermissions();
     void rewriteThroughSymbolicLink();
@@ -103,7 +103,7 @@ void TestProcessCueFile::missingPaths()
     QVERIFY(QDir(dir.path()).isEmpty());
 }
 
-void TestProcessCueFile::folderIsAFailure()
+void TestProcessCueFile::notARegularSheetIsAFailure()
 {
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
@@ -113,6 +113,8 @@ void TestProcessCueFile::folderIsAFailure()
                  dir.filePath("folder.cue"), [&observed](const QString &) { observed = true; }),
         CueResult::Failed);
     QVERIFY(!observed);
+    // Sized 0 yet full of text, as a sheet rewritten by someone else while it is read.
+    QCOMPARE(processCueFile("/proc/self/status"), CueResult::Failed);
 }
 
 void TestProcessCueFile::cleanSheetIsNotWritten()
