@@ -76,7 +76,7 @@ public:
             << counted(errors, "erreur", "erreurs") << Qt::endl;
     }
 
-    bool anyFailure() const { return failures > 0; }
+    bool anyFailure() const { return errors > 0 || unreachable > 0; }
 
 private:
     void handleFolder(const QString &path)
@@ -110,7 +110,6 @@ private:
             break;
         default:
             ++errors;
-            ++failures;
         }
         if (quiet && result == CueResult::Unchanged)
             return;
@@ -122,7 +121,7 @@ private:
 
     void complain(const QString &problem, const QString &path)
     {
-        ++failures;
+        ++unreachable;
         out.flush();
         err << "cueprune : " << problem << " : " << path << Qt::endl;
     }
@@ -135,7 +134,7 @@ private:
     qsizetype pruned = 0;
     qsizetype unchanged = 0;
     qsizetype errors = 0;
-    qsizetype failures = 0; // failed sheets, missing paths and unreadable folders
+    qsizetype unreachable = 0; // missing paths and unreadable folders
 };
 
 } // namespace
