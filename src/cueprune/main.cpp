@@ -1,11 +1,9 @@
 // cueprune: prunes the pregap lines of CUE sheets from the command line, for whole libraries
 // and for machines without a display.
-#include "cuesheetlisting.h"
-#include "processcuefile.h"
+#include "sheetrun.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QHash>
 #include <QTextStream>
 #include <QTranslator>
@@ -40,102 +38,22 @@ public:
     bool isEmpty() const override { return false; }
 };
 
-QString counted(qsizetype count, const char *singular, const char *plural)
+// The paths among the arguments, as the raw bytes the system passed: Qt's own decoding of the
+// arguments would turn a name that is not UTF-8 into replacement characters. Same rule as
+// QCommandLineParser's: an argument not starting with '-', "-" itself, all after "--".
+QList<QByteArray> pathArguments(int argc, char *argv[])
 {
-    return QStringLiteral("%1 %2").arg(count).arg(QString::fromUtf8(count > 1 ? plural : singular));
+    QList<QByteArray> paths;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (!optionsEnded && argument == "--")
+            optionsEnded = true;
+        else if (optionsEnded || !argument.startsWith('-') || argument == "-")
+            paths.append(argument);
+    }
+    return paths;
 }
-
-class Run
-{
-public:
-    Run(bool recursive, bool dryRun, bool quiet)
-        : recursive(recursive)
-        , dryRun(dryRun)
-        , quiet(quiet)
-    {
-    }
-
-    void handleArgument(const QString &argument)
-    {
-        const QFileInfo info(argument);
-        if (info.isDir())
-            handleFolder(info.absoluteFilePath());
-        else if (info.exists())
-            handleSheet(info.absoluteFilePath());
-        else
-            complain(QStringLiteral("introuvable"), argument);
-    }
-
-    void printSummary()
-    {
-        const qsizetype sheets = pruned + unchanged + errors;
-        out << counted(sheets, "fichier", "fichiers") << " : "
-            << (dryRun ? QStringLiteral("%1 à modifier").arg(pruned)
-                       : counted(pruned, "modifié", "modifiés"))
-            << ", " << counted(unchanged, "inchangé", "inchangés") << ", "
-            << counted(errors, "erreur", "erreurs") << Qt::endl;
-    }
-
-    bool anyFailure() const { return errors > 0 || unreachable > 0; }
-
-private:
-    void handleFolder(const QString &path)
-    {
-        const FolderListing listing = listFolder(QDir(path));
-        // An unreadable folder lists as empty; only then is it worth asking why.
-        if (listing.sheets.isEmpty() && listing.subfolders.isEmpty()) {
-            const QFileInfo info(path);
-            if (!info.isReadable() || !info.isExecutable())
-                complain(QStringLiteral("dossier illisible"), path);
-            return;
-        }
-        for (const QString &sheet : listing.sheets)
-            handleSheet(sheet);
-        if (recursive) {
-            for (const QString &subfolder : listing.subfolders)
-                handleFolder(subfolder);
-        }
-    }
-
-    void handleSheet(const QString &path)
-    {
-        const int result
-            = processCueFile(path, {}, dryRun ? WriteMode::DryRun : WriteMode::Rewrite);
-        switch (result) {
-        case CueResult::Pruned:
-            ++pruned;
-            break;
-        case CueResult::Unchanged:
-            ++unchanged;
-            break;
-        default:
-            ++errors;
-        }
-        if (quiet && result == CueResult::Unchanged)
-            return;
-        out << path << '\n'
-            << (dryRun && result == CueResult::Pruned ? QStringLiteral("==> Fichier à modifier !")
-                                                      : verdictText(result))
-            << '\n';
-    }
-
-    void complain(const QString &problem, const QString &path)
-    {
-        ++unreachable;
-        out.flush();
-        err << "cueprune : " << problem << " : " << path << Qt::endl;
-    }
-
-    const bool recursive;
-    const bool dryRun;
-    const bool quiet;
-    QTextStream out { stdout };
-    QTextStream err { stderr };
-    qsizetype pruned = 0;
-    qsizetype unchanged = 0;
-    qsizetype errors = 0;
-    qsizetype unreachable = 0; // missing paths and unreadable folders
-};
 
 } // namespace
 
@@ -178,9 +96,11 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    Run run(parser.isSet(recursive), parser.isSet(dryRun), parser.isSet(quiet));
-    for (const QString &argument : parser.positionalArguments())
-        run.handleArgument(argument);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    SheetRun run({ parser.isSet(recursive), parser.isSet(dryRun), parser.isSet(quiet) }, out, err);
+    for (const QByteArray &path : pathArguments(argc, argv))
+        run.handlePath(path);
     run.printSummary();
     return run.anyFailure() ? 1 : 0;
 }

@@ -1,5 +1,6 @@
 #include "cuesheetlisting.h"
 #include "processcuefile.h"
+#include "sheettext.h"
 #include "vexatrin.h"
 
 #include <QFileDialog>
@@ -14,9 +15,11 @@ void VexaTrin::on_pushButton_clicked()
 
 void VexaTrin::on_pushButton_2_clicked()
 {
-    const QStringList sheets = cueSheetsIn(QDir(ui.lineEdit->text()));
-    for (const QString &sheet : sheets) {
-        ui.plainTextEdit->insertPlainText(sheet + QLatin1Char('\n'));
+    const auto listing = listFolder(QFile::encodeName(QDir(ui.lineEdit->text()).absolutePath()));
+    if (!listing)
+        return;
+    for (const QByteArray &sheet : listing->sheets) {
+        ui.plainTextEdit->insertPlainText(displayPath(sheet) + QLatin1Char('\n'));
         ui.plainTextEdit->insertPlainText(verdictText(processCueFile(sheet)) + QLatin1Char('\n'));
     }
 }

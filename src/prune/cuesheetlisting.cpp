@@ -1,22 +1,50 @@
 #include "cuesheetlisting.h"
 
-FolderListing listFolder(const QDir &folder)
+#include "sheettext.h"
+
+#include <algorithm>
+
+namespace {
+
+struct SortKey
 {
-    FolderListing listing;
-    const QFileInfoList entries
-        = folder.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks,
-            QDir::Name | QDir::IgnoreCase);
-    for (const QFileInfo &entry : entries) {
-        // Same match as the name filter "*.CUE", without compiling a pattern per folder.
-        if (entry.isDir())
-            listing.subfolders.append(entry.absoluteFilePath());
-        else if (entry.fileName().endsWith(QLatin1String(".cue"), Qt::CaseInsensitive))
-            listing.sheets.append(entry.absoluteFilePath());
+    QString shown;
+    QByteArray bytes;
+
+    bool operator<(const SortKey &other) const
+    {
+        const int order = shown.compare(other.shown, Qt::CaseInsensitive);
+        return order != 0 ? order < 0 : bytes < other.bytes;
     }
-    return listing;
+};
+
+QList<QByteArray> sortedPaths(const QByteArray &folder, QList<SortKey> &names)
+{
+    std::sort(names.begin(), names.end());
+    const QByteArray prefix = folder.endsWith('/') ? folder : folder + '/';
+    QList<QByteArray> paths;
+    paths.reserve(names.size());
+    for (const SortKey &name : names)
+        paths.append(prefix + name.bytes);
+    return paths;
 }
 
-QStringList cueSheetsIn(const QDir &folder)
+} // namespace
+
+std::optional<FolderListing> listFolder(const QByteArray &folder)
 {
-    return listFolder(folder).sheets;
+    const std::optional<Directory> directory = readDirectory(folder);
+    if (!directory)
+        return std::nullopt;
+    QList<SortKey> sheets;
+    QList<SortKey> subfolders;
+    for (const DirectoryEntry &entry : directory->entries) {
+        // Same match as the name filter "*.CUE", without compiling a pattern per folder.
+        if (entry.kind == DirectoryEntry::Kind::Folder)
+            subfolders.append({ displayPath(entry.name), entry.name });
+        else if (entry.name.toLower().endsWith(".cue"))
+            sheets.append({ displayPath(entry.name), entry.name });
+    }
+    return FolderListing { directory->key, sortedPaths(folder, sheets),
+        sortedPaths(folder, subfolders) };
 }

@@ -1,17 +1,21 @@
 #pragma once
 
-#include <QDir>
-#include <QStringList>
+#include "sheetfile.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <optional>
 
 struct FolderListing
 {
-    QStringList sheets; // absolute paths of the "*.CUE" files, any letter case
-    QStringList subfolders; // absolute paths
+    FileKey key; // the folder's own
+    QList<QByteArray> sheets; // paths of the regular files named "*.CUE", any letter case
+    QList<QByteArray> subfolders;
 };
 
-// Lists folder in one pass, both lists by name ignoring case. Hidden entries and symbolic
-// links are left out, so that a walk down the subfolders never loops.
-[[nodiscard]] FolderListing listFolder(const QDir &folder);
-
-// The sheets of listFolder alone.
-[[nodiscard]] QStringList cueSheetsIn(const QDir &folder);
+// Lists folder (an absolute path as the system holds it) in one pass. Both lists go by name
+// ignoring case, compared as displayed, ties broken on the bytes. Hidden entries and
+// symbolic links are left out, so that a walk down the subfolders never loops. Nothing when
+// the folder cannot be read.
+[[nodiscard]] std::optional<FolderListing> listFolder(const QByteArray &folder);

@@ -1,39 +1,40 @@
 #include "processcuefile.h"
 
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
-int processCueFile(const QString &path, const KeptLineObserver &observer, WriteMode mode)
+int processCueFile(
+    const QByteArray &path, const KeptLineObserver &observer, WriteMode mode, HandledFiles *handled)
 {
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists())
+    SheetFile sheet(path);
+    switch (sheet.read()) {
+    case SheetFile::ReadResult::NotFound:
         return CueResult::NotFound;
-
-    QFile file(path);
-    const qint64 size = info.size();
-    if (!info.isFile() || size > maxSheetSize || !file.open(QIODevice::ReadOnly))
+    case SheetFile::ReadResult::Failed:
         return CueResult::Failed;
-    // One byte more than expected shows a sheet that changes while it is read: someone else
-    // is writing it, so it is left alone.
-    const QByteArray sheet = file.read(size + 1);
-    if (file.error() != QFileDevice::NoError || sheet.size() != size)
-        return CueResult::Failed;
-    file.close();
+    case SheetFile::ReadResult::Read:
+        break;
+    }
+    if (handled) {
+        if (handled->contains(sheet.key()))
+            return CueResult::AlreadyHandled;
+        handled->insert(sheet.key());
+    }
 
-    const PrunedSheet pruned = pruneSheet(sheet, observer);
+    const PrunedSheet pruned = pruneSheet(sheet.contents(), observer);
     if (pruned.droppedLines == 0)
         return CueResult::Unchanged;
     if (mode == WriteMode::DryRun)
         return CueResult::Pruned;
-
-    // Unbuffered, so that a short write (a full disk) shows in write()'s count: a buffered
-    // QSaveFile can lose it in its flush and still commit a truncated sheet.
-    QSaveFile rewrite(path);
-    if (!rewrite.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
-        || rewrite.write(pruned.bytes) != pruned.bytes.size() || !rewrite.commit())
+    if (!sheet.replace(pruned.bytes))
         return CueResult::Failed;
+    if (handled)
+        handled->insert(sheet.key());
     return CueResult::Pruned;
+}
+
+int processCueFile(const QString &path, const KeptLineObserver &observer)
+{
+    return processCueFile(QFile::encodeName(path), observer);
 }
 
 QString verdictText(int result)

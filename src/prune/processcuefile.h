@@ -1,7 +1,9 @@
 #pragma once
 
 #include "prunepass.h"
+#include "sheetfile.h"
 
+#include <QSet>
 #include <QString>
 
 // Results of processCueFile.
@@ -10,19 +12,24 @@ constexpr int Failed = -2; // not a readable file, too large, or the rewrite fai
 constexpr int NotFound = -1; // nothing at the path, or an empty path
 constexpr int Unchanged = 0; // no pregap line; the sheet was not opened for writing
 constexpr int Pruned = 1; // pregap lines dropped and the sheet rewritten
+constexpr int AlreadyHandled = 2; // reached before in the same run; left alone
 } // namespace CueResult
-
-// A real sheet is a few kilobytes; anything larger than this is not read at all, so that a
-// misnamed disc image cannot exhaust memory.
-constexpr qint64 maxSheetSize = 64 * 1024 * 1024;
 
 enum class WriteMode { Rewrite, DryRun };
 
-// Prunes the sheet at path in place (see pruneSheet). The rewrite goes to a temporary file
-// that replaces the sheet only once complete, so a failure leaves the sheet as it was. With
-// WriteMode::DryRun nothing is written and CueResult::Pruned means the sheet would change.
-[[nodiscard]] int processCueFile(const QString &path, const KeptLineObserver &observer = {},
-    WriteMode mode = WriteMode::Rewrite);
+// The files one run has reached: a file met again under another name or through another
+// folder is not handled twice.
+using HandledFiles = QSet<FileKey>;
+
+// Prunes the sheet at path (as the system names it) in place (see pruneSheet and
+// SheetFile::replace): a failure leaves the sheet as it was. With WriteMode::DryRun nothing
+// is written and CueResult::Pruned means the sheet would change. With handled, a sheet
+// already in it is CueResult::AlreadyHandled, and each sheet handled is added.
+[[nodiscard]] int processCueFile(const QByteArray &path, const KeptLineObserver &observer = {},
+    WriteMode mode = WriteMode::Rewrite, HandledFiles *handled = nullptr);
+
+// The sheet named by a path as typed or chosen in the window.
+[[nodiscard]] int processCueFile(const QString &path, const KeptLineObserver &observer = {});
 
 // The folder log's verdict for a result, e.g. "==> Fichier modifié !", without a line feed.
 [[nodiscard]] QString verdictText(int result);

@@ -1,8 +1,8 @@
 #include "prunepass.h"
+#include "sheettext.h"
 
 #include <QStringDecoder>
 
-#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,91 +31,6 @@ Layout detectLayout(std::string_view sheet)
     return {};
 }
 
-bool isValidUtf8(std::string_view text)
-{
-    const auto size = text.size();
-    for (std::size_t i = 0; i < size;) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length;
-        char32_t codePoint;
-        char32_t smallest;
-        if ((lead & 0xE0) == 0xC0) {
-            length = 2, codePoint = lead & 0x1F, smallest = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3, codePoint = lead & 0x0F, smallest = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4, codePoint = lead & 0x07, smallest = 0x10000;
-        } else {
-            return false;
-        }
-        if (size - i < length)
-            return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            codePoint = (codePoint << 6) | (next & 0x3F);
-        }
-        if (codePoint < smallest || codePoint > 0x10FFFF
-            || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
-}
-
-// Windows-1252 differs from Latin-1 only in 0x80..0x9F; its five unassigned bytes map to
-// the C1 control of the same value, as Windows itself does.
-QString fromWindows1252(std::string_view bytes)
-{
-    static constexpr std::array<char16_t, 32> upperControls = {
-        0x20AC,
-        0x0081,
-        0x201A,
-        0x0192,
-        0x201E,
-        0x2026,
-        0x2020,
-        0x2021,
-        0x02C6,
-        0x2030,
-        0x0160,
-        0x2039,
-        0x0152,
-        0x008D,
-        0x017D,
-        0x008F,
-        0x0090,
-        0x2018,
-        0x2019,
-        0x201C,
-        0x201D,
-        0x2022,
-        0x2013,
-        0x2014,
-        0x02DC,
-        0x2122,
-        0x0161,
-        0x203A,
-        0x0153,
-        0x009D,
-        0x017E,
-        0x0178,
-    };
-    QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
-    QChar *out = text.data();
-    for (const char byte : bytes) {
-        const auto value = static_cast<unsigned char>(byte);
-        *out++
-            = (value >= 0x80 && value < 0xA0) ? QChar(upperControls[value - 0x80]) : QChar(value);
-    }
-    return text;
-}
-
 class LineDecoder
 {
 public:
@@ -130,7 +45,8 @@ public:
             decoder = QStringDecoder(QStringConverter::Utf16BE, QStringConverter::Flag::Stateless);
             break;
         default:
-            if (layout.bomSize > 0 || isValidUtf8(sheet))
+            if (layout.bomSize > 0
+                || isValidUtf8(QByteArrayView(sheet.data(), qsizetype(sheet.size()))))
                 decoder = QStringDecoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
             else
                 windows1252 = true;
@@ -139,10 +55,10 @@ public:
 
     QString operator()(std::string_view bytes)
     {
+        const QByteArrayView view(bytes.data(), static_cast<qsizetype>(bytes.size()));
         if (windows1252)
-            return fromWindows1252(bytes);
-        QString text
-            = decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+            return fromWindows1252(view);
+        QString text = decoder.decode(view);
         // A stateless UTF-16 decoder drops a lone trailing byte; show that it is there.
         if (utf16 && bytes.size() % 2 != 0)
             text += QChar(QChar::ReplacementCharacter);

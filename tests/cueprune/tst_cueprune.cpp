@@ -1,3 +1,4 @@
+#include "prunepass.h"
 #include "testsupport.h"
 #include "vexatrin.h"
 
@@ -35,7 +36,7 @@ Outcome cueprune(const QStringList &arguments, const QString &workingDirectory =
     if (unprivileged) {
         process.setChildProcessModifier(testsupport::dropRootPrivileges);
     }
-    process.start(CUEPRUNE, arguments);
+    process.start(unprivileged ? testsupport::runnableByAnyone(CUEPRUNE) : CUEPRUNE, arguments);
     if (!process.waitForFinished() || process.exitStatus() != QProcess::NormalExit)
         return {};
     return { process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
@@ -86,6 +87,8 @@ private slots:
     void failuresDoNotStopTheRun();
     void unreadableInputs();
     void sameVerdictsAsFolderTool();
+    void namesThatAreNotUtf8();
+    void sheetReachedTwiceIsHandledOnce();
 };
 
 void TestCuePrune::usage_data()
@@ -264,6 +267,7 @@ void TestCuePrune::unreadableInputs()
     QVERIFY(setMode(dir.filePath("open"), 0777));
     QVERIFY(setMode(dir.filePath("open/secret.cue"), 0));
     QVERIFY(setMode(dir.filePath("open/fine.cue"), 0666));
+    QVERIFY(testsupport::giveToUnprivileged(dir.filePath("open/fine.cue")));
 
     const Outcome outcome
         = cueprune({ dir.filePath("locked"), dir.filePath("open") }, QString(), geteuid() == 0);
@@ -307,6 +311,50 @@ void TestCuePrune::sameVerdictsAsFolderTool()
     QCOMPARE(commandLog.replace(commandDir.path(), windowDir.path()), log);
     for (auto it = sheets.cbegin(); it != sheets.cend(); ++it)
         QCOMPARE(readFile(commandDir.filePath(it.key())), readFile(windowDir.filePath(it.key())));
+}
+
+// Latin-1 names, as in libraries copied from old disks: found in folders, taken from the
+// command line as the bytes given, shown decoded.
+void TestCuePrune::namesThatAreNotUtf8()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QByteArray root = QFile::encodeName(dir.path());
+    QCOMPARE(::mkdir(root + "/Beyonc\xE9", 0755), 0);
+    QVERIFY(writeFile(root + "/Beyonc\xE9/caf\xE9.cue", pregapSheet));
+    QVERIFY(writeFile(root + "/D\xE9j\xE0 vu.cue", pregapSheet));
+
+    // QProcess would encode the arguments as UTF-8: the shell passes the bytes themselves.
+    QProcess shell;
+    shell.setWorkingDirectory(dir.path());
+    shell.start("sh",
+        { "-c", R"sh(exec "$0" -r "$(printf 'Beyonc\351')" "$(printf 'D\351j\340 vu.cue')")sh",
+            CUEPRUNE });
+    QVERIFY(shell.waitForFinished());
+    QCOMPARE(shell.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(shell.readAllStandardOutput()),
+        entries(dir.path(), { "Beyoncé/café.cue", modified, "Déjà vu.cue", modified })
+            + "2 fichiers : 2 modifiés, 0 inchangé, 0 erreur\n");
+    QCOMPARE(readFile(root + "/Beyonc\xE9/caf\xE9.cue"), prunedSheet);
+    QCOMPARE(readFile(root + "/D\xE9j\xE0 vu.cue"), prunedSheet);
+}
+
+// Two pregap lines in a row lose one line per pass: a second pass would show.
+void TestCuePrune::sheetReachedTwiceIsHandledOnce()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QByteArray sheet = "TRACK 01\nINDEX 00 a\nINDEX 00 b\nINDEX 01 c\n";
+    QVERIFY(fill(dir.path(), { "Jazz" }, { { "Jazz/a.cue", sheet } }));
+    QVERIFY(QFile::link(dir.filePath("Jazz/a.cue"), dir.filePath("link.cue")));
+
+    const Outcome outcome = cueprune({ "-r", dir.path(), dir.filePath("Jazz"),
+        dir.filePath("Jazz/a.cue"), dir.filePath("link.cue"), dir.filePath("Jazz/../Jazz") });
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.out,
+        entries(dir.path(), { "Jazz/a.cue", modified })
+            + "1 fichier : 1 modifié, 0 inchangé, 0 erreur\n");
+    QCOMPARE(readFile(dir.filePath("Jazz/a.cue")), pruneSheet(sheet).bytes);
 }
 
 QTEST_MAIN(TestCuePrune)

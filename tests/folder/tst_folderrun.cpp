@@ -57,6 +57,7 @@ private slots:
     void logsEachSheet_data();
     void logsEachSheet();
     void symbolicLinksAreSkipped();
+    void nameThatIsNotUtf8();
     void nothingLoggedWithoutFolder_data();
     void nothingLoggedWithoutFolder();
     void emptyFieldMeansWorkingDirectory();
@@ -132,6 +133,21 @@ void TestFolderRun::symbolicLinksAreSkipped()
     ui.run(dir.filePath("albums"));
     QCOMPARE(ui.log->toPlainText(), QString());
     QCOMPARE(readFile(dir.filePath("outside/real.txt")), pregapSheet);
+}
+
+void TestFolderRun::nameThatIsNotUtf8()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QByteArray latin1Sheet = QFile::encodeName(dir.path()) + "/caf\xE9.cue";
+    QVERIFY(writeFile(latin1Sheet, pregapSheet));
+    QVERIFY(writeFile(dir.filePath("Cafard.cue"), cleanSheet));
+
+    Window ui;
+    ui.run(dir.path());
+    QCOMPARE(ui.log->toPlainText(),
+        dir.filePath("Cafard.cue") + '\n' + unchanged + dir.filePath("café.cue") + '\n' + modified);
+    QCOMPARE(readFile(latin1Sheet), prunedSheet);
 }
 
 void TestFolderRun::nothingLoggedWithoutFolder_data()

@@ -11,7 +11,13 @@
 #include <QTest>
 #include <QThread>
 
+#include <QtEndian>
+
 #include <signal.h>
+#include <sys/xattr.h>
+
+#include <algorithm>
+#include <tuple>
 
 using testsupport::readFile;
 using testsupport::setMode;
@@ -48,7 +54,12 @@ class TestProcessCueFile : public QObject
     Q_OBJECT
 
 private slots:
+    void rewritesInPlace_data();
     void rewritesInPlace();
+    void rewriteKeepsFileSystemFacts_data();
+    void rewriteKeepsFileSystemFacts();
+    void failedFlushLeavesSheetIntact();
+    void sheetChangedMeanwhileIsLeftAlone();
     void missingPaths_data();
     void missingPaths();
     void notARegularSheetIsAFailure();
@@ -63,11 +74,20 @@ private slots:
     void killedRewriteLeavesOldOrNewSheet();
 };
 
+void TestProcessCueFile::rewritesInPlace_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::newRow("plainName") << QByteArray("album.cue");
+    QTest::newRow("latin1Name") << QByteArray("caf\xE9 cr\xE8me.cue");
+    QTest::newRow("longestName") << QByteArray(251, 'x') + ".cue";
+}
+
 void TestProcessCueFile::rewritesInPlace()
 {
+    QFETCH(QByteArray, name);
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString sheet = dir.filePath("album.cue");
+    const QByteArray sheet = QFile::encodeName(dir.path()) + '/' + name;
     QVERIFY(writeFile(sheet, pregapSheet));
 
     QStringList seen;
@@ -75,10 +95,155 @@ void TestProcessCueFile::rewritesInPlace()
         CueResult::Pruned);
     QCOMPARE(readFile(sheet), prunedSheet);
     QCOMPARE(seen.join(QString()) + '\n', QString::fromLatin1(prunedSheet).remove('\r'));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "album.cue" });
+    QCOMPARE(testsupport::namesIn(dir.path()), QList<QByteArray> { name });
 
     QCOMPARE(processCueFile(sheet), CueResult::Unchanged);
     QCOMPARE(readFile(sheet), prunedSheet);
+}
+
+namespace {
+
+// Owner, group, mode bits, extended attributes and ACLs, as one comparable text.
+QString fileSystemFacts(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status
+    {
+    };
+    if (::stat(name.constData(), &status) != 0)
+        return QStringLiteral("<missing>");
+    QString facts = QStringLiteral("%1:%2 %3")
+                        .arg(status.st_uid)
+                        .arg(status.st_gid)
+                        .arg(status.st_mode & 07777, 0, 8);
+    QByteArray names(4096, '\0');
+    names.resize(qMax<ssize_t>(0, ::listxattr(name.constData(), names.data(), names.size())));
+    QList<QByteArray> sorted = names.split('\0');
+    std::sort(sorted.begin(), sorted.end());
+    for (const QByteArray &attribute : sorted) {
+        QByteArray value(4096, '\0');
+        value.resize(qMax<ssize_t>(
+            0, ::getxattr(name.constData(), attribute.constData(), value.data(), value.size())));
+        if (!attribute.isEmpty())
+            facts += QStringLiteral(" %1=%2").arg(attribute, value.toHex());
+    }
+    return facts;
+}
+
+// A POSIX ACL as the kernel stores it in an extended attribute: (tag, permissions, id).
+QByteArray aclAttribute(std::initializer_list<std::tuple<quint16, quint16, quint32>> entries)
+{
+    QByteArray bytes;
+    const auto append = [&bytes](auto value) {
+        const auto little = qToLittleEndian(value);
+        bytes.append(reinterpret_cast<const char *>(&little), sizeof little);
+    };
+    append(quint32(2));
+    for (const auto &[tag, permissions, id] : entries) {
+        append(tag);
+        append(permissions);
+        append(id);
+    }
+    return bytes;
+}
+
+bool setAttribute(const QString &path, const char *name, const QByteArray &value)
+{
+    return ::setxattr(QFile::encodeName(path).constData(), name, value.constData(),
+               std::size_t(value.size()), 0)
+        == 0;
+}
+
+enum AclTag : quint16 { UserObj = 1, User = 2, GroupObj = 4, Mask = 0x10, Other = 0x20 };
+
+} // namespace
+
+void TestProcessCueFile::rewriteKeepsFileSystemFacts_data()
+{
+    const QByteArray namedUserAcl = aclAttribute({ { UserObj, 6, 0 }, { User, 6, 1234 },
+        { GroupObj, 4, 0 }, { Mask, 6, 0 }, { Other, 4, 0 } });
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QByteArray>("attribute");
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<bool>("folderDefaultAcl");
+
+    QTest::newRow("setgidGroupWritable") << 02664 << QByteArray() << QByteArray() << false;
+    QTest::newRow("readOnlyForAll") << 0444 << QByteArray() << QByteArray() << false;
+    QTest::newRow("userAttribute")
+        << 0640 << QByteArray("user.origin") << QByteArray("rip") << false;
+    QTest::newRow("accessAcl") << 0664 << QByteArray("system.posix_acl_access") << namedUserAcl
+                               << false;
+    // The new file inherits the folder's default ACL; the sheet had none, so none is kept.
+    QTest::newRow("folderDefaultAclNotInherited") << 0644 << QByteArray() << QByteArray() << true;
+}
+
+// As root, so that the sheet can belong to someone else: a rewrite must not give it away.
+void TestProcessCueFile::rewriteKeepsFileSystemFacts()
+{
+    QFETCH(int, mode);
+    QFETCH(QByteArray, attribute);
+    QFETCH(QByteArray, value);
+    QFETCH(bool, folderDefaultAcl);
+    if (geteuid() != 0)
+        QSKIP("needs root: only root can give a sheet to another owner and group");
+
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString sheet = dir.filePath("album.cue");
+    QVERIFY(writeFile(sheet, pregapSheet));
+    QCOMPARE(::chown(QFile::encodeName(sheet).constData(), 1234, 5678), 0);
+    if (!attribute.isEmpty() && !setAttribute(sheet, attribute.constData(), value))
+        QSKIP("the temporary folder's file system holds no such attribute");
+    QVERIFY(setMode(sheet, mode));
+    if (folderDefaultAcl
+        && !setAttribute(dir.path(), "system.posix_acl_default",
+            aclAttribute({ { UserObj, 7, 0 }, { User, 7, 1234 }, { GroupObj, 5, 0 }, { Mask, 7, 0 },
+                { Other, 5, 0 } })))
+        QSKIP("the temporary folder's file system holds no ACLs");
+    const QString before = fileSystemFacts(sheet);
+
+    QCOMPARE(processCueFile(sheet), CueResult::Pruned);
+    QCOMPARE(readFile(sheet), prunedSheet);
+    QCOMPARE(fileSystemFacts(sheet), before);
+}
+
+// A flush that fails (a dying USB stick) must not let the new text take the sheet's place.
+void TestProcessCueFile::failedFlushLeavesSheetIntact()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString sheet = dir.filePath("album.cue");
+    QVERIFY(writeFile(sheet, pregapSheet));
+
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LD_PRELOAD", FAILING_FLUSH);
+    environment.insert(
+        "ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+    child.setProcessEnvironment(environment);
+    child.start(PRUNE_CHILD, { sheet });
+    QVERIFY(child.waitForFinished());
+    QCOMPARE(child.readAllStandardOutput().trimmed().toInt(), CueResult::Failed);
+    QCOMPARE(readFile(sheet), pregapSheet);
+    QCOMPARE(testsupport::namesIn(dir.path()), QList<QByteArray> { "album.cue" });
+}
+
+// Another program writes the sheet after it was read: its change must survive.
+void TestProcessCueFile::sheetChangedMeanwhileIsLeftAlone()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString sheet = dir.filePath("album.cue");
+    QVERIFY(writeFile(sheet, pregapSheet));
+    const QByteArray otherText = pregapSheet + "REM edited elsewhere\n";
+
+    bool written = false;
+    const int result = processCueFile(
+        sheet, [&](const QString &) { written = written || writeFile(sheet, otherText); });
+    QVERIFY(written);
+    QCOMPARE(result, CueResult::Failed);
+    QCOMPARE(readFile(sheet), otherText);
+    QCOMPARE(testsupport::namesIn(dir.path()), QList<QByteArray> { "album.cue" });
 }
 
 void TestProcessCueFile::missingPaths_data()
@@ -114,7 +279,7 @@ void TestProcessCueFile::notARegularSheetIsAFailure()
         CueResult::Failed);
     QVERIFY(!observed);
     // Sized 0 yet full of text, as a sheet rewritten by someone else while it is read.
-    QCOMPARE(processCueFile("/proc/self/status"), CueResult::Failed);
+    QCOMPARE(processCueFile(QStringLiteral("/proc/self/status")), CueResult::Failed);
 }
 
 void TestProcessCueFile::cleanSheetIsNotWritten()
@@ -160,16 +325,19 @@ void TestProcessCueFile::rewriteThroughSymbolicLink()
 void TestProcessCueFile::failureLeavesSheetIntact_data()
 {
     QTest::addColumn<int>("sheetMode");
+    QTest::addColumn<bool>("childOwnsSheet");
     QTest::addColumn<int>("folderMode");
     QTest::addColumn<int>("fileSizeLimit"); // 0: none
     QTest::addColumn<int>("expected");
 
     // The first row shows that the child can rewrite when nothing stands in its way.
-    QTest::newRow("nothingInTheWay") << 0666 << 0777 << 0 << CueResult::Pruned;
-    QTest::newRow("unreadableSheet") << 0222 << 0777 << 0 << CueResult::Failed;
-    QTest::newRow("readOnlySheet") << 0444 << 0777 << 0 << CueResult::Failed;
-    QTest::newRow("readOnlyFolder") << 0666 << 0555 << 0 << CueResult::Failed;
-    QTest::newRow("diskFullHalfway") << 0666 << 0777 << 64 << CueResult::Failed;
+    QTest::newRow("nothingInTheWay") << 0666 << true << 0777 << 0 << CueResult::Pruned;
+    // Writable, but replacing it would make it ours and lock its owner out.
+    QTest::newRow("anotherUsersSheet") << 0666 << false << 0777 << 0 << CueResult::Failed;
+    QTest::newRow("unreadableSheet") << 0222 << true << 0777 << 0 << CueResult::Failed;
+    QTest::newRow("readOnlySheet") << 0444 << true << 0777 << 0 << CueResult::Failed;
+    QTest::newRow("readOnlyFolder") << 0666 << true << 0555 << 0 << CueResult::Failed;
+    QTest::newRow("diskFullHalfway") << 0666 << true << 0777 << 64 << CueResult::Failed;
 }
 
 // Runs the pass in a child process as an unprivileged user (root ignores permissions) and,
@@ -177,6 +345,7 @@ void TestProcessCueFile::failureLeavesSheetIntact_data()
 void TestProcessCueFile::failureLeavesSheetIntact()
 {
     QFETCH(int, sheetMode);
+    QFETCH(bool, childOwnsSheet);
     QFETCH(int, folderMode);
     QFETCH(int, fileSizeLimit);
     QFETCH(int, expected);
@@ -190,6 +359,10 @@ void TestProcessCueFile::failureLeavesSheetIntact()
     QVERIFY(writeFile(sheet, pregapSheet));
     QVERIFY(setMode(sheet, sheetMode));
     QVERIFY(setMode(folder, folderMode));
+    if (childOwnsSheet)
+        QVERIFY(testsupport::giveToUnprivileged(sheet));
+    else if (geteuid() != 0)
+        QSKIP("needs root: only root can make a sheet that belongs to another user");
 
     QProcess child;
     child.setChildProcessModifier([fileSizeLimit] {
@@ -200,7 +373,7 @@ void TestProcessCueFile::failureLeavesSheetIntact()
         }
         testsupport::dropRootPrivileges();
     });
-    child.start(PRUNE_CHILD, { sheet });
+    child.start(testsupport::runnableByAnyone(PRUNE_CHILD), { sheet });
     QVERIFY(child.waitForFinished());
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
     QCOMPARE(child.exitCode(), 0);
@@ -219,7 +392,7 @@ void TestProcessCueFile::sheetsChangedAfterListing()
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     for (const char *name : { "a.cue", "b.cue", "c.cue" })
         QVERIFY(writeFile(dir.filePath(name), pregapSheet));
-    const QStringList listed = cueSheetsIn(QDir(dir.path()));
+    const QList<QByteArray> listed = listFolder(QFile::encodeName(dir.path()))->sheets;
     QCOMPARE(listed.size(), 3);
 
     QVERIFY(QFile::remove(dir.filePath("a.cue")));
