@@ -58,7 +58,8 @@ private slots:
     void rewritesInPlace();
     void rewriteKeepsFileSystemFacts_data();
     void rewriteKeepsFileSystemFacts();
-    void failedFlushLeavesSheetIntact();
+    void systemCallsThatFail_data();
+    void systemCallsThatFail();
     void sheetChangedMeanwhileIsLeftAlone();
     void missingPaths_data();
     void missingPaths();
@@ -207,9 +208,21 @@ void TestProcessCueFile::rewriteKeepsFileSystemFacts()
     QCOMPARE(fileSystemFacts(sheet), before);
 }
 
-// A flush that fails (a dying USB stick) must not let the new text take the sheet's place.
-void TestProcessCueFile::failedFlushLeavesSheetIntact()
+void TestProcessCueFile::systemCallsThatFail_data()
 {
+    QTest::addColumn<QString>("faults");
+    QTest::addColumn<int>("expected");
+    // A dying USB stick: the new text must not take the sheet's place.
+    QTest::newRow("failedFlush") << "fsync" << CueResult::Failed;
+    // NFS, SMB, vfat: the new file is named from the start, and never left behind.
+    QTest::newRow("noUnnamedFiles") << "tmpfile" << CueResult::Pruned;
+    QTest::newRow("noUnnamedFilesAndFailedFlush") << "tmpfile,fsync" << CueResult::Failed;
+}
+
+void TestProcessCueFile::systemCallsThatFail()
+{
+    QFETCH(QString, faults);
+    QFETCH(int, expected);
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QString sheet = dir.filePath("album.cue");
@@ -217,14 +230,15 @@ void TestProcessCueFile::failedFlushLeavesSheetIntact()
 
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("LD_PRELOAD", FAILING_FLUSH);
+    environment.insert("LD_PRELOAD", FAULT_INJECTION);
+    environment.insert("FAULTS", faults);
     environment.insert(
         "ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
     child.setProcessEnvironment(environment);
     child.start(PRUNE_CHILD, { sheet });
     QVERIFY(child.waitForFinished());
-    QCOMPARE(child.readAllStandardOutput().trimmed().toInt(), CueResult::Failed);
-    QCOMPARE(readFile(sheet), pregapSheet);
+    QCOMPARE(child.readAllStandardOutput().trimmed().toInt(), expected);
+    QCOMPARE(readFile(sheet), expected == CueResult::Pruned ? prunedSheet : pregapSheet);
     QCOMPARE(testsupport::namesIn(dir.path()), QList<QByteArray> { "album.cue" });
 }
 
