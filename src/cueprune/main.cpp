@@ -5,6 +5,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QHash>
+#include <QLibraryInfo>
 #include <QTextStream>
 #include <QTranslator>
 
@@ -12,7 +13,9 @@
 
 namespace {
 
-// Puts the parser's own texts (usage, headings, help and version options) into French.
+// Puts the parser's own texts (usage, headings, help and version options) into French. Installed
+// after Qt's own French translation, so it wins for the texts it holds: Debian 12's lacks the
+// help options' descriptions, and the error messages keep this wording.
 class ParserTranslator : public QTranslator
 {
 public:
@@ -61,7 +64,11 @@ int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("cueprune"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(CUETOOLS_VERSION));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CUEPRUNE_VERSION));
+    QTranslator qtFrench;
+    if (qtFrench.load(
+            QStringLiteral("qtbase_fr"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtFrench);
     ParserTranslator translator;
     QCoreApplication::installTranslator(&translator);
 

@@ -3,7 +3,9 @@
 #include "vexatrin.h"
 
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -79,6 +81,8 @@ class TestCuePrune : public QObject
 private slots:
     void usage_data();
     void usage();
+    void noEnglishText_data();
+    void noEnglishText();
     void needsNoDisplay();
     void walksFolders_data();
     void walksFolders();
@@ -104,7 +108,7 @@ void TestCuePrune::usage_data()
     QTest::newRow("help") << QStringList { "--help" } << 0 << "-n, --dry-run" << QString();
     QTest::newRow("shortHelp") << QStringList { "-h" } << 0 << "Parcourt aussi les sous-dossiers."
                                << QString();
-    QTest::newRow("version") << QStringList { "-v" } << 0 << "cueprune " CUETOOLS_VERSION
+    QTest::newRow("version") << QStringList { "-v" } << 0 << "cueprune " CUEPRUNE_VERSION
                              << QString();
 }
 
@@ -126,6 +130,44 @@ void TestCuePrune::usage()
     } else {
         QVERIFY2(outcome.err.contains(expectedErr), qPrintable(outcome.err));
         QVERIFY2(outcome.err.contains("Utilisation :"), qPrintable(outcome.err));
+    }
+}
+
+void TestCuePrune::noEnglishText_data()
+{
+    QTest::addColumn<bool>("systemTranslations");
+    QTest::newRow("withQtTranslations") << true;
+    QTest::newRow("withoutQtTranslations") << false;
+}
+
+// The help and the usage errors come out in French whether or not the system has Qt's own
+// French translations.
+void TestCuePrune::noEnglishText()
+{
+    QFETCH(bool, systemTranslations);
+    const QString translations = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (systemTranslations && !QFileInfo::exists(translations + "/qtbase_fr.qm"))
+        QSKIP("Qt's French translations are not installed (Debian qt6-translations-l10n)");
+
+    // A copy of cueprune beside a qt.conf that points it at an empty translations folder.
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QString program = CUEPRUNE;
+    if (!systemTranslations) {
+        program = dir.filePath("cueprune");
+        QVERIFY(QFile::copy(CUEPRUNE, program));
+        QVERIFY(writeFile(dir.filePath("qt.conf"), "[Paths]\nTranslations=" + dir.path().toUtf8()));
+    }
+    const QRegularExpression english(
+        "Usage|Options:|Arguments:|Displays|Unknown|Missing|Unexpected|information|commandline");
+    for (const QStringList &arguments : { QStringList { "--help" }, QStringList { "--bogus" },
+             QStringList { "-h" }, QStringList() }) {
+        QProcess process;
+        process.start(program, arguments);
+        QVERIFY(process.waitForFinished());
+        const QString text = QString::fromUtf8(process.readAll() + process.readAllStandardError());
+        QVERIFY2(text.contains("Utilisation :"), qPrintable(text));
+        QVERIFY2(!text.contains(english), qPrintable(text));
     }
 }
 
