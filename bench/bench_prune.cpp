@@ -1,6 +1,6 @@
 // Google Benchmark of the pure pass over growing sheets, and of the folder tool's run button
 // over a folder of sheets (given in CUEBENCH_FOLDER).
-#include "prunepass.h"
+#include "linerule.h"
 #include "vexatrin.h"
 
 #include <QApplication>

@@ -64,8 +64,8 @@ void SheetRun::handleFolder(const QByteArray &path)
 
 void SheetRun::handleSheet(const QByteArray &path)
 {
-    const int result = processCueFile(
-        path, {}, options.dryRun ? WriteMode::DryRun : WriteMode::Rewrite, &handled);
+    const WriteMode mode = options.dryRun ? WriteMode::DryRun : WriteMode::Rewrite;
+    const CueResult result = processCueFile(path, {}, mode, &handled);
     switch (result) {
     case CueResult::AlreadyHandled:
         return;
@@ -75,16 +75,14 @@ void SheetRun::handleSheet(const QByteArray &path)
     case CueResult::Unchanged:
         ++unchanged;
         break;
-    default:
+    case CueResult::Failed:
+    case CueResult::NotFound:
         ++errors;
+        break;
     }
     if (options.quiet && result == CueResult::Unchanged)
         return;
-    out << displayPath(path) << '\n'
-        << (options.dryRun && result == CueResult::Pruned
-                   ? QStringLiteral("==> Fichier à modifier !")
-                   : verdictText(result))
-        << '\n';
+    out << displayPath(path) << '\n' << verdictText(result, mode) << '\n';
 }
 
 void SheetRun::complain(const QString &problem, const QByteArray &path)

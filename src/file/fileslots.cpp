@@ -5,7 +5,7 @@
 
 namespace {
 
-QString statusText(int result)
+QString statusText(CueResult result)
 {
     switch (result) {
     case CueResult::Pruned:
@@ -14,9 +14,11 @@ QString statusText(int result)
         return QStringLiteral("Pas de modification du texte");
     case CueResult::NotFound:
         return QStringLiteral("Fichier introuvable");
-    default:
-        return QStringLiteral("Erreur de lecture ou d'écriture");
+    case CueResult::Failed:
+    case CueResult::AlreadyHandled:
+        break;
     }
+    return QStringLiteral("Erreur de lecture ou d'écriture");
 }
 
 } // namespace
@@ -31,7 +33,7 @@ void VexaTrin::on_pushButton_clicked()
 
 void VexaTrin::on_pushButton_2_clicked()
 {
-    const int result = processCueFile(ui.lineEdit->text(),
+    const CueResult result = processCueFile(ui.lineEdit->text(),
         [this](const QString &kept) { ui.plainTextEdit->insertPlainText(kept); });
     ui.lineEdit_2->setText(statusText(result));
 }

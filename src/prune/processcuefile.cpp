@@ -2,7 +2,7 @@
 
 #include <QFile>
 
-int processCueFile(
+CueResult processCueFile(
     const QByteArray &path, const KeptLineObserver &observer, WriteMode mode, HandledFiles *handled)
 {
     SheetFile sheet(path);
@@ -32,19 +32,23 @@ int processCueFile(
     return CueResult::Pruned;
 }
 
-int processCueFile(const QString &path, const KeptLineObserver &observer)
+CueResult processCueFile(const QString &path, const KeptLineObserver &observer)
 {
     return processCueFile(QFile::encodeName(path), observer);
 }
 
-QString verdictText(int result)
+QString verdictText(CueResult result, WriteMode mode)
 {
     switch (result) {
     case CueResult::Pruned:
-        return QStringLiteral("==> Fichier modifié !");
+        return mode == WriteMode::DryRun ? QStringLiteral("==> Fichier à modifier !")
+                                         : QStringLiteral("==> Fichier modifié !");
     case CueResult::Unchanged:
         return QStringLiteral("==> Aucun changement !");
-    default:
-        return QStringLiteral("==> Erreur !");
+    case CueResult::Failed:
+    case CueResult::NotFound:
+    case CueResult::AlreadyHandled:
+        break;
     }
+    return QStringLiteral("==> Erreur !");
 }

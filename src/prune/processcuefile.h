@@ -1,19 +1,19 @@
 #pragma once
 
-#include "prunepass.h"
+#include "linerule.h"
 #include "sheetfile.h"
 
 #include <QSet>
 #include <QString>
 
 // Results of processCueFile.
-namespace CueResult {
-constexpr int Failed = -2; // not a readable file, too large, or the rewrite failed; unchanged
-constexpr int NotFound = -1; // nothing at the path, or an empty path
-constexpr int Unchanged = 0; // no pregap line; the sheet was not opened for writing
-constexpr int Pruned = 1; // pregap lines dropped and the sheet rewritten
-constexpr int AlreadyHandled = 2; // reached before in the same run; left alone
-} // namespace CueResult
+enum class CueResult {
+    Failed = -2, // not a readable file, too large, or the rewrite failed; unchanged
+    NotFound = -1, // nothing at the path, or an empty path
+    Unchanged = 0, // no pregap line; the sheet was not opened for writing
+    Pruned = 1, // pregap lines dropped and the sheet rewritten
+    AlreadyHandled = 2, // reached before in the same run; left alone
+};
 
 enum class WriteMode { Rewrite, DryRun };
 
@@ -25,11 +25,12 @@ using HandledFiles = QSet<FileKey>;
 // SheetFile::replace): a failure leaves the sheet as it was. With WriteMode::DryRun nothing
 // is written and CueResult::Pruned means the sheet would change. With handled, a sheet
 // already in it is CueResult::AlreadyHandled, and each sheet handled is added.
-[[nodiscard]] int processCueFile(const QByteArray &path, const KeptLineObserver &observer = {},
+[[nodiscard]] CueResult processCueFile(const QByteArray &path, const KeptLineObserver &observer = {},
     WriteMode mode = WriteMode::Rewrite, HandledFiles *handled = nullptr);
 
 // The sheet named by a path as typed or chosen in the window.
-[[nodiscard]] int processCueFile(const QString &path, const KeptLineObserver &observer = {});
+[[nodiscard]] CueResult processCueFile(const QString &path, const KeptLineObserver &observer = {});
 
-// The folder log's verdict for a result, e.g. "==> Fichier modifié !", without a line feed.
-[[nodiscard]] QString verdictText(int result);
+// The log's verdict for a result, e.g. "==> Fichier modifié !", without a line feed; a dry
+// run's "==> Fichier à modifier !" for a sheet that would change.
+[[nodiscard]] QString verdictText(CueResult result, WriteMode mode = WriteMode::Rewrite);

@@ -1,6 +1,228 @@
 #include "sheettext.h"
 
+#ifdef CUEPRUNE_HAVE_UCHARDET
+#include <uchardet.h>
+#endif
+
+#include <QList>
+
 #include <array>
+
+namespace {
+
+using Form = SheetEncoding::Form;
+
+bool isAsciiLetterOrLineFeed(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '\n';
+}
+
+// UTF-16 without a byte-order mark shows in the zero byte beside each ASCII letter and line
+// feed, the bulk of any sheet: after it in little-endian order, before it in big-endian. A
+// clear majority decides, so that a few stray zero bytes leave an 8-bit sheet 8-bit.
+Form zeroBytePattern(QByteArrayView sheet)
+{
+    qsizetype letters = 0;
+    qsizetype littleEndian = 0;
+    qsizetype bigEndian = 0;
+    for (qsizetype i = 0; i < sheet.size(); ++i) {
+        if (!isAsciiLetterOrLineFeed(sheet[i]))
+            continue;
+        ++letters;
+        if (i % 2 == 0 && i + 1 < sheet.size() && sheet[i + 1] == '\0')
+            ++littleEndian;
+        else if (i % 2 == 1 && sheet[i - 1] == '\0')
+            ++bigEndian;
+    }
+    if (littleEndian * 2 > letters)
+        return Form::Utf16LE;
+    if (bigEndian * 2 > letters)
+        return Form::Utf16BE;
+    return Form::EightBit;
+}
+
+// The detector's name for the code page of an 8-bit sheet, when it names one of a non-Latin
+// script. For Latin text (French, say) Debian 12's detector guesses among several Latin code
+// pages and often wrongly ("Noël" as ISO-8859-2), so Windows-1252 stays the better choice.
+QByteArray nonLatinCodePage(QByteArrayView sheet)
+{
+#ifdef CUEPRUNE_HAVE_UCHARDET
+    static const QList<QByteArray> nonLatin = {
+        "WINDOWS-1251", "KOI8-R", "KOI8-U", "IBM866", "IBM855", "MAC-CYRILLIC", "ISO-8859-5",
+        "ISO-8859-7", "WINDOWS-1253", "ISO-8859-8", "WINDOWS-1255", "ISO-8859-6", "WINDOWS-1256",
+        "TIS-620", "ISO-8859-11", "SHIFT_JIS", "EUC-JP", "ISO-2022-JP", "GB18030", "BIG5",
+        "EUC-KR", "EUC-TW", "ISO-2022-KR", "ISO-2022-CN", "HZ-GB-2312",
+    };
+    const uchardet_t detector = uchardet_new();
+    QByteArray name;
+    if (uchardet_handle_data(detector, sheet.data(), std::size_t(sheet.size())) == 0) {
+        uchardet_data_end(detector);
+        name = QByteArray(uchardet_get_charset(detector)).toUpper();
+    }
+    uchardet_delete(detector);
+    return nonLatin.contains(name) ? name : QByteArray();
+#else
+    Q_UNUSED(sheet);
+    return {};
+#endif
+}
+
+} // namespace
+
+qsizetype SheetEncoding::unitSize() const
+{
+    switch (form) {
+    case Form::Utf16LE:
+    case Form::Utf16BE:
+        return 2;
+    case Form::Utf32LE:
+    case Form::Utf32BE:
+        return 4;
+    case Form::EightBit:
+        break;
+    }
+    return 1;
+}
+
+SheetEncoding detectEncoding(QByteArrayView sheet)
+{
+    // UTF-32 LE's mark begins with UTF-16 LE's, so it is looked for first.
+    if (sheet.startsWith(QByteArrayView("\xFF\xFE\0\0", 4)))
+        return { Form::Utf32LE, 4 };
+    if (sheet.startsWith(QByteArrayView("\0\0\xFE\xFF", 4)))
+        return { Form::Utf32BE, 4 };
+    if (sheet.startsWith("\xFF\xFE"))
+        return { Form::Utf16LE, 2 };
+    if (sheet.startsWith("\xFE\xFF"))
+        return { Form::Utf16BE, 2 };
+    if (sheet.startsWith("\xEF\xBB\xBF"))
+        return { Form::EightBit, 3 };
+    if (!sheet.contains('\0'))
+        return {};
+    return { zeroBytePattern(sheet), 0 };
+}
+
+SheetLines::SheetLines(QByteArrayView sheet)
+    : bytes(sheet.data(), std::size_t(sheet.size()))
+    , sheetEncoding(detectEncoding(sheet))
+    , lineFeed(encoded("\n"))
+    , carriageReturn(encoded("\r"))
+    , position(sheetEncoding.byteOrderMarkSize)
+{
+}
+
+bool SheetLines::next(Line &line)
+{
+    const auto size = qsizetype(bytes.size());
+    if (started && position >= size)
+        return false;
+    started = true;
+    line.start = position;
+    line.contentEnd = line.end = size;
+    const qsizetype feed = find(lineFeed, position, size);
+    if (feed >= 0) {
+        const auto unit = qsizetype(lineFeed.size());
+        const bool crBefore = feed - unit >= position
+            && bytes.compare(std::size_t(feed - unit), std::size_t(unit), carriageReturn) == 0;
+        line.contentEnd = crBefore ? feed - unit : feed;
+        line.end = feed + unit;
+    }
+    position = line.end;
+    return true;
+}
+
+std::string SheetLines::encoded(std::string_view ascii) const
+{
+    std::string text;
+    for (const char c : ascii) {
+        switch (sheetEncoding.form) {
+        case Form::EightBit:
+            text += c;
+            break;
+        case Form::Utf16LE:
+            text += { c, '\0' };
+            break;
+        case Form::Utf16BE:
+            text += { '\0', c };
+            break;
+        case Form::Utf32LE:
+            text += { c, '\0', '\0', '\0' };
+            break;
+        case Form::Utf32BE:
+            text += { '\0', '\0', '\0', c };
+            break;
+        }
+    }
+    return text;
+}
+
+bool SheetLines::contains(const Line &line, std::string_view pattern) const
+{
+    return find(pattern, line.start, line.contentEnd) >= 0;
+}
+
+QByteArrayView SheetLines::content(const Line &line) const
+{
+    return QByteArrayView(bytes.data() + line.start, line.contentEnd - line.start);
+}
+
+// The first occurrence of pattern in [from, to) that starts on a code unit boundary, or -1:
+// in UTF-16 and UTF-32 the bytes of an ASCII pattern can also stand inside other characters.
+qsizetype SheetLines::find(std::string_view pattern, qsizetype from, qsizetype to) const
+{
+    const std::string_view range = bytes.substr(std::size_t(from), std::size_t(to - from));
+    const qsizetype unit = sheetEncoding.unitSize();
+    for (auto at = range.find(pattern); at != std::string_view::npos;
+         at = range.find(pattern, at + 1)) {
+        if ((from + qsizetype(at)) % unit == 0)
+            return from + qsizetype(at);
+    }
+    return -1;
+}
+
+SheetDecoder::SheetDecoder(QByteArrayView sheet, const SheetEncoding &encoding)
+    : unitSize(encoding.unitSize())
+{
+    constexpr auto stateless = QStringConverter::Flag::Stateless;
+    switch (encoding.form) {
+    case Form::Utf16LE:
+        decoder = QStringDecoder(QStringConverter::Utf16LE, stateless);
+        return;
+    case Form::Utf16BE:
+        decoder = QStringDecoder(QStringConverter::Utf16BE, stateless);
+        return;
+    case Form::Utf32LE:
+        decoder = QStringDecoder(QStringConverter::Utf32LE, stateless);
+        return;
+    case Form::Utf32BE:
+        decoder = QStringDecoder(QStringConverter::Utf32BE, stateless);
+        return;
+    case Form::EightBit:
+        break;
+    }
+    if (encoding.byteOrderMarkSize > 0 || isValidUtf8(sheet)) {
+        decoder = QStringDecoder(QStringConverter::Utf8, stateless);
+        return;
+    }
+    // Qt without ICU (Windows builds) knows no legacy code page by name.
+    if (const QByteArray codePage = nonLatinCodePage(sheet); !codePage.isEmpty()) {
+        decoder = QStringDecoder(codePage.constData(), stateless);
+        if (decoder.isValid())
+            return;
+    }
+    windows1252 = true;
+}
+
+QString SheetDecoder::operator()(QByteArrayView bytes)
+{
+    if (windows1252)
+        return fromWindows1252(bytes);
+    QString text = decoder.decode(bytes);
+    // The stateless UTF-16 decoder drops a lone trailing byte; show that it is there.
+    if (unitSize == 2 && bytes.size() % 2 != 0)
+        text += QChar(QChar::ReplacementCharacter);
+    return text;
+}
 
 // Qt's decoder replaces every ill-formed sequence, so only valid UTF-8 comes back unchanged.
 // (Qt 6.4's QStringDecoder::hasError() never reports a UTF-8 error.)

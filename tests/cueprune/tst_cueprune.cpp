@@ -1,4 +1,4 @@
-#include "prunepass.h"
+#include "linerule.h"
 #include "testsupport.h"
 #include "vexatrin.h"
 

@@ -8,6 +8,6 @@ int main(int argc, char *argv[])
 {
     if (argc != 2)
         return 2;
-    std::printf("%d\n", processCueFile(QByteArray(argv[1])));
+    std::printf("%d\n", static_cast<int>(processCueFile(QByteArray(argv[1]))));
     return 0;
 }

@@ -47,6 +47,12 @@ QByteArray largeSheet(qsizetype size)
     return sheet;
 }
 
+// What prune_child printed: the result of its pass.
+CueResult childResult(QProcess &child)
+{
+    return static_cast<CueResult>(child.readAllStandardOutput().trimmed().toInt());
+}
+
 } // namespace
 
 class TestProcessCueFile : public QObject
@@ -211,7 +217,7 @@ void TestProcessCueFile::rewriteKeepsFileSystemFacts()
 void TestProcessCueFile::systemCallsThatFail_data()
 {
     QTest::addColumn<QString>("faults");
-    QTest::addColumn<int>("expected");
+    QTest::addColumn<CueResult>("expected");
     // A dying USB stick: the new text must not take the sheet's place.
     QTest::newRow("failedFlush") << "fsync" << CueResult::Failed;
     // NFS, SMB, vfat: the new file is named from the start, and never left behind.
@@ -222,7 +228,7 @@ void TestProcessCueFile::systemCallsThatFail_data()
 void TestProcessCueFile::systemCallsThatFail()
 {
     QFETCH(QString, faults);
-    QFETCH(int, expected);
+    QFETCH(CueResult, expected);
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QString sheet = dir.filePath("album.cue");
@@ -237,7 +243,7 @@ void TestProcessCueFile::systemCallsThatFail()
     child.setProcessEnvironment(environment);
     child.start(PRUNE_CHILD, { sheet });
     QVERIFY(child.waitForFinished());
-    QCOMPARE(child.readAllStandardOutput().trimmed().toInt(), expected);
+    QCOMPARE(childResult(child), expected);
     QCOMPARE(readFile(sheet), expected == CueResult::Pruned ? prunedSheet : pregapSheet);
     QCOMPARE(testsupport::namesIn(dir.path()), QList<QByteArray> { "album.cue" });
 }
@@ -252,7 +258,7 @@ void TestProcessCueFile::sheetChangedMeanwhileIsLeftAlone()
     const QByteArray otherText = pregapSheet + "REM edited elsewhere\n";
 
     bool written = false;
-    const int result = processCueFile(
+    const CueResult result = processCueFile(
         sheet, [&](const QString &) { written = written || writeFile(sheet, otherText); });
     QVERIFY(written);
     QCOMPARE(result, CueResult::Failed);
@@ -342,7 +348,7 @@ void TestProcessCueFile::failureLeavesSheetIntact_data()
     QTest::addColumn<bool>("childOwnsSheet");
     QTest::addColumn<int>("folderMode");
     QTest::addColumn<int>("fileSizeLimit"); // 0: none
-    QTest::addColumn<int>("expected");
+    QTest::addColumn<CueResult>("expected");
 
     // The first row shows that the child can rewrite when nothing stands in its way.
     QTest::newRow("nothingInTheWay") << 0666 << true << 0777 << 0 << CueResult::Pruned;
@@ -362,7 +368,7 @@ void TestProcessCueFile::failureLeavesSheetIntact()
     QFETCH(bool, childOwnsSheet);
     QFETCH(int, folderMode);
     QFETCH(int, fileSizeLimit);
-    QFETCH(int, expected);
+    QFETCH(CueResult, expected);
 
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
@@ -391,7 +397,7 @@ void TestProcessCueFile::failureLeavesSheetIntact()
     QVERIFY(child.waitForFinished());
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
     QCOMPARE(child.exitCode(), 0);
-    QCOMPARE(child.readAllStandardOutput().trimmed().toInt(), expected);
+    QCOMPARE(childResult(child), expected);
 
     QVERIFY(setMode(folder, 0777));
     QVERIFY(setMode(sheet, 0666));
@@ -459,7 +465,7 @@ void TestProcessCueFile::peakMemoryStaysBounded()
     QProcess child;
     child.start(PRUNE_CHILD, { sheet });
     QVERIFY(child.waitForFinished(60000));
-    QCOMPARE(child.readAllStandardOutput().trimmed().toInt(), CueResult::Pruned);
+    QCOMPARE(childResult(child), CueResult::Pruned);
     rusage usage {};
     QCOMPARE(getrusage(RUSAGE_CHILDREN, &usage), 0);
     const qint64 peakBytes = qint64(usage.ru_maxrss) * 1024;

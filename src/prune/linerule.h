@@ -11,13 +11,13 @@ using KeptLineObserver = std::function<void(const QString &)>;
 
 struct PrunedSheet
 {
-    QByteArray bytes; // the sheet minus its dropped lines; empty when nothing was dropped
+    QByteArray bytes; // the sheet minus its dropped lines; the sheet itself when none was
     qsizetype droppedLines = 0;
 };
 
-// Drops every line holding "INDEX 00" that is directly followed by a line holding "INDEX 01".
-// Works on the raw bytes: a dropped line goes together with its own terminator and every
-// other byte is kept, so encoding, byte-order mark and line terminators survive. A sheet that
-// starts with a UTF-16 byte-order mark is matched as UTF-16 text of that byte order.
+// The line rule: a line holding "INDEX 00" that is directly followed by a line holding
+// "INDEX 01" is dropped, together with its own terminator. Every other byte is kept, so
+// encoding, byte-order mark and line terminators survive. The markers are matched in the
+// sheet's own encoding (sheettext.h).
 [[nodiscard]] PrunedSheet pruneSheet(
     const QByteArray &sheet, const KeptLineObserver &observer = {});
