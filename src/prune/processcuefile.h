@@ -25,8 +25,9 @@ using HandledFiles = QSet<FileKey>;
 // SheetFile::replace): a failure leaves the sheet as it was. With WriteMode::DryRun nothing
 // is written and CueResult::Pruned means the sheet would change. With handled, a sheet
 // already in it is CueResult::AlreadyHandled, and each sheet handled is added.
-[[nodiscard]] CueResult processCueFile(const QByteArray &path, const KeptLineObserver &observer = {},
-    WriteMode mode = WriteMode::Rewrite, HandledFiles *handled = nullptr);
+[[nodiscard]] CueResult processCueFile(const QByteArray &path,
+    const KeptLineObserver &observer = {}, WriteMode mode = WriteMode::Rewrite,
+    HandledFiles *handled = nullptr);
 
 // The sheet named by a path as typed or chosen in the window.
 [[nodiscard]] CueResult processCueFile(const QString &path, const KeptLineObserver &observer = {});

@@ -48,10 +48,31 @@ QByteArray nonLatinCodePage(QByteArrayView sheet)
 {
 #ifdef CUEPRUNE_HAVE_UCHARDET
     static const QList<QByteArray> nonLatin = {
-        "WINDOWS-1251", "KOI8-R", "KOI8-U", "IBM866", "IBM855", "MAC-CYRILLIC", "ISO-8859-5",
-        "ISO-8859-7", "WINDOWS-1253", "ISO-8859-8", "WINDOWS-1255", "ISO-8859-6", "WINDOWS-1256",
-        "TIS-620", "ISO-8859-11", "SHIFT_JIS", "EUC-JP", "ISO-2022-JP", "GB18030", "BIG5",
-        "EUC-KR", "EUC-TW", "ISO-2022-KR", "ISO-2022-CN", "HZ-GB-2312",
+        "WINDOWS-1251",
+        "KOI8-R",
+        "KOI8-U",
+        "IBM866",
+        "IBM855",
+        "MAC-CYRILLIC",
+        "ISO-8859-5",
+        "ISO-8859-7",
+        "WINDOWS-1253",
+        "ISO-8859-8",
+        "WINDOWS-1255",
+        "ISO-8859-6",
+        "WINDOWS-1256",
+        "TIS-620",
+        "ISO-8859-11",
+        "SHIFT_JIS",
+        "EUC-JP",
+        "ISO-2022-JP",
+        "GB18030",
+        "BIG5",
+        "EUC-KR",
+        "EUC-TW",
+        "ISO-2022-KR",
+        "ISO-2022-CN",
+        "HZ-GB-2312",
     };
     const uchardet_t detector = uchardet_new();
     QByteArray name;

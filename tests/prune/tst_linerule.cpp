@@ -2,27 +2,30 @@
 #include "linerule.h"
 
 #include <QRandomGenerator>
+#include <QStringEncoder>
 #include <QTest>
+
+#include <utility>
 
 namespace {
 
 const QByteArray twoTracksSecondWithPregap = "FILE \"disc.bin\" BINARY\n"
-                                 "  TRACK 01 AUDIO\n"
-                                 "    INDEX 01 00:00:00\n"
-                                 "  TRACK 02 AUDIO\n"
-                                 "    INDEX 00 03:10:20\n"
-                                 "    INDEX 01 03:12:20\n";
+                                             "  TRACK 01 AUDIO\n"
+                                             "    INDEX 01 00:00:00\n"
+                                             "  TRACK 02 AUDIO\n"
+                                             "    INDEX 00 03:10:20\n"
+                                             "    INDEX 01 03:12:20\n";
+
+// text in a Unicode form, behind a byte-order mark.
+QByteArray encoded(const QString &text, QStringConverter::Encoding form)
+{
+    return QStringEncoder(form).encode(QChar(QChar::ByteOrderMark) + text);
+}
 
 QByteArray utf16(const QString &text, QSysInfo::Endian order)
 {
-    QByteArray bytes = order == QSysInfo::LittleEndian ? "\xFF\xFE" : "\xFE\xFF";
-    for (const QChar c : text) {
-        const char high = static_cast<char>(c.unicode() >> 8);
-        const char low = static_cast<char>(c.unicode() & 0xFF);
-        bytes.append(order == QSysInfo::LittleEndian ? low : high);
-        bytes.append(order == QSysInfo::LittleEndian ? high : low);
-    }
-    return bytes;
+    return encoded(text,
+        order == QSysInfo::LittleEndian ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
 }
 
 } // namespace
@@ -47,10 +50,10 @@ void TestLineRule::prunesBytes_data()
     QTest::addColumn<int>("dropped");
 
     const QByteArray twoTracksPruned = "FILE \"disc.bin\" BINARY\n"
-                                    "  TRACK 01 AUDIO\n"
-                                    "    INDEX 01 00:00:00\n"
-                                    "  TRACK 02 AUDIO\n"
-                                    "    INDEX 01 03:12:20\n";
+                                       "  TRACK 01 AUDIO\n"
+                                       "    INDEX 01 00:00:00\n"
+                                       "  TRACK 02 AUDIO\n"
+                                       "    INDEX 01 03:12:20\n";
     QTest::newRow("twoTracksSecondWithPregap") << twoTracksSecondWithPregap << twoTracksPruned << 1;
     QTest::newRow("crlfTerminators") << QByteArray(twoTracksSecondWithPregap).replace("\n", "\r\n")
                                      << QByteArray(twoTracksPruned).replace("\n", "\r\n") << 1;
@@ -105,6 +108,16 @@ void TestLineRule::prunesBytes_data()
                                        << utf16(utf16Result, QSysInfo::LittleEndian) << 1;
     QTest::newRow("utf16BigEndian")
         << utf16(utf16Sheet, QSysInfo::BigEndian) << utf16(utf16Result, QSysInfo::BigEndian) << 1;
+    for (const auto &[tag, form] : { std::pair { "utf32LittleEndian", QStringConverter::Utf32LE },
+             { "utf32BigEndian", QStringConverter::Utf32BE } })
+        QTest::newRow(tag) << encoded(utf16Sheet, form) << encoded(utf16Result, form) << 1;
+    // Without a mark: the zero bytes beside the letters show UTF-16, and no mark is added.
+    QTest::newRow("utf16LittleEndianWithoutMark")
+        << utf16(utf16Sheet, QSysInfo::LittleEndian).mid(2)
+        << utf16(utf16Result, QSysInfo::LittleEndian).mid(2) << 1;
+    QTest::newRow("utf16BigEndianWithoutMark")
+        << utf16(utf16Sheet, QSysInfo::BigEndian).mid(2)
+        << utf16(utf16Result, QSysInfo::BigEndian).mid(2) << 1;
     QTest::newRow("utf16OddTrailingByte")
         << utf16(QStringLiteral("INDEX 00 a\nINDEX 01 b"), QSysInfo::LittleEndian) + "X"
         << utf16(QStringLiteral("INDEX 01 b"), QSysInfo::LittleEndian) + "X" << 1;
