@@ -1,9 +1,20 @@
 #pragma once
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QTemporaryDir>
+#include <QTest>
+
+#ifdef QT_WIDGETS_LIB
+#include "vexatrin.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#endif
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -15,8 +26,23 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <utility>
 
 namespace testsupport {
+
+// Sample sheets: two tracks, a Latin-1 title, CR LF, a pregap before the second track.
+inline const QByteArray pregapSheet = "FILE \"disc.bin\" BINARY\r\n"
+                                      "  TRACK 01 AUDIO\r\n"
+                                      "    TITLE \"Caf\xE9\"\r\n"
+                                      "    INDEX 01 00:00:00\r\n"
+                                      "  TRACK 02 AUDIO\r\n"
+                                      "    INDEX 00 03:10:20\r\n"
+                                      "    INDEX 01 03:12:20\r\n";
+inline const QByteArray prunedSheet
+    = QByteArray(pregapSheet).replace("    INDEX 00 03:10:20\r\n", "");
+inline const QByteArray cleanSheet
+    = "FILE \"b.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
 
 // By the system's own name (bytes), which Qt's file classes cannot open when not UTF-8.
 inline bool writeFile(const QByteArray &path, const QByteArray &bytes)
@@ -79,6 +105,41 @@ inline bool backdate(const QString &path)
         && file.setFileTime(longAgo(), QFileDevice::FileModificationTime);
 }
 
+using FolderContents = QMap<QString, QByteArray>; // name -> bytes; a name ending in / is a folder
+
+// Fills root with contents, making the folders on the way.
+inline bool fill(const QString &root, const FolderContents &contents)
+{
+    for (auto it = contents.cbegin(); it != contents.cend(); ++it) {
+        const QString path = root + '/' + it.key();
+        const bool made = QDir(root).mkpath(QFileInfo(path).path())
+            && (it.key().endsWith('/') || writeFile(path, it.value()));
+        if (!made)
+            return false;
+    }
+    return true;
+}
+
+// Removes, at the end of a test, files whose names QTemporaryDir cannot remove (not UTF-8).
+class RemovedAtEnd
+{
+public:
+    explicit RemovedAtEnd(QList<QByteArray> paths)
+        : paths(std::move(paths))
+    {
+    }
+    ~RemovedAtEnd()
+    {
+        for (auto it = paths.crbegin(); it != paths.crend(); ++it)
+            ::remove(it->constData());
+    }
+    RemovedAtEnd(const RemovedAtEnd &) = delete;
+    RemovedAtEnd &operator=(const RemovedAtEnd &) = delete;
+
+private:
+    const QList<QByteArray> paths;
+};
+
 // A copy of program that any user may run: the build folder may sit in a home that other
 // users cannot enter. The copy lives as long as the test program.
 inline QString runnableByAnyone(const QString &program)
@@ -110,7 +171,17 @@ inline void dropRootPrivileges()
 }
 
 // Makes writes past the given size fail with EFBIG in this process (as on a full disk),
-// whatever the user's privileges, until destroyed.
+// whatever the user's privileges; for a QProcess child modifier as it is.
+inline bool limitFileSize(rlim_t bytes)
+{
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limited {};
+    getrlimit(RLIMIT_FSIZE, &limited);
+    limited.rlim_cur = bytes;
+    return setrlimit(RLIMIT_FSIZE, &limited) == 0;
+}
+
+// limitFileSize until destroyed.
 class FileSizeLimit
 {
 public:
@@ -118,9 +189,7 @@ public:
     {
         getrlimit(RLIMIT_FSIZE, &saved);
         previousHandler = signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = saved;
-        limited.rlim_cur = bytes;
-        active = setrlimit(RLIMIT_FSIZE, &limited) == 0;
+        active = limitFileSize(bytes);
     }
     ~FileSizeLimit()
     {
@@ -137,5 +206,32 @@ private:
     sighandler_t previousHandler;
     bool active = false;
 };
+
+#ifdef QT_WIDGETS_LIB
+// A program's window and the widgets the tests drive, found by object name.
+struct Window
+{
+    VexaTrin window;
+    QLineEdit *path = window.findChild<QLineEdit *>("lineEdit");
+    QLineEdit *status = window.findChild<QLineEdit *>("lineEdit_2");
+    QPlainTextEdit *textArea = window.findChild<QPlainTextEdit *>("plainTextEdit");
+
+    // Types path into the field and clicks the run button.
+    void run(const QString &pathText)
+    {
+        path->clear();
+        QTest::keyClicks(path, pathText);
+        QTest::mouseClick(window.findChild<QPushButton *>("pushButton_2"), Qt::LeftButton);
+    }
+};
+
+// The offscreen platform warns each time a shown window's size limits change; count is how
+// many times the step about to run does so.
+inline void expectSizeHintWarnings(int count)
+{
+    for (int i = 0; i < count; ++i)
+        QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
+}
+#endif
 
 } // namespace testsupport

@@ -10,15 +10,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using testsupport::cleanSheet;
+using testsupport::fill;
+using testsupport::pregapSheet;
+using testsupport::prunedSheet;
 using testsupport::readFile;
 using testsupport::setMode;
 using testsupport::writeFile;
 
 namespace {
-
-const QByteArray pregapSheet = "TRACK 01 AUDIO\nINDEX 00 00:00:00\nINDEX 01 00:02:00\n";
-const QByteArray prunedSheet = "TRACK 01 AUDIO\nINDEX 01 00:02:00\n";
-const QByteArray cleanSheet = "TRACK 01 AUDIO\nINDEX 01 00:00:00\n";
 
 struct Outcome
 {
@@ -44,19 +44,6 @@ Outcome cueprune(const QStringList &arguments, const QString &workingDirectory =
         return {};
     return { process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
         QString::fromUtf8(process.readAllStandardError()) };
-}
-
-bool fill(const QString &root, const QStringList &folders, const QMap<QString, QByteArray> &files)
-{
-    for (const QString &folder : folders) {
-        if (!QDir(root).mkpath(folder))
-            return false;
-    }
-    for (auto it = files.cbegin(); it != files.cend(); ++it) {
-        if (!writeFile(root + '/' + it.key(), it.value()))
-            return false;
-    }
-    return true;
 }
 
 // The per-sheet lines of a run: path then verdict, for each name under root.
@@ -215,8 +202,9 @@ void TestCuePrune::walksFolders()
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QString root = dir.filePath("Musique à trier");
-    QVERIFY(fill(root, { "b/c", "B2", ".hidden", "empty" },
-        { { "Z.cue", cleanSheet }, { "a.CUE", pregapSheet }, { "notes.txt", pregapSheet },
+    QVERIFY(fill(root,
+        { { "b/c/", {} }, { "B2/", {} }, { ".hidden/", {} }, { "empty/", {} },
+            { "Z.cue", cleanSheet }, { "a.CUE", pregapSheet }, { "notes.txt", pregapSheet },
             { "b/one.cue", pregapSheet }, { "b/c/deep.cue", pregapSheet },
             { "B2/two.cue", cleanSheet }, { ".hidden/h.cue", pregapSheet } }));
     // A link back up the tree must neither loop nor be followed.
@@ -244,8 +232,9 @@ void TestCuePrune::dryRunWritesNothing()
 {
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    QVERIFY(fill(dir.path(), { "sub" },
-        { { "a.cue", pregapSheet }, { "b.cue", cleanSheet }, { "sub/c.cue", pregapSheet } }));
+    QVERIFY(fill(dir.path(),
+        { { "sub/", {} }, { "a.cue", pregapSheet }, { "b.cue", cleanSheet },
+            { "sub/c.cue", pregapSheet } }));
     for (const QString name : { "a.cue", "b.cue", "sub/c.cue" })
         QVERIFY(testsupport::backdate(dir.filePath(name)));
 
@@ -265,7 +254,7 @@ void TestCuePrune::quietShowsChangesAndFailures()
 {
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    QVERIFY(fill(dir.path(), {}, { { "a.cue", cleanSheet }, { "b.cue", pregapSheet } }));
+    QVERIFY(fill(dir.path(), { { "a.cue", cleanSheet }, { "b.cue", pregapSheet } }));
 
     const Outcome outcome = cueprune({ "-q", dir.path(), dir.filePath("gone.cue") });
     QCOMPARE(outcome.exitCode, 1);
@@ -279,8 +268,8 @@ void TestCuePrune::failuresDoNotStopTheRun()
 {
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    QVERIFY(fill(dir.path(), { "folder.cue" },
-        { { "-dash.cue", pregapSheet }, { "notes.txt", pregapSheet },
+    QVERIFY(fill(dir.path(),
+        { { "folder.cue/", {} }, { "-dash.cue", pregapSheet }, { "notes.txt", pregapSheet },
             { "Café crème.cue", cleanSheet } }));
 
     // Paths relative to the working directory, a leading dash after "--", any file name.
@@ -302,9 +291,9 @@ void TestCuePrune::unreadableInputs()
 {
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    QVERIFY(fill(dir.path(), { "locked", "open" },
-        { { "locked/a.cue", pregapSheet }, { "open/secret.cue", pregapSheet },
-            { "open/fine.cue", pregapSheet } }));
+    QVERIFY(fill(dir.path(),
+        { { "locked/", {} }, { "open/", {} }, { "locked/a.cue", pregapSheet },
+            { "open/secret.cue", pregapSheet }, { "open/fine.cue", pregapSheet } }));
     QVERIFY(setMode(dir.filePath("."), 0755));
     QVERIFY(setMode(dir.filePath("locked"), 0));
     QVERIFY(setMode(dir.filePath("open"), 0777));
@@ -338,8 +327,8 @@ void TestCuePrune::sameVerdictsAsFolderTool()
     QTemporaryDir windowDir;
     QTemporaryDir commandDir;
     QVERIFY2(windowDir.isValid() && commandDir.isValid(), "temporary folders");
-    QVERIFY(fill(windowDir.path(), { "sub.cue" }, sheets));
-    QVERIFY(fill(commandDir.path(), { "sub.cue" }, sheets));
+    for (const QString &root : { windowDir.path(), commandDir.path() })
+        QVERIFY(fill(root, sheets) && QDir(root).mkdir("sub.cue"));
 
     VexaTrin window;
     auto *path = window.findChild<QLineEdit *>("lineEdit");
@@ -363,6 +352,8 @@ void TestCuePrune::namesThatAreNotUtf8()
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QByteArray root = QFile::encodeName(dir.path());
+    const testsupport::RemovedAtEnd latin1Names(
+        { root + "/Beyonc\xE9", root + "/Beyonc\xE9/caf\xE9.cue", root + "/D\xE9j\xE0 vu.cue" });
     QCOMPARE(::mkdir(root + "/Beyonc\xE9", 0755), 0);
     QVERIFY(writeFile(root + "/Beyonc\xE9/caf\xE9.cue", pregapSheet));
     QVERIFY(writeFile(root + "/D\xE9j\xE0 vu.cue", pregapSheet));
@@ -389,7 +380,7 @@ void TestCuePrune::sheetReachedTwiceIsHandledOnce()
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QByteArray sheet = "TRACK 01\nINDEX 00 a\nINDEX 00 b\nINDEX 01 c\n";
-    QVERIFY(fill(dir.path(), { "Jazz" }, { { "Jazz/a.cue", sheet } }));
+    QVERIFY(fill(dir.path(), { { "Jazz/", {} }, { "Jazz/a.cue", sheet } }));
     QVERIFY(QFile::link(dir.filePath("Jazz/a.cue"), dir.filePath("link.cue")));
 
     QString out;

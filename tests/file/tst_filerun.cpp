@@ -10,18 +10,13 @@
 
 #include <tuple>
 
+using testsupport::pregapSheet;
+using testsupport::prunedSheet;
 using testsupport::readFile;
+using testsupport::Window;
 using testsupport::writeFile;
 
 namespace {
-
-const QByteArray pregapSheet
-    = "FILE \"a.bin\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 00 00:00:00\r\n"
-      "    INDEX 01 00:02:00\r\n  TRACK 02 AUDIO\r\n"
-      "    INDEX 00 04:00:00\r\n    INDEX 01 04:02:00\r\n";
-const QByteArray prunedSheet = "FILE \"a.bin\" BINARY\r\n  TRACK 01 AUDIO\r\n"
-                               "    INDEX 01 00:02:00\r\n  TRACK 02 AUDIO\r\n"
-                               "    INDEX 01 04:02:00\r\n";
 
 const QString modified = QStringLiteral("Texte modifié");
 const QString unchanged = QStringLiteral("Pas de modification du texte");
@@ -37,21 +32,6 @@ QString previewOf(const QString &text)
         preview.chop(1);
     return preview;
 }
-
-struct Window
-{
-    VexaTrin window;
-    QLineEdit *path = window.findChild<QLineEdit *>("lineEdit");
-    QLineEdit *status = window.findChild<QLineEdit *>("lineEdit_2");
-    QPlainTextEdit *preview = window.findChild<QPlainTextEdit *>("plainTextEdit");
-
-    void run(const QString &sheet)
-    {
-        path->clear();
-        QTest::keyClicks(path, sheet);
-        QTest::mouseClick(window.findChild<QPushButton *>("pushButton_2"), Qt::LeftButton);
-    }
-};
 
 } // namespace
 
@@ -79,9 +59,9 @@ void TestFileRun::previewAndStatus_data()
     QTest::addColumn<QByteArray>("after");
 
     QTest::newRow("pregapOnEachTrack")
-        << pregapSheet << previewOf(prunedSheet) << modified << prunedSheet;
-    QTest::newRow("cleanSheet") << prunedSheet << previewOf(prunedSheet) << unchanged
-                                << prunedSheet;
+        << pregapSheet << previewOf(QString::fromLatin1(prunedSheet)) << modified << prunedSheet;
+    QTest::newRow("cleanSheet") << prunedSheet << previewOf(QString::fromLatin1(prunedSheet))
+                                << unchanged << prunedSheet;
     QTest::newRow("emptyFile") << QByteArray() << QString() << unchanged << QByteArray();
     QTest::newRow("latin1WithPregap")
         << QByteArray("TITLE \"Caf\xE9 cr\xE8me \x96 l\x92\x9cuvre\"\nINDEX 00 a\nINDEX 01 b")
@@ -134,7 +114,7 @@ void TestFileRun::previewAndStatus()
 
     Window ui;
     ui.run(path);
-    QCOMPARE(ui.preview->toPlainText(), preview);
+    QCOMPARE(ui.textArea->toPlainText(), preview);
     QCOMPARE(ui.status->text(), status);
     QCOMPARE(readFile(path), after);
     if (status == unchanged)
@@ -163,11 +143,11 @@ void TestFileRun::nothingToRead()
     Window ui;
     ui.run(dir.filePath("album.cue"));
     QCOMPARE(ui.status->text(), modified);
-    const QString previewBefore = ui.preview->toPlainText();
+    const QString previewBefore = ui.textArea->toPlainText();
 
     ui.run(relativePath.isEmpty() ? QString() : dir.filePath(relativePath));
     QCOMPARE(ui.status->text(), status);
-    QCOMPARE(ui.preview->toPlainText(), previewBefore);
+    QCOMPARE(ui.textArea->toPlainText(), previewBefore);
 }
 
 void TestFileRun::secondRun_data()
@@ -177,8 +157,8 @@ void TestFileRun::secondRun_data()
     QTest::addColumn<QString>("secondPreview");
     QTest::addColumn<QString>("secondStatus");
 
-    QTest::newRow("onePregapPerTrack")
-        << pregapSheet << previewOf(prunedSheet) << previewOf(prunedSheet) << unchanged;
+    QTest::newRow("onePregapPerTrack") << pregapSheet << previewOf(QString::fromLatin1(prunedSheet))
+                                       << previewOf(QString::fromLatin1(prunedSheet)) << unchanged;
     QTest::newRow("twoPregapLinesInARow")
         << QByteArray("TRACK 01\nINDEX 00 a\nINDEX 00 b\nINDEX 01 c\n")
         << "TRACK 01\nINDEX 00 a\nINDEX 01 c"
@@ -202,7 +182,7 @@ void TestFileRun::secondRun()
     ui.run(path);
     QCOMPARE(ui.status->text(), secondStatus);
     // The second run goes on right after the last line of the first: no line feed between.
-    QCOMPARE(ui.preview->toPlainText(), firstPreview + secondPreview);
+    QCOMPARE(ui.textArea->toPlainText(), firstPreview + secondPreview);
 }
 
 void TestFileRun::failedRewriteIsReported()
@@ -240,6 +220,7 @@ void TestFileRun::chooser()
     QVERIFY(writeFile(chosen, pregapSheet));
 
     Window ui;
+    testsupport::expectSizeHintWarnings(1);
     ui.window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&ui.window));
     ui.path->setText("before");
@@ -257,6 +238,7 @@ void TestFileRun::chooser()
             dialog->reject();
         }
     });
+    testsupport::expectSizeHintWarnings(1);
     QTest::mouseClick(ui.window.findChild<QPushButton *>("pushButton"), Qt::LeftButton);
 
     QCOMPARE(handler.handled(), 1);

@@ -6,46 +6,20 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using testsupport::cleanSheet;
+using testsupport::fill;
+using testsupport::FolderContents;
+using testsupport::pregapSheet;
+using testsupport::prunedSheet;
 using testsupport::readFile;
+using testsupport::Window;
 using testsupport::writeFile;
 
 namespace {
 
-const QByteArray pregapSheet = "FILE \"a.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
-                               "    INDEX 01 00:02:00\n";
-const QByteArray prunedSheet = "FILE \"a.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:02:00\n";
-const QByteArray cleanSheet = "FILE \"b.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
-
 const QString modified = QStringLiteral("==> Fichier modifié !\n");
 const QString unchanged = QStringLiteral("==> Aucun changement !\n");
 const QString failed = QStringLiteral("==> Erreur !\n");
-
-using FolderContents = QMap<QString, QByteArray>; // name -> bytes; a name ending in / is a folder
-
-struct Window
-{
-    VexaTrin window;
-    QLineEdit *path = window.findChild<QLineEdit *>("lineEdit");
-    QPlainTextEdit *log = window.findChild<QPlainTextEdit *>("plainTextEdit");
-
-    void run(const QString &folder)
-    {
-        path->clear();
-        QTest::keyClicks(path, folder);
-        QTest::mouseClick(window.findChild<QPushButton *>("pushButton_2"), Qt::LeftButton);
-    }
-};
-
-bool fill(const QString &root, const FolderContents &contents)
-{
-    for (auto it = contents.cbegin(); it != contents.cend(); ++it) {
-        const bool made = it.key().endsWith('/') ? QDir(root).mkpath(it.key())
-                                                 : writeFile(root + '/' + it.key(), it.value());
-        if (!made)
-            return false;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -109,14 +83,14 @@ void TestFolderRun::logsEachSheet()
     QVERIFY(fill(dir.path(), contents));
 
     Window ui;
-    ui.log->setPlainText("earlier text\n");
-    ui.log->moveCursor(QTextCursor::End);
+    ui.textArea->setPlainText("earlier text\n");
+    ui.textArea->moveCursor(QTextCursor::End);
     ui.run(dir.path());
 
     QString expected = "earlier text\n";
     for (qsizetype i = 0; i < expectedLog.size(); i += 2)
         expected += dir.filePath(expectedLog[i]) + '\n' + expectedLog[i + 1];
-    QCOMPARE(ui.log->toPlainText(), expected);
+    QCOMPARE(ui.textArea->toPlainText(), expected);
     for (auto it = after.cbegin(); it != after.cend(); ++it)
         QCOMPARE(readFile(dir.filePath(it.key())), it.value());
 }
@@ -131,7 +105,7 @@ void TestFolderRun::symbolicLinksAreSkipped()
 
     Window ui;
     ui.run(dir.filePath("albums"));
-    QCOMPARE(ui.log->toPlainText(), QString());
+    QCOMPARE(ui.textArea->toPlainText(), QString());
     QCOMPARE(readFile(dir.filePath("outside/real.txt")), pregapSheet);
 }
 
@@ -140,12 +114,13 @@ void TestFolderRun::nameThatIsNotUtf8()
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QByteArray latin1Sheet = QFile::encodeName(dir.path()) + "/caf\xE9.cue";
+    const testsupport::RemovedAtEnd latin1Names({ latin1Sheet });
     QVERIFY(writeFile(latin1Sheet, pregapSheet));
     QVERIFY(writeFile(dir.filePath("Cafard.cue"), cleanSheet));
 
     Window ui;
     ui.run(dir.path());
-    QCOMPARE(ui.log->toPlainText(),
+    QCOMPARE(ui.textArea->toPlainText(),
         dir.filePath("Cafard.cue") + '\n' + unchanged + dir.filePath("café.cue") + '\n' + modified);
     QCOMPARE(readFile(latin1Sheet), prunedSheet);
 }
@@ -166,7 +141,7 @@ void TestFolderRun::nothingLoggedWithoutFolder()
 
     Window ui;
     ui.run(dir.filePath(relativePath));
-    QCOMPARE(ui.log->toPlainText(), QString());
+    QCOMPARE(ui.textArea->toPlainText(), QString());
     QCOMPARE(readFile(dir.filePath("a.cue")), pregapSheet);
 }
 
@@ -181,7 +156,8 @@ void TestFolderRun::emptyFieldMeansWorkingDirectory()
     Window ui;
     ui.run(QString());
     QDir::setCurrent(previous);
-    QCOMPARE(ui.log->toPlainText(), QDir(dir.path()).absoluteFilePath("a.cue") + '\n' + modified);
+    QCOMPARE(
+        ui.textArea->toPlainText(), QDir(dir.path()).absoluteFilePath("a.cue") + '\n' + modified);
 }
 
 void TestFolderRun::secondRun_data()
@@ -205,7 +181,7 @@ void TestFolderRun::secondRun()
     ui.run(dir.path());
     ui.run(dir.path());
     const QString entry = dir.filePath("a.cue") + '\n';
-    QCOMPARE(ui.log->toPlainText(), entry + modified + entry + secondVerdict);
+    QCOMPARE(ui.textArea->toPlainText(), entry + modified + entry + secondVerdict);
 }
 
 void TestFolderRun::failedRewriteIsLoggedAndRunGoesOn()
@@ -222,7 +198,7 @@ void TestFolderRun::failedRewriteIsLoggedAndRunGoesOn()
         QVERIFY(diskAlmostFull.isActive());
         ui.run(dir.path());
     }
-    QCOMPARE(ui.log->toPlainText(),
+    QCOMPARE(ui.textArea->toPlainText(),
         dir.filePath("a.cue") + '\n' + unchanged + dir.filePath("b.cue") + '\n' + failed
             + dir.filePath("c.cue") + '\n' + modified);
     QCOMPARE(readFile(dir.filePath("b.cue")), largeSheet);
@@ -246,6 +222,7 @@ void TestFolderRun::chooser()
     QVERIFY(QDir(dir.path()).mkdir("Albums"));
 
     Window ui;
+    testsupport::expectSizeHintWarnings(1);
     ui.window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&ui.window));
     ui.path->setText("before");
@@ -264,6 +241,7 @@ void TestFolderRun::chooser()
             dialog->reject();
         }
     });
+    testsupport::expectSizeHintWarnings(1);
     QTest::mouseClick(ui.window.findChild<QPushButton *>("pushButton"), Qt::LeftButton);
 
     QCOMPARE(handler.handled(), 1);

@@ -19,20 +19,13 @@
 #include <algorithm>
 #include <tuple>
 
+using testsupport::pregapSheet;
+using testsupport::prunedSheet;
 using testsupport::readFile;
 using testsupport::setMode;
 using testsupport::writeFile;
 
 namespace {
-
-const QByteArray pregapSheet = "FILE \"disc.bin\" BINARY\r\n"
-                               "  TRACK 01 AUDIO\r\n"
-                               "    TITLE \"Caf\xE9\"\r\n"
-                               "    INDEX 01 00:00:00\r\n"
-                               "  TRACK 02 AUDIO\r\n"
-                               "    INDEX 00 03:10:20\r\n"
-                               "    INDEX 01 03:12:20\r\n";
-const QByteArray prunedSheet = QByteArray(pregapSheet).replace("    INDEX 00 03:10:20\r\n", "");
 
 // A sheet of about size bytes with a pregap on every track.
 QByteArray largeSheet(qsizetype size)
@@ -95,6 +88,7 @@ void TestProcessCueFile::rewritesInPlace()
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QByteArray sheet = QFile::encodeName(dir.path()) + '/' + name;
+    const testsupport::RemovedAtEnd nativeName({ sheet });
     QVERIFY(writeFile(sheet, pregapSheet));
 
     QStringList seen;
@@ -386,11 +380,8 @@ void TestProcessCueFile::failureLeavesSheetIntact()
 
     QProcess child;
     child.setChildProcessModifier([fileSizeLimit] {
-        if (fileSizeLimit > 0) {
-            signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit { rlim_t(fileSizeLimit), rlim_t(fileSizeLimit) };
-            setrlimit(RLIMIT_FSIZE, &limit);
-        }
+        if (fileSizeLimit > 0)
+            testsupport::limitFileSize(rlim_t(fileSizeLimit));
         testsupport::dropRootPrivileges();
     });
     child.start(testsupport::runnableByAnyone(PRUNE_CHILD), { sheet });

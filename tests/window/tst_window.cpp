@@ -1,5 +1,6 @@
 // Built once per window program, with that program's button captions.
 #include "modaldialoghandler.h"
+#include "testsupport.h"
 #include "vexatrin.h"
 
 #include <QFrame>
@@ -194,6 +195,7 @@ void TestWindow::spacers()
 void TestWindow::resizingGrowsTheTextArea()
 {
     VexaTrin window;
+    testsupport::expectSizeHintWarnings(1);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const auto *status = child<QLineEdit>(window, "lineEdit_2");
@@ -236,12 +238,14 @@ void TestWindow::metaObject()
 void TestWindow::chooserButtonOpensOneDialog()
 {
     VexaTrin window;
+    testsupport::expectSizeHintWarnings(1);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     auto *path = child<QLineEdit>(window, "lineEdit");
     path->setText("typed by hand");
 
     testsupport::ModalDialogHandler cancel([](QDialog *dialog) { dialog->reject(); });
+    testsupport::expectSizeHintWarnings(1);
     QTest::mouseClick(child<QPushButton>(window, "pushButton"), Qt::LeftButton);
     QCOMPARE(cancel.handled(), 1);
     QCOMPARE(path->text(), QStringLiteral("typed by hand"));
