@@ -1,4 +1,5 @@
 #include "processcuefile.h"
+#include "ui_vexatrin.h"
 #include "vexatrin.h"
 
 #include <QFileDialog>
@@ -28,12 +29,12 @@ void VexaTrin::on_pushButton_clicked()
     const QString sheet = QFileDialog::getOpenFileName(this, QStringLiteral("Choix du fichier"),
         QString(), QStringLiteral("CUE Files (*.cue);;All Files (*)"));
     if (!sheet.isEmpty())
-        ui.lineEdit->setText(sheet);
+        ui->lineEdit->setText(sheet);
 }
 
 void VexaTrin::on_pushButton_2_clicked()
 {
-    const CueResult result = processCueFile(ui.lineEdit->text(),
-        [this](const QString &kept) { ui.plainTextEdit->insertPlainText(kept); });
-    ui.lineEdit_2->setText(statusText(result));
+    const CueResult result = processCueFile(ui->lineEdit->text(),
+        [this](const QString &kept) { ui->plainTextEdit->insertPlainText(kept); });
+    ui->lineEdit_2->setText(statusText(result));
 }

@@ -1,6 +1,7 @@
 #include "cuesheetlisting.h"
 #include "processcuefile.h"
 #include "sheettext.h"
+#include "ui_vexatrin.h"
 #include "vexatrin.h"
 
 #include <QFileDialog>
@@ -10,16 +11,16 @@ void VexaTrin::on_pushButton_clicked()
     const QString folder = QFileDialog::getExistingDirectory(this,
         QStringLiteral("Dossier avec les fichiers CUE"), QString(), QFileDialog::ShowDirsOnly);
     if (!folder.isEmpty())
-        ui.lineEdit->setText(folder);
+        ui->lineEdit->setText(folder);
 }
 
 void VexaTrin::on_pushButton_2_clicked()
 {
-    const auto listing = listFolder(QFile::encodeName(QDir(ui.lineEdit->text()).absolutePath()));
+    const auto listing = listFolder(QFile::encodeName(QDir(ui->lineEdit->text()).absolutePath()));
     if (!listing)
         return;
     for (const QByteArray &sheet : listing->sheets) {
-        ui.plainTextEdit->insertPlainText(displayPath(sheet) + QLatin1Char('\n'));
-        ui.plainTextEdit->insertPlainText(verdictText(processCueFile(sheet)) + QLatin1Char('\n'));
+        ui->plainTextEdit->insertPlainText(displayPath(sheet) + QLatin1Char('\n'));
+        ui->plainTextEdit->insertPlainText(verdictText(processCueFile(sheet)) + QLatin1Char('\n'));
     }
 }

@@ -3,7 +3,9 @@
 #include "testsupport.h"
 #include "vexatrin.h"
 
+#include <QBoxLayout>
 #include <QFrame>
+#include <QGridLayout>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
