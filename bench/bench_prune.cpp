@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>

@@ -126,30 +126,11 @@ SheetEncoding detectEncoding(QByteArrayView sheet)
 SheetLines::SheetLines(QByteArrayView sheet)
     : bytes(sheet.data(), std::size_t(sheet.size()))
     , sheetEncoding(detectEncoding(sheet))
+    , unit(std::size_t(sheetEncoding.unitSize()))
     , lineFeed(encoded("\n"))
     , carriageReturn(encoded("\r"))
     , position(sheetEncoding.byteOrderMarkSize)
 {
-}
-
-bool SheetLines::next(Line &line)
-{
-    const auto size = qsizetype(bytes.size());
-    if (started && position >= size)
-        return false;
-    started = true;
-    line.start = position;
-    line.contentEnd = line.end = size;
-    const qsizetype feed = find(lineFeed, position, size);
-    if (feed >= 0) {
-        const auto unit = qsizetype(lineFeed.size());
-        const bool crBefore = feed - unit >= position
-            && bytes.compare(std::size_t(feed - unit), std::size_t(unit), carriageReturn) == 0;
-        line.contentEnd = crBefore ? feed - unit : feed;
-        line.end = feed + unit;
-    }
-    position = line.end;
-    return true;
 }
 
 std::string SheetLines::encoded(std::string_view ascii) const
@@ -175,30 +156,6 @@ std::string SheetLines::encoded(std::string_view ascii) const
         }
     }
     return text;
-}
-
-bool SheetLines::contains(const Line &line, std::string_view pattern) const
-{
-    return find(pattern, line.start, line.contentEnd) >= 0;
-}
-
-QByteArrayView SheetLines::content(const Line &line) const
-{
-    return QByteArrayView(bytes.data() + line.start, line.contentEnd - line.start);
-}
-
-// The first occurrence of pattern in [from, to) that starts on a code unit boundary, or -1:
-// in UTF-16 and UTF-32 the bytes of an ASCII pattern can also stand inside other characters.
-qsizetype SheetLines::find(std::string_view pattern, qsizetype from, qsizetype to) const
-{
-    const std::string_view range = bytes.substr(std::size_t(from), std::size_t(to - from));
-    const qsizetype unit = sheetEncoding.unitSize();
-    for (auto at = range.find(pattern); at != std::string_view::npos;
-         at = range.find(pattern, at + 1)) {
-        if ((from + qsizetype(at)) % unit == 0)
-            return from + qsizetype(at);
-    }
-    return -1;
 }
 
 SheetDecoder::SheetDecoder(QByteArrayView sheet, const SheetEncoding &encoding)

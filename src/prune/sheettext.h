@@ -55,11 +55,56 @@ private:
 
     std::string_view bytes;
     SheetEncoding sheetEncoding;
+    std::size_t unit;
     std::string lineFeed;
     std::string carriageReturn;
     qsizetype position;
     bool started = false;
 };
+
+// The walk runs once per line of every sheet: inline, so that it costs no call.
+inline bool SheetLines::next(Line &line)
+{
+    const auto size = qsizetype(bytes.size());
+    if (started && position >= size)
+        return false;
+    started = true;
+    line.start = position;
+    line.contentEnd = line.end = size;
+    const qsizetype feed = find(lineFeed, position, size);
+    if (feed >= 0) {
+        const auto unit = qsizetype(lineFeed.size());
+        const bool crBefore = feed - unit >= position
+            && bytes.compare(std::size_t(feed - unit), std::size_t(unit), carriageReturn) == 0;
+        line.contentEnd = crBefore ? feed - unit : feed;
+        line.end = feed + unit;
+    }
+    position = line.end;
+    return true;
+}
+
+inline bool SheetLines::contains(const Line &line, std::string_view pattern) const
+{
+    return find(pattern, line.start, line.contentEnd) >= 0;
+}
+
+inline QByteArrayView SheetLines::content(const Line &line) const
+{
+    return QByteArrayView(bytes.data() + line.start, line.contentEnd - line.start);
+}
+
+// The first occurrence of pattern in [from, to) that starts on a code unit boundary, or -1:
+// in UTF-16 and UTF-32 the bytes of an ASCII pattern can also stand inside other characters.
+inline qsizetype SheetLines::find(std::string_view pattern, qsizetype from, qsizetype to) const
+{
+    const std::string_view range = bytes.substr(std::size_t(from), std::size_t(to - from));
+    for (auto at = range.find(pattern); at != std::string_view::npos;
+         at = range.find(pattern, at + 1)) {
+        if (unit == 1 || (std::size_t(from) + at) % unit == 0)
+            return from + qsizetype(at);
+    }
+    return -1;
+}
 
 // Decodes the lines of one sheet for display, in the encoding the whole sheet suggests:
 // Unicode by its form; UTF-8 when the whole sheet is valid UTF-8; a legacy code page of a
