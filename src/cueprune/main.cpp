@@ -1,5 +1,6 @@
 // cueprune: prunes the pregap lines of CUE sheets from the command line, for whole libraries
 // and for machines without a display.
+#include "sheetbatch.h"
 #include "sheetrun.h"
 
 #include <QCommandLineParser>
@@ -10,6 +11,8 @@
 #include <QTranslator>
 
 #include <cstdio>
+
+#include <unistd.h>
 
 namespace {
 
@@ -43,17 +46,20 @@ public:
 
 // The paths among the arguments, as the raw bytes the system passed: Qt's own decoding of the
 // arguments would turn a name that is not UTF-8 into replacement characters. Same rule as
-// QCommandLineParser's: an argument not starting with '-', "-" itself, all after "--".
+// QCommandLineParser's: an argument not starting with '-', "-" itself, all after "--", less
+// the value of -j given as the next argument ("-j 4", "-rj 4", "--jobs 4").
 QList<QByteArray> pathArguments(int argc, char *argv[])
 {
     QList<QByteArray> paths;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const QByteArray argument(argv[i]);
-        if (!optionsEnded && argument == "--")
-            optionsEnded = true;
-        else if (optionsEnded || !argument.startsWith('-') || argument == "-")
+        if (optionsEnded || !argument.startsWith('-') || argument == "-")
             paths.append(argument);
+        else if (argument == "--")
+            optionsEnded = true;
+        else if (argument == "--jobs" || (!argument.startsWith("--") && argument.endsWith('j')))
+            ++i;
     }
     return paths;
 }
@@ -84,7 +90,11 @@ int main(int argc, char *argv[])
         { "n", "dry-run" }, QStringLiteral("N'écrit rien : indique les feuilles à modifier."));
     const QCommandLineOption quiet({ "q", "quiet" },
         QStringLiteral("N'affiche que les feuilles modifiées ou en erreur, et le bilan."));
-    parser.addOptions({ recursive, dryRun, quiet });
+    const QCommandLineOption jobs({ "j", "jobs" },
+        QStringLiteral("Traite N feuilles à la fois (par défaut %1).")
+            .arg(SheetBatch::defaultWorkers()),
+        QStringLiteral("N"), QString::number(SheetBatch::defaultWorkers()));
+    parser.addOptions({ recursive, dryRun, quiet, jobs });
     parser.addPositionalArgument(QStringLiteral("CHEMIN"),
         QStringLiteral("Feuille CUE ou dossier à traiter."), QStringLiteral("CHEMIN..."));
 
@@ -103,11 +113,22 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    bool jobsValid = false;
+    const int workers = parser.value(jobs).toInt(&jobsValid);
+    if (!jobsValid || workers < 1 || workers > 256) {
+        std::fprintf(stderr, "cueprune : nombre de feuilles à la fois invalide : %s\n\n%s",
+            qUtf8Printable(parser.value(jobs)), qUtf8Printable(parser.helpText()));
+        return 2;
+    }
+
     QTextStream out(stdout);
     QTextStream err(stderr);
-    SheetRun run({ parser.isSet(recursive), parser.isSet(dryRun), parser.isSet(quiet) }, out, err);
+    const bool quietRun = parser.isSet(quiet);
+    SheetRun run({ parser.isSet(recursive), parser.isSet(dryRun), quietRun, workers,
+                     !quietRun && isatty(STDERR_FILENO) },
+        out, err);
     for (const QByteArray &path : pathArguments(argc, argv))
-        run.handlePath(path);
-    run.printSummary();
+        run.addPath(path);
+    run.run();
     return run.anyFailure() ? 1 : 0;
 }

@@ -16,7 +16,6 @@ QString statusText(CueResult result)
     case CueResult::NotFound:
         return QStringLiteral("Fichier introuvable");
     case CueResult::Failed:
-    case CueResult::AlreadyHandled:
         break;
     }
     return QStringLiteral("Erreur de lecture ou d'écriture");

@@ -1,5 +1,6 @@
 #include "cuesheetlisting.h"
 #include "processcuefile.h"
+#include "sheetbatch.h"
 #include "sheettext.h"
 #include "ui_vexatrin.h"
 #include "vexatrin.h"
@@ -19,8 +20,10 @@ void VexaTrin::on_pushButton_2_clicked()
     const auto listing = listFolder(QFile::encodeName(QDir(ui->lineEdit->text()).absolutePath()));
     if (!listing)
         return;
-    for (const QByteArray &sheet : listing->sheets) {
-        ui->plainTextEdit->insertPlainText(displayPath(sheet) + QLatin1Char('\n'));
-        ui->plainTextEdit->insertPlainText(verdictText(processCueFile(sheet)) + QLatin1Char('\n'));
-    }
+    SheetBatch(SheetBatch::defaultWorkers(), WriteMode::Rewrite)
+        .run(listing->sheets, [&](qsizetype index, CueResult result) {
+            ui->plainTextEdit->insertPlainText(
+                displayPath(listing->sheets[index].path) + QLatin1Char('\n'));
+            ui->plainTextEdit->insertPlainText(verdictText(result) + QLatin1Char('\n'));
+        });
 }

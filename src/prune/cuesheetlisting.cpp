@@ -10,6 +10,7 @@ struct SortKey
 {
     QString shown;
     QByteArray bytes;
+    FileKey key;
 
     bool operator<(const SortKey &other) const
     {
@@ -18,15 +19,15 @@ struct SortKey
     }
 };
 
-QList<QByteArray> sortedPaths(const QByteArray &folder, QList<SortKey> &names)
+QList<NamedFile> sortedPaths(const QByteArray &folder, QList<SortKey> &names)
 {
     std::sort(names.begin(), names.end());
     const QByteArray prefix = folder.endsWith('/') ? folder : folder + '/';
-    QList<QByteArray> paths;
-    paths.reserve(names.size());
+    QList<NamedFile> files;
+    files.reserve(names.size());
     for (const SortKey &name : names)
-        paths.append(prefix + name.bytes);
-    return paths;
+        files.append({ prefix + name.bytes, name.key });
+    return files;
 }
 
 } // namespace
@@ -41,9 +42,9 @@ std::optional<FolderListing> listFolder(const QByteArray &folder)
     for (const DirectoryEntry &entry : directory->entries) {
         // Same match as the name filter "*.CUE", without compiling a pattern per folder.
         if (entry.kind == DirectoryEntry::Kind::Folder)
-            subfolders.append({ displayPath(entry.name), entry.name });
+            subfolders.append({ displayPath(entry.name), entry.name, entry.key });
         else if (entry.name.toLower().endsWith(".cue"))
-            sheets.append({ displayPath(entry.name), entry.name });
+            sheets.append({ displayPath(entry.name), entry.name, entry.key });
     }
     return FolderListing { directory->key, sortedPaths(folder, sheets),
         sortedPaths(folder, subfolders) };

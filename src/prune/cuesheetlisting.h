@@ -10,8 +10,8 @@
 struct FolderListing
 {
     FileKey key; // the folder's own
-    QList<QByteArray> sheets; // paths of the regular files named "*.CUE", any letter case
-    QList<QByteArray> subfolders;
+    QList<NamedFile> sheets; // the regular files named "*.CUE", any letter case
+    QList<NamedFile> subfolders;
 };
 
 // Lists folder (an absolute path as the system holds it) in one pass. Both lists go by name

@@ -21,3 +21,6 @@ struct PrunedSheet
 // sheet's own encoding (sheettext.h).
 [[nodiscard]] PrunedSheet pruneSheet(
     const QByteArray &sheet, const KeptLineObserver &observer = {});
+
+// Whether pruneSheet would drop a line, found without building the pruned bytes.
+[[nodiscard]] bool holdsPregapPair(const QByteArray &sheet);

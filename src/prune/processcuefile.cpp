@@ -3,9 +3,9 @@
 #include <QFile>
 
 CueResult processCueFile(
-    const QByteArray &path, const KeptLineObserver &observer, WriteMode mode, HandledFiles *handled)
+    const QByteArray &path, const KeptLineObserver &observer, WriteMode mode, ByteBudget *budget)
 {
-    SheetFile sheet(path);
+    SheetFile sheet(path, budget);
     switch (sheet.read()) {
     case SheetFile::ReadResult::NotFound:
         return CueResult::NotFound;
@@ -14,22 +14,16 @@ CueResult processCueFile(
     case SheetFile::ReadResult::Read:
         break;
     }
-    if (handled) {
-        if (handled->contains(sheet.key()))
-            return CueResult::AlreadyHandled;
-        handled->insert(sheet.key());
-    }
+    // A dry run needs only the answer, not the pruned bytes it will never write.
+    if (mode == WriteMode::DryRun && !observer)
+        return holdsPregapPair(sheet.contents()) ? CueResult::Pruned : CueResult::Unchanged;
 
     const PrunedSheet pruned = pruneSheet(sheet.contents(), observer);
     if (pruned.droppedLines == 0)
         return CueResult::Unchanged;
     if (mode == WriteMode::DryRun)
         return CueResult::Pruned;
-    if (!sheet.replace(pruned.bytes))
-        return CueResult::Failed;
-    if (handled)
-        handled->insert(sheet.key());
-    return CueResult::Pruned;
+    return sheet.replace(pruned.bytes) ? CueResult::Pruned : CueResult::Failed;
 }
 
 CueResult processCueFile(const QString &path, const KeptLineObserver &observer)
@@ -47,7 +41,6 @@ QString verdictText(CueResult result, WriteMode mode)
         return QStringLiteral("==> Aucun changement !");
     case CueResult::Failed:
     case CueResult::NotFound:
-    case CueResult::AlreadyHandled:
         break;
     }
     return QStringLiteral("==> Erreur !");

@@ -3,7 +3,6 @@
 #include "linerule.h"
 #include "sheetfile.h"
 
-#include <QSet>
 #include <QString>
 
 // Results of processCueFile.
@@ -12,22 +11,17 @@ enum class CueResult {
     NotFound = -1, // nothing at the path, or an empty path
     Unchanged = 0, // no pregap line; the sheet was not opened for writing
     Pruned = 1, // pregap lines dropped and the sheet rewritten
-    AlreadyHandled = 2, // reached before in the same run; left alone
 };
 
 enum class WriteMode { Rewrite, DryRun };
 
-// The files one run has reached: a file met again under another name or through another
-// folder is not handled twice.
-using HandledFiles = QSet<FileKey>;
-
 // Prunes the sheet at path (as the system names it) in place (see pruneSheet and
 // SheetFile::replace): a failure leaves the sheet as it was. With WriteMode::DryRun nothing
-// is written and CueResult::Pruned means the sheet would change. With handled, a sheet
-// already in it is CueResult::AlreadyHandled, and each sheet handled is added.
+// is written and CueResult::Pruned means the sheet would change. With a budget, the sheet
+// waits for room in it before it is read (see ByteBudget).
 [[nodiscard]] CueResult processCueFile(const QByteArray &path,
     const KeptLineObserver &observer = {}, WriteMode mode = WriteMode::Rewrite,
-    HandledFiles *handled = nullptr);
+    ByteBudget *budget = nullptr);
 
 // The sheet named by a path as typed or chosen in the window.
 [[nodiscard]] CueResult processCueFile(const QString &path, const KeptLineObserver &observer = {});

@@ -200,9 +200,7 @@ public:
 std::optional<Directory> readDirectory(const QByteArray &folder)
 {
     const int descriptor = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    struct stat status
-    {
-    };
+    struct stat status = {};
     if (descriptor < 0)
         return std::nullopt;
     DIR *stream = ::fdopendir(descriptor);
@@ -217,32 +215,30 @@ std::optional<Directory> readDirectory(const QByteArray &folder)
             continue;
         unsigned char type = entry->d_type;
         // Some file systems do not type their entries; ask without following links.
-        struct stat entryStatus
-        {
-        };
+        struct stat entryStatus = {};
         if (type == DT_UNKNOWN
             && ::fstatat(descriptor, entry->d_name, &entryStatus, AT_SYMLINK_NOFOLLOW) == 0)
             type = S_ISREG(entryStatus.st_mode) ? DT_REG
                 : S_ISDIR(entryStatus.st_mode)  ? DT_DIR
                                                 : DT_UNKNOWN;
+        const FileKey key { quint64(status.st_dev), quint64(entry->d_ino) };
         if (type == DT_REG)
-            directory.entries.append({ entry->d_name, DirectoryEntry::Kind::RegularFile });
+            directory.entries.append({ entry->d_name, DirectoryEntry::Kind::RegularFile, key });
         else if (type == DT_DIR)
-            directory.entries.append({ entry->d_name, DirectoryEntry::Kind::Folder });
+            directory.entries.append({ entry->d_name, DirectoryEntry::Kind::Folder, key });
     }
     const bool complete = errno == 0;
     ::closedir(stream);
     return complete ? std::optional(directory) : std::nullopt;
 }
 
-PathKind pathKind(const QByteArray &path)
+PathInfo pathInfo(const QByteArray &path)
 {
-    struct stat status
-    {
-    };
+    struct stat status = {};
     if (::stat(path.constData(), &status) != 0)
-        return PathKind::Missing;
-    return S_ISDIR(status.st_mode) ? PathKind::Folder : PathKind::Other;
+        return {};
+    return { S_ISDIR(status.st_mode) ? PathInfo::Kind::Folder : PathInfo::Kind::Other,
+        keyOf(status) };
 }
 
 QByteArray absolutePath(const QByteArray &path)
@@ -265,8 +261,9 @@ QByteArray absolutePath(const QByteArray &path)
     return '/' + components.join('/');
 }
 
-SheetFile::SheetFile(QByteArray path)
+SheetFile::SheetFile(QByteArray path, ByteBudget *budget)
     : path(std::move(path))
+    , budget(budget)
 {
 }
 
@@ -274,46 +271,48 @@ SheetFile::~SheetFile()
 {
     if (descriptor >= 0)
         ::close(descriptor);
-}
-
-FileKey SheetFile::key() const
-{
-    return status.key;
+    if (budget)
+        budget->giveBack(budgetTaken);
 }
 
 SheetFile::ReadResult SheetFile::read()
 {
-    // Looked at before it is opened: opening a device or a FIFO could block or act on it.
-    struct stat found
-    {
-    };
-    if (path.isEmpty() || ::stat(path.constData(), &found) != 0)
+    if (path.isEmpty())
         return ReadResult::NotFound;
-    if (!S_ISREG(found.st_mode) || found.st_size > maxSheetSize)
-        return ReadResult::Failed;
+    // Opened without blocking and read only once known to be a regular file, so that a FIFO
+    // or a device named like a sheet is never read.
     descriptor = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    struct stat opened
-    {
-    };
-    if (descriptor < 0 || ::fstat(descriptor, &opened) != 0 || !S_ISREG(opened.st_mode)
+    if (descriptor < 0) {
+        // Missing, or behind a folder that cannot be searched: not found. There but not
+        // readable: a failure.
+        struct stat found = {};
+        return ::stat(path.constData(), &found) != 0 ? ReadResult::NotFound : ReadResult::Failed;
+    }
+    struct stat opened = {};
+    if (::fstat(descriptor, &opened) != 0 || !S_ISREG(opened.st_mode)
         || opened.st_size > maxSheetSize)
         return ReadResult::Failed;
     status = { keyOf(opened), qint64(opened.st_size), nanoseconds(opened.st_mtim),
         nanoseconds(opened.st_ctim), opened.st_uid, opened.st_gid, opened.st_mode & 07777 };
+    if (budget)
+        budgetTaken = budget->take(2 * status.size);
 
-    // One byte more than expected shows a sheet that changes while it is read: someone else
-    // is writing it, so it is left alone.
+    // One byte more than expected shows a sheet that grows while it is read: someone else is
+    // writing it, so it is left alone.
     bytes.resize(status.size + 1);
     qsizetype total = 0;
-    while (total < bytes.size()) {
-        const ssize_t count
-            = ::read(descriptor, bytes.data() + total, std::size_t(bytes.size() - total));
-        if (count == 0)
-            break;
-        if (count < 0 && errno != EINTR)
+    for (;;) {
+        const qsizetype wanted = bytes.size() - total;
+        const ssize_t count = ::read(descriptor, bytes.data() + total, std::size_t(wanted));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
             return ReadResult::Failed;
-        if (count > 0)
-            total += count;
+        total += count;
+        // A short read that ends at the expected size is the end of the file: no further call
+        // is needed to see it.
+        if (count == 0 || total == bytes.size() || (count < wanted && total == status.size))
+            break;
     }
     if (total != status.size)
         return ReadResult::Failed;
@@ -321,68 +320,83 @@ SheetFile::ReadResult SheetFile::read()
     return ReadResult::Read;
 }
 
+namespace {
+
+enum class Replacing { Done, Failed, ThroughLink };
+
 // The rules of a replacement, in order, each failure leaving the sheet as it was:
 // - the new file goes into the folder of the file that was read (a symbolic link's target),
 //   so that the rename stays within one file system and the link stays a link;
 // - the sheet must be writable to this process: no rewrite of what it may not change;
 // - the new file is written in full, then given the sheet's owner and group (which clears
 //   setgid, so first), its extended attributes and ACLs, then its exact mode bits; where the
-//   system refuses one of these, the result is compared with the sheet and only a difference
-//   fails (a normal user cannot give a file away, vfat holds no modes);
+//   system refuses one of these, or may have dropped a set-id bit, the result is compared
+//   with the sheet and only a difference fails (a normal user cannot give a file away, vfat
+//   holds no modes);
 // - it is flushed to disk, a failed flush failing the replacement;
 // - the sheet must still be the file that was read (same identity, size and times), so that
 //   another program's recent change is not overwritten;
 // - then, only then, the new file takes the sheet's name in one rename.
-bool SheetFile::replace(const QByteArray &contents)
+// ThroughLink: target is a symbolic link, and nothing was replaced.
+Replacing replaceAt(const QByteArray &target, const QByteArray &contents, int original,
+    const SheetFile::Status &status)
 {
-    if (descriptor < 0)
-        return false;
-    QByteArray target = path;
-    struct stat link
-    {
-    };
-    if (::lstat(path.constData(), &link) == 0 && S_ISLNK(link.st_mode)) {
-        char *resolved = ::realpath(path.constData(), nullptr);
-        if (!resolved)
-            return false;
-        target = resolved;
-        std::free(resolved);
-    }
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray folderPath = slash < 0 ? "." : slash == 0 ? "/" : target.left(slash);
     const QByteArray name = target.mid(slash + 1);
 
     const Descriptor folder(::open(folderPath.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (folder.fd < 0 || ::faccessat(folder.fd, name.constData(), W_OK, AT_EACCESS) != 0)
-        return false;
+        return Replacing::Failed;
     Replacement replacement(folder.fd);
     const int fd = replacement.fd();
     if (fd < 0 || !writeAll(fd, contents))
-        return false;
+        return Replacing::Failed;
 
-    (void)::fchown(fd, status.owner, status.group);
-    if (!copyAttributes(descriptor, fd))
-        return false;
-    (void)::fchmod(fd, status.mode);
-    struct stat made
-    {
-    };
-    if (::fstat(fd, &made) != 0 || made.st_uid != status.owner || made.st_gid != status.group
-        || (made.st_mode & 07777) != status.mode)
-        return false;
+    const bool ownerGiven = ::fchown(fd, status.owner, status.group) == 0;
+    if (!copyAttributes(original, fd))
+        return Replacing::Failed;
+    const bool modeGiven = ::fchmod(fd, status.mode) == 0;
+    struct stat made = {};
+    if ((!ownerGiven || !modeGiven || (status.mode & (S_ISUID | S_ISGID)) != 0)
+        && (::fstat(fd, &made) != 0 || made.st_uid != status.owner || made.st_gid != status.group
+            || (made.st_mode & 07777) != status.mode))
+        return Replacing::Failed;
     if (::fsync(fd) != 0)
-        return false;
+        return Replacing::Failed;
 
-    struct stat now
-    {
-    };
-    if (::fstatat(folder.fd, name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0
-        || !(keyOf(now) == status.key) || qint64(now.st_size) != status.size
+    struct stat now = {};
+    if (::fstatat(folder.fd, name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+        return Replacing::Failed;
+    if (S_ISLNK(now.st_mode))
+        return Replacing::ThroughLink;
+    if (!(keyOf(now) == status.key) || qint64(now.st_size) != status.size
         || nanoseconds(now.st_mtim) != status.modified
         || nanoseconds(now.st_ctim) != status.changed)
+        return Replacing::Failed;
+    return replacement.renameOver(name) ? Replacing::Done : Replacing::Failed;
+}
+
+} // namespace
+
+bool SheetFile::replace(const QByteArray &contents)
+{
+    if (descriptor < 0)
         return false;
-    if (!replacement.renameOver(name))
+    switch (replaceAt(path, contents, descriptor, status)) {
+    case Replacing::Done:
+        return true;
+    case Replacing::Failed:
         return false;
-    status.key = keyOf(made);
-    return true;
+    case Replacing::ThroughLink:
+        break;
+    }
+    // Found only at the end, since listed sheets are never links: the replacement goes again,
+    // beside the link's target.
+    char *resolved = ::realpath(path.constData(), nullptr);
+    if (!resolved)
+        return false;
+    const QByteArray target(resolved);
+    std::free(resolved);
+    return replaceAt(target, contents, descriptor, status) == Replacing::Done;
 }

@@ -27,15 +27,18 @@ std::optional<Directory> readDirectory(const QByteArray &folder)
         = dir.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
     for (const QFileInfo &entry : entries) {
         directory.entries.append({ QFile::encodeName(entry.fileName()),
-            entry.isDir() ? DirectoryEntry::Kind::Folder : DirectoryEntry::Kind::RegularFile });
+            entry.isDir() ? DirectoryEntry::Kind::Folder : DirectoryEntry::Kind::RegularFile,
+            keyOf(entry) });
     }
     return directory;
 }
 
-PathKind pathKind(const QByteArray &path)
+PathInfo pathInfo(const QByteArray &path)
 {
     const QFileInfo info(QFile::decodeName(path));
-    return !info.exists() ? PathKind::Missing : info.isDir() ? PathKind::Folder : PathKind::Other;
+    if (!info.exists())
+        return {};
+    return { info.isDir() ? PathInfo::Kind::Folder : PathInfo::Kind::Other, keyOf(info) };
 }
 
 QByteArray absolutePath(const QByteArray &path)
@@ -43,16 +46,16 @@ QByteArray absolutePath(const QByteArray &path)
     return QFile::encodeName(QFileInfo(QFile::decodeName(path)).absoluteFilePath());
 }
 
-SheetFile::SheetFile(QByteArray path)
+SheetFile::SheetFile(QByteArray path, ByteBudget *budget)
     : path(std::move(path))
+    , budget(budget)
 {
 }
 
-SheetFile::~SheetFile() = default;
-
-FileKey SheetFile::key() const
+SheetFile::~SheetFile()
 {
-    return status.key;
+    if (budget)
+        budget->giveBack(budgetTaken);
 }
 
 SheetFile::ReadResult SheetFile::read()
@@ -65,6 +68,8 @@ SheetFile::ReadResult SheetFile::read()
         return ReadResult::Failed;
     status.key = keyOf(info);
     status.size = info.size();
+    if (budget)
+        budgetTaken = budget->take(2 * status.size);
     bytes = file.read(status.size + 1);
     return file.error() == QFileDevice::NoError && bytes.size() == status.size ? ReadResult::Read
                                                                                : ReadResult::Failed;

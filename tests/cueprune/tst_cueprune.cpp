@@ -387,11 +387,11 @@ void TestCuePrune::sheetReachedTwiceIsHandledOnce()
     QString err;
     QTextStream outStream(&out);
     QTextStream errStream(&err);
-    SheetRun run({ true, false, false }, outStream, errStream);
+    SheetRun run({ true, false, false, 4, false }, outStream, errStream);
     for (const QString &path : { dir.path(), dir.filePath("Jazz"), dir.filePath("Jazz/a.cue"),
              dir.filePath("link.cue"), dir.filePath("Jazz/../Jazz") })
-        run.handlePath(QFile::encodeName(path));
-    run.printSummary();
+        run.addPath(QFile::encodeName(path));
+    run.run();
     QVERIFY(!run.anyFailure());
     QCOMPARE(out,
         entries(dir.path(), { "Jazz/a.cue", modified })

@@ -403,16 +403,16 @@ void TestProcessCueFile::sheetsChangedAfterListing()
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     for (const char *name : { "a.cue", "b.cue", "c.cue" })
         QVERIFY(writeFile(dir.filePath(name), pregapSheet));
-    const QList<QByteArray> listed = listFolder(QFile::encodeName(dir.path()))->sheets;
+    const QList<NamedFile> listed = listFolder(QFile::encodeName(dir.path()))->sheets;
     QCOMPARE(listed.size(), 3);
 
     QVERIFY(QFile::remove(dir.filePath("a.cue")));
     QVERIFY(QFile::remove(dir.filePath("b.cue")));
     QVERIFY(QDir(dir.path()).mkdir("b.cue"));
 
-    QCOMPARE(processCueFile(listed[0]), CueResult::NotFound);
-    QCOMPARE(processCueFile(listed[1]), CueResult::Failed);
-    QCOMPARE(processCueFile(listed[2]), CueResult::Pruned);
+    QCOMPARE(processCueFile(listed[0].path), CueResult::NotFound);
+    QCOMPARE(processCueFile(listed[1].path), CueResult::Failed);
+    QCOMPARE(processCueFile(listed[2].path), CueResult::Pruned);
     QCOMPARE(verdictText(CueResult::NotFound), QStringLiteral("==> Erreur !"));
     QCOMPARE(verdictText(CueResult::Failed), QStringLiteral("==> Erreur !"));
 }
