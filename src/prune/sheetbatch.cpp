@@ -14,9 +14,12 @@ SheetBatch::SheetBatch(int workers, WriteMode mode)
 {
 }
 
+// Rewrites spend most of their time waiting for the disk (each is flushed), so more workers
+// than cores pay: on a 2-core machine, 10,000 sheets took 2.9 s with 1 worker, 1.4 s with 8,
+// 1.1 s with 16 and 1.0 s with 32.
 int SheetBatch::defaultWorkers()
 {
-    return 8;
+    return 16;
 }
 
 void SheetBatch::run(const QList<NamedFile> &sheets, const Report &report)

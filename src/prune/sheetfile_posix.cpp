@@ -50,19 +50,20 @@ QByteArray hiddenTemporaryName()
 // holds none.
 std::optional<QList<QByteArray>> attributeNames(int descriptor)
 {
-    QByteArray list;
+    // Most files have few names or none: a first guess at the size saves asking for it.
+    QByteArray list(1024, Qt::Uninitialized);
     for (;;) {
-        const ssize_t size = ::flistxattr(descriptor, nullptr, 0);
-        if (size < 0)
-            return errno == ENOTSUP ? std::optional(QList<QByteArray>()) : std::nullopt;
-        list.resize(size);
-        const ssize_t got = ::flistxattr(descriptor, list.data(), std::size_t(size));
+        const ssize_t got = ::flistxattr(descriptor, list.data(), std::size_t(list.size()));
         if (got >= 0) {
             list.resize(got);
             break;
         }
-        if (errno != ERANGE)
+        if (errno == ENOTSUP)
+            return QList<QByteArray>();
+        const ssize_t size = errno == ERANGE ? ::flistxattr(descriptor, nullptr, 0) : -1;
+        if (size < 0)
             return std::nullopt;
+        list.resize(size);
     }
     QList<QByteArray> names = list.split('\0');
     names.removeAll(QByteArray());
@@ -199,13 +200,14 @@ public:
 
 std::optional<Directory> readDirectory(const QByteArray &folder)
 {
-    const int descriptor = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    struct stat status = {};
-    if (descriptor < 0)
+    // opendir rather than fdopendir, which checks again what O_DIRECTORY already ensured.
+    DIR *stream = ::opendir(folder.constData());
+    if (!stream)
         return std::nullopt;
-    DIR *stream = ::fdopendir(descriptor);
-    if (!stream || ::fstat(descriptor, &status) != 0) {
-        stream ? ::closedir(stream) : ::close(descriptor);
+    const int descriptor = ::dirfd(stream);
+    struct stat status = {};
+    if (::fstat(descriptor, &status) != 0) {
+        ::closedir(stream);
         return std::nullopt;
     }
     Directory directory { keyOf(status), {} };

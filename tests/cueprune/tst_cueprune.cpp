@@ -3,12 +3,15 @@
 #include "testsupport.h"
 #include "vexatrin.h"
 
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <pty.h>
 
 using testsupport::cleanSheet;
 using testsupport::fill;
@@ -81,6 +84,9 @@ private slots:
     void sameVerdictsAsFolderTool();
     void namesThatAreNotUtf8();
     void sheetReachedTwiceIsHandledOnce();
+    void parallelRunMatchesOneWorker();
+    void progressOnlyOnATerminal_data();
+    void progressOnlyOnATerminal();
 };
 
 void TestCuePrune::usage_data()
@@ -398,6 +404,123 @@ void TestCuePrune::sheetReachedTwiceIsHandledOnce()
             + "1 fichier : 1 modifié, 0 inchangé, 0 erreur\n");
     QCOMPARE(err, QString());
     QCOMPARE(readFile(dir.filePath("Jazz/a.cue")), pruneSheet(sheet).bytes);
+}
+
+// A tree of many sheets, a third of them with pregaps, one unreadable sheet and one unreadable
+// folder, everything owned by the unprivileged user the run goes as.
+bool fillTree(const QString &root)
+{
+    testsupport::FolderContents contents;
+    for (int artist = 0; artist < 6; ++artist) {
+        for (int album = 0; album < 8; ++album) {
+            for (int disc = 0; disc < 3; ++disc) {
+                contents.insert(QStringLiteral("Artiste %1/Album %2/disque %3.cue")
+                                    .arg(artist)
+                                    .arg(album)
+                                    .arg(disc),
+                    (artist + album + disc) % 3 == 0 ? pregapSheet : cleanSheet);
+            }
+        }
+    }
+    if (!fill(root, contents) || !setMode(root + "/Artiste 2/Album 3/disque 1.cue", 0)
+        || !setMode(root + "/Artiste 4/Album 5", 0))
+        return false;
+    QDirIterator entries(
+        root, QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    bool given = testsupport::giveToUnprivileged(root);
+    while (entries.hasNext())
+        given = testsupport::giveToUnprivileged(entries.next()) && given;
+    return given;
+}
+
+// Whatever the timing, many workers print, write and return what one does.
+void TestCuePrune::parallelRunMatchesOneWorker()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(setMode(dir.path(), 0755));
+    QList<Outcome> outcomes;
+    for (const QString workers : { "1", "8" }) {
+        const QString root = dir.filePath(workers);
+        QVERIFY(fillTree(root));
+        Outcome outcome = cueprune({ "-r", "-j", workers, root, dir.filePath("absent"),
+                                       root + "/Artiste 1", root + "/Artiste 5/Album 7" },
+            QString(), true);
+        outcome.out.replace(root, "ROOT");
+        outcome.err.replace(root, "ROOT");
+        outcomes.append(outcome);
+        QVERIFY(setMode(root + "/Artiste 4/Album 5", 0755));
+    }
+    QCOMPARE(outcomes[1].exitCode, outcomes[0].exitCode);
+    QCOMPARE(outcomes[1].out, outcomes[0].out);
+    QCOMPARE(outcomes[1].err, outcomes[0].err);
+    QCOMPARE(outcomes[0].exitCode, 1);
+    QVERIFY2(outcomes[0].out.endsWith("141 fichiers : 46 modifiés, 94 inchangés, 1 erreur\n"),
+        qPrintable(outcomes[0].out.right(80)));
+    QCOMPARE(outcomes[0].err,
+        "cueprune : dossier illisible : ROOT/Artiste 4/Album 5\ncueprune : introuvable : "
+            + dir.filePath("absent") + '\n');
+    QDirIterator sheets(dir.filePath("1"), { "*.cue" }, QDir::Files, QDirIterator::Subdirectories);
+    while (sheets.hasNext()) {
+        const QString one = sheets.next();
+        QCOMPARE(
+            readFile(QString(one).replace(dir.filePath("1"), dir.filePath("8"))), readFile(one));
+    }
+}
+
+void TestCuePrune::progressOnlyOnATerminal_data()
+{
+    QTest::addColumn<bool>("terminal");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("progress");
+    QTest::newRow("terminal") << true << QStringList() << true;
+    QTest::newRow("terminalQuiet") << true << QStringList { "-q" } << false;
+    QTest::newRow("pipe") << false << QStringList() << false;
+}
+
+// Flushes slowed to 5 ms make the run last more than the second after which progress shows.
+void TestCuePrune::progressOnlyOnATerminal()
+{
+    QFETCH(bool, terminal);
+    QFETCH(QStringList, options);
+    QFETCH(bool, progress);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    testsupport::FolderContents contents;
+    for (int i = 0; i < 250; ++i)
+        contents.insert(QStringLiteral("%1.cue").arg(i, 3, 10, QLatin1Char('0')), pregapSheet);
+    QVERIFY(fill(dir.path(), contents));
+
+    int terminalSide = -1;
+    int programSide = -1;
+    QVERIFY(::openpty(&terminalSide, &programSide, nullptr, nullptr, nullptr) == 0);
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LD_PRELOAD", FAULT_INJECTION);
+    environment.insert("FAULTS", "slowfsync");
+    environment.insert(
+        "ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+    process.setProcessEnvironment(environment);
+    if (terminal)
+        process.setChildProcessModifier([programSide] { ::dup2(programSide, STDERR_FILENO); });
+    process.start(CUEPRUNE, options + QStringList { "-j", "1", dir.path() });
+    QVERIFY(process.waitForFinished());
+    ::close(programSide);
+    QByteArray shown;
+    char buffer[4096];
+    for (ssize_t count; (count = ::read(terminalSide, buffer, sizeof buffer)) > 0;)
+        shown.append(buffer, count);
+    ::close(terminalSide);
+
+    const QByteArray out = process.readAllStandardOutput();
+    QVERIFY(out.endsWith("250 fichiers : 250 modifiés, 0 inchangé, 0 erreur\n"));
+    QVERIFY(!out.contains('\r') && !out.contains('\33'));
+    QCOMPARE(process.readAllStandardError(), QByteArray());
+    QCOMPARE(shown.contains("feuilles sur 250, 0 erreur"), progress);
+    if (progress)
+        QVERIFY2(shown.endsWith("\r\33[K"), shown.right(40).constData());
+    else
+        QCOMPARE(shown, QByteArray());
 }
 
 QTEST_MAIN(TestCuePrune)

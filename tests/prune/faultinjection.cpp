@@ -1,7 +1,9 @@
 // Preloaded into a child to make chosen system calls fail as a dying drive or a file system
-// without unnamed files would. FAULTS names them: "fsync", "tmpfile" or both.
+// without unnamed files would, or take long as on a slow disk. FAULTS names them: "fsync",
+// "tmpfile", "slowfsync" (5 ms a flush).
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -25,7 +27,9 @@ template <typename Function> Function real(const char *name)
 
 extern "C" int fsync(int fd)
 {
-    if (failing("fsync")) {
+    if (failing("slowfsync"))
+        usleep(5000);
+    else if (failing("fsync")) {
         errno = EIO;
         return -1;
     }
