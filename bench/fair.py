@@ -1,0 +1,101 @@
+#!/usr/bin/env python3
+"""Times cueprune against the read floor and the perl one-liner, fairly.
+
+Every timed run gets its own fresh copy of the library, written back to disk with sync
+before the clock starts, so that no candidate pays for another's write-back. The candidates
+take turns in a rotating order, round after round, and the ratios are paired within a round.
+Before any timing, every writing candidate must give the same bytes.
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+
+def run(command, cwd=None):
+    """Runs command; returns its wall time in seconds and its peak memory in KiB."""
+    start = time.perf_counter()
+    process = subprocess.Popen(command, cwd=cwd, stdout=subprocess.DEVNULL, shell=isinstance(command, str))
+    _, status, usage = os.wait4(process.pid, 0)
+    elapsed = time.perf_counter() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"failed: {command}")
+    return elapsed, usage.ru_maxrss
+
+
+def fresh_copy(library, copy):
+    shutil.rmtree(copy, ignore_errors=True)
+    subprocess.run(["cp", "-a", library, copy], check=True)
+    subprocess.run(["sync"], check=True)
+
+
+def same_tree(a, b):
+    return subprocess.run(["diff", "-r", "-q", a, b], stdout=subprocess.DEVNULL).returncode == 0
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("library")
+    parser.add_argument("--cueprune", required=True)
+    parser.add_argument("--peer", required=True)
+    parser.add_argument("--rounds", type=int, default=5)
+    args = parser.parse_args()
+    work = args.library + ".work"
+    cueprune = args.cueprune
+    candidates = {
+        "floor": (f"find {work} -type f -print0 | xargs -0 cat >/dev/null", False),
+        "dry-run": ([cueprune, "-r", "-n", work], False),
+        "cueprune": ([cueprune, "-r", "-q", work], True),
+        "cueprune -j 1": ([cueprune, "-r", "-q", "-j", "1", work], True),
+        "perl": ([args.peer, work], True),
+    }
+
+    # The writing candidates must agree on every byte, and must change something.
+    results = {}
+    for name, (command, writes) in candidates.items():
+        if writes:
+            fresh_copy(args.library, work)
+            run(command)
+            results[name] = work + "." + name.replace(" ", "")
+            shutil.rmtree(results[name], ignore_errors=True)
+            os.rename(work, results[name])
+    reference = results["cueprune"]
+    for name, tree in results.items():
+        if not same_tree(reference, tree):
+            sys.exit(f"{name} does not give the same bytes as cueprune")
+    if same_tree(reference, args.library):
+        sys.exit("cueprune changed nothing")
+    for tree in results.values():
+        shutil.rmtree(tree)
+
+    times = {name: [] for name in candidates}
+    memory = {name: 0 for name in candidates}
+    names = list(candidates)
+    for round_number in range(args.rounds):
+        shift = round_number % len(names)
+        for name in names[shift:] + names[:shift]:
+            fresh_copy(args.library, work)
+            elapsed, peak = run(candidates[name][0])
+            times[name].append(elapsed)
+            memory[name] = max(memory[name], peak)
+    shutil.rmtree(work, ignore_errors=True)
+
+    def paired(a, b):
+        ratios = [x / y for x, y in zip(times[a], times[b])]
+        return statistics.median(ratios), min(ratios), max(ratios)
+
+    sheets = sum(name.lower().endswith(".cue") for _, _, files in os.walk(args.library) for name in files)
+    print(f"{sheets} sheets, {args.rounds} rounds, medians (each run on a fresh, synced copy):")
+    for name in names:
+        print(f"  {name:<14} {statistics.median(times[name]):7.3f} s   peak {memory[name] / 1024:6.1f} MiB")
+    for a, b in (("cueprune", "perl"), ("dry-run", "floor"), ("cueprune", "cueprune -j 1")):
+        median, low, high = paired(a, b)
+        print(f"  {a} / {b}: {median:.2f} (rounds {low:.2f} to {high:.2f})")
+    print(f"  cueprune per sheet: {statistics.median(times['cueprune']) / sheets * 1e6:.1f} us")
+
+
+if __name__ == "__main__":
+    main()
