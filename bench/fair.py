@@ -15,15 +15,20 @@ import sys
 import time
 
 
-def run(command, cwd=None):
-    """Runs command; returns its wall time in seconds and its peak memory in KiB."""
+def run(command):
+    """Runs command; returns its wall time in seconds."""
     start = time.perf_counter()
-    process = subprocess.Popen(command, cwd=cwd, stdout=subprocess.DEVNULL, shell=isinstance(command, str))
-    _, status, usage = os.wait4(process.pid, 0)
-    elapsed = time.perf_counter() - start
-    if os.waitstatus_to_exitcode(status) != 0:
+    if subprocess.run(command, stdout=subprocess.DEVNULL, shell=isinstance(command, str)).returncode:
         sys.exit(f"failed: {command}")
-    return elapsed, usage.ru_maxrss
+    return time.perf_counter() - start
+
+
+def peak_memory(command):
+    """Peak resident memory of command in MiB, as GNU time reports it (a fork of this script
+    would report its own size)."""
+    report = subprocess.run(["/usr/bin/time", "-f", "%M", *command], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE, text=True, check=True).stderr
+    return int(report.strip().splitlines()[-1]) / 1024
 
 
 def fresh_copy(library, copy):
@@ -72,15 +77,14 @@ def main():
         shutil.rmtree(tree)
 
     times = {name: [] for name in candidates}
-    memory = {name: 0 for name in candidates}
     names = list(candidates)
     for round_number in range(args.rounds):
         shift = round_number % len(names)
         for name in names[shift:] + names[:shift]:
             fresh_copy(args.library, work)
-            elapsed, peak = run(candidates[name][0])
-            times[name].append(elapsed)
-            memory[name] = max(memory[name], peak)
+            times[name].append(run(candidates[name][0]))
+    fresh_copy(args.library, work)
+    memory = peak_memory(candidates["cueprune"][0])
     shutil.rmtree(work, ignore_errors=True)
 
     def paired(a, b):
@@ -90,7 +94,8 @@ def main():
     sheets = sum(name.lower().endswith(".cue") for _, _, files in os.walk(args.library) for name in files)
     print(f"{sheets} sheets, {args.rounds} rounds, medians (each run on a fresh, synced copy):")
     for name in names:
-        print(f"  {name:<14} {statistics.median(times[name]):7.3f} s   peak {memory[name] / 1024:6.1f} MiB")
+        print(f"  {name:<14} {statistics.median(times[name]):7.3f} s")
+    print(f"  cueprune peak memory: {memory:.1f} MiB")
     for a, b in (("cueprune", "perl"), ("dry-run", "floor"), ("cueprune", "cueprune -j 1")):
         median, low, high = paired(a, b)
         print(f"  {a} / {b}: {median:.2f} (rounds {low:.2f} to {high:.2f})")

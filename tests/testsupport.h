@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -139,6 +140,18 @@ public:
 private:
     const QList<QByteArray> paths;
 };
+
+// The environment of a child that preloads the fault library (tests/prune/faultinjection.cpp)
+// with faults, also under AddressSanitizer, which would otherwise insist on coming first.
+inline QProcessEnvironment withFaults(const QString &faultLibrary, const QString &faults)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LD_PRELOAD", faultLibrary);
+    environment.insert("FAULTS", faults);
+    environment.insert(
+        "ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+    return environment;
+}
 
 // A copy of program that any user may run: the build folder may sit in a home that other
 // users cannot enter. The copy lives as long as the test program.

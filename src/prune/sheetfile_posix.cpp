@@ -28,10 +28,11 @@ bool writeAll(int descriptor, const QByteArray &bytes)
     for (qsizetype written = 0; written < bytes.size();) {
         const ssize_t count
             = ::write(descriptor, bytes.constData() + written, std::size_t(bytes.size() - written));
-        if (count < 0 && errno != EINTR)
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
             return false;
-        if (count > 0)
-            written += count;
+        written += count;
     }
     return true;
 }

@@ -495,12 +495,7 @@ void TestCuePrune::progressOnlyOnATerminal()
     int programSide = -1;
     QVERIFY(::openpty(&terminalSide, &programSide, nullptr, nullptr, nullptr) == 0);
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("LD_PRELOAD", FAULT_INJECTION);
-    environment.insert("FAULTS", "slowfsync");
-    environment.insert(
-        "ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
-    process.setProcessEnvironment(environment);
+    process.setProcessEnvironment(testsupport::withFaults(FAULT_INJECTION, "slowfsync"));
     if (terminal)
         process.setChildProcessModifier([programSide] { ::dup2(programSide, STDERR_FILENO); });
     process.start(CUEPRUNE, options + QStringList { "-j", "1", dir.path() });

@@ -229,12 +229,7 @@ void TestProcessCueFile::systemCallsThatFail()
     QVERIFY(writeFile(sheet, pregapSheet));
 
     QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("LD_PRELOAD", FAULT_INJECTION);
-    environment.insert("FAULTS", faults);
-    environment.insert(
-        "ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
-    child.setProcessEnvironment(environment);
+    child.setProcessEnvironment(testsupport::withFaults(FAULT_INJECTION, faults));
     child.start(PRUNE_CHILD, { sheet });
     QVERIFY(child.waitForFinished());
     QCOMPARE(childResult(child), expected);
