@@ -8,7 +8,6 @@ Before any timing, every writing candidate must give the same bytes.
 """
 import argparse
 import os
-import shutil
 import statistics
 import subprocess
 import sys
@@ -31,8 +30,12 @@ def peak_memory(command):
     return int(report.strip().splitlines()[-1]) / 1024
 
 
+def remove(tree):
+    subprocess.run(["rm", "-rf", tree], check=True)  # much faster than shutil.rmtree
+
+
 def fresh_copy(library, copy):
-    shutil.rmtree(copy, ignore_errors=True)
+    remove(copy)
     subprocess.run(["cp", "-a", library, copy], check=True)
     subprocess.run(["sync"], check=True)
 
@@ -65,7 +68,7 @@ def main():
             fresh_copy(args.library, work)
             run(command)
             results[name] = work + "." + name.replace(" ", "")
-            shutil.rmtree(results[name], ignore_errors=True)
+            remove(results[name])
             os.rename(work, results[name])
     reference = results["cueprune"]
     for name, tree in results.items():
@@ -74,7 +77,7 @@ def main():
     if same_tree(reference, args.library):
         sys.exit("cueprune changed nothing")
     for tree in results.values():
-        shutil.rmtree(tree)
+        remove(tree)
 
     times = {name: [] for name in candidates}
     names = list(candidates)
@@ -85,7 +88,7 @@ def main():
             times[name].append(run(candidates[name][0]))
     fresh_copy(args.library, work)
     memory = peak_memory(candidates["cueprune"][0])
-    shutil.rmtree(work, ignore_errors=True)
+    remove(work)
 
     def paired(a, b):
         ratios = [x / y for x, y in zip(times[a], times[b])]

@@ -66,6 +66,7 @@ private slots:
     void cleanSheetIsNotWritten();
     void rewriteKeepsPermissions();
     void rewriteThroughSymbolicLink();
+    void hardLinkIsSplit();
     void failureLeavesSheetIntact_data();
     void failureLeavesSheetIntact();
     void sheetsChangedAfterListing();
@@ -329,6 +330,21 @@ void TestProcessCueFile::rewriteThroughSymbolicLink()
     QCOMPARE(processCueFile(dir.filePath("link.cue")), CueResult::Pruned);
     QCOMPARE(readFile(dir.filePath("real.cue")), prunedSheet);
     QVERIFY(QFileInfo(dir.filePath("link.cue")).isSymLink());
+}
+
+// The replacement takes one name; the file's other names keep the old text.
+void TestProcessCueFile::hardLinkIsSplit()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(writeFile(dir.filePath("album.cue"), pregapSheet));
+    QCOMPARE(::link(QFile::encodeName(dir.filePath("album.cue")).constData(),
+                 QFile::encodeName(dir.filePath("other name.cue")).constData()),
+        0);
+
+    QCOMPARE(processCueFile(dir.filePath("album.cue")), CueResult::Pruned);
+    QCOMPARE(readFile(dir.filePath("album.cue")), prunedSheet);
+    QCOMPARE(readFile(dir.filePath("other name.cue")), pregapSheet);
 }
 
 void TestProcessCueFile::failureLeavesSheetIntact_data()
