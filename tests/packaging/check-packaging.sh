@@ -71,5 +71,5 @@ dpkg-deb -x "$deb" "$work/unpacked"
 reported=$("$work/unpacked/usr/bin/cueprune" --version)
 [ "$reported" = "cueprune $version" ] || fail "the packaged cueprune says: $reported"
 
-apt-get install --simulate "$deb" >"$work/apt.log" 2>&1 ||
+apt-get --simulate install "$deb" >"$work/apt.log" 2>&1 ||
     { cat "$work/apt.log"; fail "apt cannot resolve the package's dependencies"; }
