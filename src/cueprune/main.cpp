@@ -12,7 +12,11 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -62,6 +66,15 @@ QList<QByteArray> pathArguments(int argc, char *argv[])
             ++i;
     }
     return paths;
+}
+
+bool standardErrorIsTerminal()
+{
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stderr));
+#else
+    return isatty(STDERR_FILENO);
+#endif
 }
 
 } // namespace
@@ -125,7 +138,7 @@ int main(int argc, char *argv[])
     QTextStream err(stderr);
     const bool quietRun = parser.isSet(quiet);
     SheetRun run({ parser.isSet(recursive), parser.isSet(dryRun), quietRun, workers,
-                     !quietRun && isatty(STDERR_FILENO) },
+                     !quietRun && standardErrorIsTerminal() },
         out, err);
     for (const QByteArray &path : pathArguments(argc, argv))
         run.addPath(path);
