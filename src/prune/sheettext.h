@@ -73,11 +73,11 @@ inline bool SheetLines::next(Line &line)
     line.contentEnd = line.end = size;
     const qsizetype feed = find(lineFeed, position, size);
     if (feed >= 0) {
-        const auto unit = qsizetype(lineFeed.size());
-        const bool crBefore = feed - unit >= position
-            && bytes.compare(std::size_t(feed - unit), std::size_t(unit), carriageReturn) == 0;
-        line.contentEnd = crBefore ? feed - unit : feed;
-        line.end = feed + unit;
+        const auto width = qsizetype(unit); // of the line feed, and of a carriage return
+        const bool crBefore = feed - width >= position
+            && bytes.compare(std::size_t(feed - width), unit, carriageReturn) == 0;
+        line.contentEnd = crBefore ? feed - width : feed;
+        line.end = feed + width;
     }
     position = line.end;
     return true;
