@@ -336,11 +336,9 @@ void TestCuePrune::sameVerdictsAsFolderTool()
     for (const QString &root : { windowDir.path(), commandDir.path() })
         QVERIFY(fill(root, sheets) && QDir(root).mkdir("sub.cue"));
 
-    VexaTrin window;
-    auto *path = window.findChild<QLineEdit *>("lineEdit");
-    QTest::keyClicks(path, windowDir.path());
-    QTest::mouseClick(window.findChild<QPushButton *>("pushButton_2"), Qt::LeftButton);
-    const QString log = window.findChild<QPlainTextEdit *>("plainTextEdit")->toPlainText();
+    testsupport::Window ui;
+    ui.run(windowDir.path());
+    const QString log = ui.textArea->toPlainText();
 
     const Outcome outcome = cueprune({ commandDir.path() });
     QCOMPARE(outcome.exitCode, 0);
