@@ -1,6 +1,6 @@
 # Shared by scripts/run and scripts/test: installs what the build needs and builds.
 
-BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libuchardet-dev)
+BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libuchardet-dev libqt6svg6)
 
 # Installs the Debian packages of "$@" that are missing: as root with apt-get, otherwise
 # through sudo; without either, prints the exact list and stops.

@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 namespace testsupport {
@@ -182,6 +183,29 @@ inline void dropRootPrivileges()
         && (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
         _exit(3);
 }
+
+// Until destroyed, this process (all its threads) acts as "nobody" when it runs as root, so
+// that permissions bind it as they bind a user; for runs inside the test process.
+class ActingUnprivileged
+{
+public:
+    ActingUnprivileged()
+        : wasRoot(geteuid() == 0)
+    {
+        if (wasRoot && (setegid(nobody) != 0 || seteuid(nobody) != 0))
+            std::abort();
+    }
+    ~ActingUnprivileged()
+    {
+        if (wasRoot && (seteuid(0) != 0 || setegid(0) != 0))
+            std::abort();
+    }
+    ActingUnprivileged(const ActingUnprivileged &) = delete;
+    ActingUnprivileged &operator=(const ActingUnprivileged &) = delete;
+
+private:
+    const bool wasRoot;
+};
 
 // Makes writes past the given size fail with EFBIG in this process (as on a full disk),
 // whatever the user's privileges; for a QProcess child modifier as it is.

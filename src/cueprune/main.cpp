@@ -1,12 +1,12 @@
 // cueprune: prunes the pregap lines of CUE sheets from the command line, for whole libraries
 // and for machines without a display.
+#include "qtfrench.h"
 #include "sheetbatch.h"
 #include "sheetrun.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QHash>
-#include <QLibraryInfo>
 #include <QTextStream>
 #include <QTranslator>
 
@@ -84,10 +84,7 @@ int main(int argc, char *argv[])
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("cueprune"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CUEPRUNE_VERSION));
-    QTranslator qtFrench;
-    if (qtFrench.load(
-            QStringLiteral("qtbase_fr"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(&qtFrench);
+    installQtFrenchTexts();
     ParserTranslator translator;
     QCoreApplication::installTranslator(&translator);
 

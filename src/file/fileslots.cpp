@@ -3,6 +3,7 @@
 #include "vexatrin.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 
 namespace {
 
@@ -23,6 +24,11 @@ QString statusText(CueResult result)
 
 } // namespace
 
+bool VexaTrin::takesDroppedPath(const QString &path)
+{
+    return QFileInfo(path).isFile();
+}
+
 void VexaTrin::on_pushButton_clicked()
 {
     const QString sheet = QFileDialog::getOpenFileName(this, QStringLiteral("Choix du fichier"),
@@ -33,7 +39,12 @@ void VexaTrin::on_pushButton_clicked()
 
 void VexaTrin::on_pushButton_2_clicked()
 {
-    const CueResult result = processCueFile(ui->lineEdit->text(),
-        [this](const QString &kept) { ui->plainTextEdit->insertPlainText(kept); });
+    QString kept;
+    const CueResult result = processCueFile(
+        ui->lineEdit->text(), [&kept](const QString &line) { kept += line; });
+    // The preview shows the sheet just processed, and nothing when it could not be.
+    const bool processed = result == CueResult::Pruned || result == CueResult::Unchanged;
+    ui->plainTextEdit->setPlainText(processed ? kept : QString());
+    ui->plainTextEdit->moveCursor(QTextCursor::End);
     ui->lineEdit_2->setText(statusText(result));
 }

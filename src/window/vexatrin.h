@@ -9,7 +9,7 @@
 class Ui_Vexatrin;
 
 // The window of both programs. Each program links its own bodies of the two slots, which
-// the form binds to the buttons by object name.
+// the form binds to the buttons by object name, and says which paths its field takes.
 class VexaTrin : public QMainWindow
 {
     Q_OBJECT
@@ -18,10 +18,21 @@ public:
     explicit VexaTrin(QWidget *parent = nullptr);
     ~VexaTrin() override;
 
+    // The program's arguments, its own name first: a path given after it fills the path
+    // field, as if chosen. Nothing runs until the run button is pressed.
+    void takeArguments(const QStringList &arguments);
+
 public slots:
     void on_pushButton_clicked();
     void on_pushButton_2_clicked();
 
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
 private:
+    // Whether a path dropped on the window is one the program works on (a folder, a sheet).
+    static bool takesDroppedPath(const QString &path);
+
     const std::unique_ptr<Ui_Vexatrin> ui;
 };

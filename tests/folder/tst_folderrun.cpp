@@ -32,9 +32,8 @@ private slots:
     void logsEachSheet();
     void symbolicLinksAreSkipped();
     void nameThatIsNotUtf8();
-    void nothingLoggedWithoutFolder_data();
-    void nothingLoggedWithoutFolder();
-    void emptyFieldMeansWorkingDirectory();
+    void noFolderToRun_data();
+    void noFolderToRun();
     void secondRun_data();
     void secondRun();
     void failedRewriteIsLoggedAndRunGoesOn();
@@ -125,39 +124,44 @@ void TestFolderRun::nameThatIsNotUtf8()
     QCOMPARE(readFile(latin1Sheet), prunedSheet);
 }
 
-void TestFolderRun::nothingLoggedWithoutFolder_data()
+void TestFolderRun::noFolderToRun_data()
 {
-    QTest::addColumn<QString>("relativePath");
-    QTest::newRow("missingFolder") << "missing";
-    QTest::newRow("pathNamesASheet") << "a.cue";
+    QTest::addColumn<QString>("typed"); // relative to a temporary folder, which is also the
+                                        // working folder
+    QTest::addColumn<QStringList>("expectedLog");
+    QTest::newRow("emptyField") << QString()
+                                << QStringList { "==> Aucun répertoire sélectionné !" };
+    QTest::newRow("missingFolder")
+        << "missing" << QStringList { "missing", "==> Répertoire introuvable !" };
+    QTest::newRow("pathNamesASheet")
+        << "a.cue" << QStringList { "a.cue", "==> Répertoire introuvable !" };
+    QTest::newRow("unreadableFolder")
+        << "locked" << QStringList { "locked", "==> Répertoire illisible !" };
 }
 
-void TestFolderRun::nothingLoggedWithoutFolder()
+// Nothing is pruned, not even in the working folder, and the log says why.
+void TestFolderRun::noFolderToRun()
 {
-    QFETCH(QString, relativePath);
+    QFETCH(QString, typed);
+    QFETCH(QStringList, expectedLog);
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    QVERIFY(writeFile(dir.filePath("a.cue"), pregapSheet));
-
-    Window ui;
-    ui.run(dir.filePath(relativePath));
-    QCOMPARE(ui.textArea->toPlainText(), QString());
-    QCOMPARE(readFile(dir.filePath("a.cue")), pregapSheet);
-}
-
-void TestFolderRun::emptyFieldMeansWorkingDirectory()
-{
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    QVERIFY(writeFile(dir.filePath("a.cue"), pregapSheet));
+    QVERIFY(fill(dir.path(), { { "locked/", {} }, { "a.cue", pregapSheet } }));
+    QVERIFY(testsupport::setMode(dir.path(), 0755) && testsupport::setMode(dir.filePath("locked"), 0));
     const QString previous = QDir::currentPath();
     QVERIFY(QDir::setCurrent(dir.path()));
 
     Window ui;
-    ui.run(QString());
+    {
+        const testsupport::ActingUnprivileged unprivileged;
+        ui.run(typed.isEmpty() ? typed : dir.filePath(typed));
+    }
     QDir::setCurrent(previous);
-    QCOMPARE(
-        ui.textArea->toPlainText(), QDir(dir.path()).absoluteFilePath("a.cue") + '\n' + modified);
+    QString expected;
+    for (const QString &line : expectedLog)
+        expected += (line.startsWith("==>") ? line : dir.filePath(line)) + '\n';
+    QCOMPARE(ui.textArea->toPlainText(), expected);
+    QCOMPARE(readFile(dir.filePath("a.cue")), pregapSheet);
 }
 
 void TestFolderRun::secondRun_data()
@@ -179,6 +183,7 @@ void TestFolderRun::secondRun()
 
     Window ui;
     ui.run(dir.path());
+    ui.textArea->moveCursor(QTextCursor::Start); // a click in the log puts no line there
     ui.run(dir.path());
     const QString entry = dir.filePath("a.cue") + '\n';
     QCOMPARE(ui.textArea->toPlainText(), entry + modified + entry + secondVerdict);

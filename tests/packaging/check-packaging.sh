@@ -57,7 +57,7 @@ done
 [ "$(dpkg-deb -f "$deb" Package)" = cueprune ] || fail "package name"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libqt6core6 libqt6widgets6 libqt6gui6 libc6; do
+for library in libqt6core6 libqt6widgets6 libqt6gui6 libqt6svg6 libc6; do
     grep -q "$library" <<<"$depends" || fail "Depends lacks $library: $depends"
 done
 

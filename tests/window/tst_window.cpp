@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
@@ -49,7 +50,10 @@ private slots:
     void spacers();
     void resizingGrowsTheTextArea();
     void metaObject();
+    void chooserButtonOpensOneDialog_data();
     void chooserButtonOpensOneDialog();
+    void pathFromOutside_data();
+    void pathFromOutside();
 };
 
 void TestWindow::formObjects_data()
@@ -95,14 +99,9 @@ void TestWindow::windowAsOpened()
     QVERIFY(!window.findChild<QMenuBar *>());
     QVERIFY(!window.findChild<QStatusBar *>());
 
-    for (const char *name : { "lineEdit", "lineEdit_2" }) {
-        const auto *field = child<QLineEdit>(window, name);
-        QVERIFY(field->text().isEmpty());
-        QVERIFY(!field->isReadOnly());
-    }
-    const auto *textArea = child<QPlainTextEdit>(window, "plainTextEdit");
-    QVERIFY(textArea->toPlainText().isEmpty());
-    QVERIFY(!textArea->isReadOnly());
+    for (const char *name : { "lineEdit", "lineEdit_2" })
+        QVERIFY(child<QLineEdit>(window, name)->text().isEmpty());
+    QVERIFY(child<QPlainTextEdit>(window, "plainTextEdit")->toPlainText().isEmpty());
 
     const auto *line = child<QFrame>(window, "line");
     QCOMPARE(line->frameShape(), QFrame::VLine);
@@ -237,8 +236,17 @@ void TestWindow::metaObject()
     QCOMPARE(window.qt_metacast(nullptr), nullptr);
 }
 
+void TestWindow::chooserButtonOpensOneDialog_data()
+{
+    QTest::addColumn<int>("key"); // 0 for a click
+    QTest::newRow("click") << 0;
+    QTest::newRow("returnOnFocusedButton") << int(Qt::Key_Return);
+    QTest::newRow("enterOnFocusedButton") << int(Qt::Key_Enter);
+}
+
 void TestWindow::chooserButtonOpensOneDialog()
 {
+    QFETCH(int, key);
     VexaTrin window;
     testsupport::expectSizeHintWarnings(1);
     window.show();
@@ -248,9 +256,56 @@ void TestWindow::chooserButtonOpensOneDialog()
 
     testsupport::ModalDialogHandler cancel([](QDialog *dialog) { dialog->reject(); });
     testsupport::expectSizeHintWarnings(1);
-    QTest::mouseClick(child<QPushButton>(window, "pushButton"), Qt::LeftButton);
+    auto *button = child<QPushButton>(window, "pushButton");
+    if (key == 0) {
+        QTest::mouseClick(button, Qt::LeftButton);
+    } else {
+        button->setFocus();
+        QTest::keyClick(button, Qt::Key(key));
+    }
     QCOMPARE(cancel.handled(), 1);
     QCOMPARE(path->text(), QStringLiteral("typed by hand"));
+}
+
+void TestWindow::pathFromOutside_data()
+{
+    QTest::addColumn<bool>("dropped"); // else given as the program's argument
+    QTest::addColumn<QString>("given"); // relative to a temporary folder
+    QTest::addColumn<bool>("taken");
+    const bool folderProgram = QStringLiteral(EXPECTED_RUN_CAPTION) == "Tester les fichiers";
+    QTest::newRow("folderAsArgument") << false << "Albums" << true;
+    QTest::newRow("sheetAsArgument") << false << "Albums/a.cue" << true;
+    QTest::newRow("folderDropped") << true << "Albums" << folderProgram;
+    QTest::newRow("sheetDropped") << true << "Albums/a.cue" << !folderProgram;
+}
+
+// A path from the command line or a drop fills the field; nothing runs before the button.
+void TestWindow::pathFromOutside()
+{
+    QFETCH(bool, dropped);
+    QFETCH(QString, given);
+    QFETCH(bool, taken);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(testsupport::fill(dir.path(), { { "Albums/a.cue", testsupport::pregapSheet } }));
+    const QString path = dir.filePath(given);
+
+    VexaTrin window;
+    auto *field = child<QLineEdit>(window, "lineEdit");
+    field->setText("before");
+    if (dropped) {
+        QMimeData data;
+        data.setUrls({ QUrl::fromLocalFile(path) });
+        QDragEnterEvent enter({ 10, 10 }, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &enter);
+        QCOMPARE(enter.isAccepted(), taken);
+        QDropEvent drop({ 10, 10 }, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &drop);
+    } else {
+        window.takeArguments({ "program", path });
+    }
+    QCOMPARE(field->text(), taken ? path : QStringLiteral("before"));
+    QCOMPARE(testsupport::readFile(dir.filePath("Albums/a.cue")), testsupport::pregapSheet);
 }
 
 QTEST_MAIN(TestWindow)
