@@ -142,20 +142,9 @@ private:
     const QList<QByteArray> paths;
 };
 
-// The environment of a child that preloads the fault library (tests/prune/faultinjection.cpp)
-// with faults, also under AddressSanitizer, which would otherwise insist on coming first.
-inline QProcessEnvironment withFaults(const QString &faultLibrary, const QString &faults)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("LD_PRELOAD", faultLibrary);
-    environment.insert("FAULTS", faults);
-    environment.insert(
-        "ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
-    return environment;
-}
-
 // A copy of program that any user may run: the build folder may sit in a home that other
-// users cannot enter. The copy lives as long as the test program.
+// users cannot enter, or in a path with spaces, which LD_PRELOAD cannot hold. The copy lives
+// as long as the test program.
 inline QString runnableByAnyone(const QString &program)
 {
     static QTemporaryDir copies;
@@ -164,6 +153,18 @@ inline QString runnableByAnyone(const QString &program)
         && !(QFile::copy(program, copy) && setMode(copies.path(), 0755) && setMode(copy, 0755)))
         return QString();
     return copy;
+}
+
+// The environment of a child that preloads the fault library (tests/prune/faultinjection.cpp)
+// with faults, also under AddressSanitizer, which would otherwise insist on coming first.
+inline QProcessEnvironment withFaults(const QString &faultLibrary, const QString &faults)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LD_PRELOAD", runnableByAnyone(faultLibrary));
+    environment.insert("FAULTS", faults);
+    environment.insert(
+        "ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+    return environment;
 }
 
 constexpr uid_t nobody = 65534;

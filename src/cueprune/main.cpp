@@ -10,11 +10,13 @@
 #include <QTextStream>
 #include <QTranslator>
 
+#include <csignal>
 #include <cstdio>
 
 #ifdef Q_OS_WIN
 #include <io.h>
 #else
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -68,6 +70,39 @@ QList<QByteArray> pathArguments(int argc, char *argv[])
     return paths;
 }
 
+// Says what is wrong in one line and where help is; the exit status of a usage error.
+int usageError(const QString &what)
+{
+    std::fprintf(stderr, "cueprune : %s\nEssayez « cueprune --help ».\n", qUtf8Printable(what));
+    return 2;
+}
+
+// The signal that asked the run to stop, or 0.
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void requestStop(int signal)
+{
+    stopSignal = signal;
+}
+
+// SIGINT, SIGTERM and SIGHUP stop the run cleanly: the sheets under way finish, everything
+// done is printed. The handler is reset at once, so that a second signal ends the process
+// then and there.
+void catchStopSignals()
+{
+#ifdef Q_OS_WIN
+    std::signal(SIGINT, requestStop);
+    std::signal(SIGTERM, requestStop);
+#else
+    struct sigaction action = {};
+    action.sa_handler = requestStop;
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : { SIGINT, SIGTERM, SIGHUP })
+        sigaction(signal, &action, nullptr);
+#endif
+}
+
 bool standardErrorIsTerminal()
 {
 #ifdef Q_OS_WIN
@@ -108,28 +143,20 @@ int main(int argc, char *argv[])
     parser.addPositionalArgument(QStringLiteral("CHEMIN"),
         QStringLiteral("Feuille CUE ou dossier à traiter."), QStringLiteral("CHEMIN..."));
 
-    if (!parser.parse(QCoreApplication::arguments())) {
-        std::fprintf(stderr, "cueprune : %s\n\n%s", qUtf8Printable(parser.errorText()),
-            qUtf8Printable(parser.helpText()));
-        return 2;
-    }
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
-    if (parser.positionalArguments().isEmpty()) {
-        std::fprintf(
-            stderr, "cueprune : aucun CHEMIN donné.\n\n%s", qUtf8Printable(parser.helpText()));
-        return 2;
-    }
+    if (parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("aucun CHEMIN donné."));
 
     bool jobsValid = false;
     const int workers = parser.value(jobs).toInt(&jobsValid);
-    if (!jobsValid || workers < 1 || workers > 256) {
-        std::fprintf(stderr, "cueprune : nombre de feuilles à la fois invalide : %s\n\n%s",
-            qUtf8Printable(parser.value(jobs)), qUtf8Printable(parser.helpText()));
-        return 2;
-    }
+    if (!jobsValid || workers < 1 || workers > 256)
+        return usageError(
+            QStringLiteral("nombre de feuilles à la fois invalide : %1").arg(parser.value(jobs)));
 
     QTextStream out(stdout);
     QTextStream err(stderr);
@@ -139,6 +166,19 @@ int main(int argc, char *argv[])
         out, err);
     for (const QByteArray &path : pathArguments(argc, argv))
         run.addPath(path);
-    run.run();
+    catchStopSignals();
+    run.run([] { return stopSignal != 0; });
+
+    // What could not be printed is a failure too, as a full disk under "> list" would be.
+    out.flush();
+    if (out.status() != QTextStream::Ok || std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "cueprune : écriture impossible sur la sortie standard\n");
+        return 1;
+    }
+    err.flush();
+    if (err.status() != QTextStream::Ok || std::fflush(stderr) != 0 || std::ferror(stderr))
+        return 1;
+    if (stopSignal != 0)
+        return 128 + stopSignal;
     return run.anyFailure() ? 1 : 0;
 }

@@ -1,8 +1,11 @@
 #include "sheetrun.h"
 
-#include "cuesheetlisting.h"
 #include "sheetbatch.h"
+#include "sheetfile.h"
 #include "sheettext.h"
+
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -16,86 +19,90 @@ constexpr char clearLine[] = "\r\33[K";
 
 } // namespace
 
+QString failureText(const Failure &failure)
+{
+    using Reason = Failure::Reason;
+    switch (failure.reason) {
+    case Reason::Missing:
+        return QStringLiteral("introuvable");
+    case Reason::NotRegularFile:
+        return QStringLiteral("pas un fichier ordinaire");
+    case Reason::TooLarge:
+        return QStringLiteral("fichier trop grand (plus de %1 Mio)").arg(maxSheetSize >> 20);
+    case Reason::ReadRefused:
+        return QStringLiteral("lecture refusée");
+    case Reason::WriteRefused:
+        return QStringLiteral("écriture refusée");
+    case Reason::OwnerOrModeNotKept:
+        return QStringLiteral("propriétaire, groupe ou droits impossibles à garder");
+    case Reason::AttributesNotKept:
+        return QStringLiteral("attributs étendus impossibles à garder");
+    case Reason::DiskFull:
+        return QStringLiteral("disque plein");
+    case Reason::FlushFailed:
+        return QStringLiteral("échec de l'écriture sur le disque");
+    case Reason::ChangedWhileRead:
+        return QStringLiteral("modifié pendant la lecture");
+    case Reason::ChangedBeforeReplace:
+        return QStringLiteral("modifié par un autre programme entre-temps");
+    case Reason::SwappedDuringWalk:
+        return QStringLiteral("changé pendant le parcours");
+    case Reason::FolderUnreadable:
+        return QStringLiteral("dossier illisible");
+    case Reason::SystemError:
+        break;
+    }
+    switch (failure.systemError) {
+    case EIO:
+        return QStringLiteral("erreur d'entrée-sortie");
+    case ELOOP:
+        return QStringLiteral("trop de liens symboliques");
+    case ENAMETOOLONG:
+        return QStringLiteral("nom trop long");
+    default:
+        return QString::fromLocal8Bit(std::strerror(failure.systemError));
+    }
+}
+
 SheetRun::SheetRun(Options options, QTextStream &out, QTextStream &err)
     : options(options)
+    , mode(options.dryRun ? WriteMode::DryRun : WriteMode::Rewrite)
     , out(out)
     , err(err)
+    // A dry run writes nothing, not even the removal of a killed run's temporaries.
+    , walk(options.recursive, options.dryRun ? Strays::Kept : Strays::Removed)
 {
 }
 
 void SheetRun::addPath(const QByteArray &path)
 {
-    const PathInfo info = pathInfo(path);
-    switch (info.kind) {
-    case PathInfo::Kind::Missing:
-        found.append({ { path, {} }, QStringLiteral("introuvable") });
-        break;
-    case PathInfo::Kind::Folder:
-        addFolder({ absolutePath(path), info.key });
-        break;
-    case PathInfo::Kind::Other:
-        addSheet({ absolutePath(path), info.key });
-        break;
-    }
+    walk.addPath(path);
 }
 
-void SheetRun::addFolder(const NamedFile &folder)
-{
-    const auto listing = listFolder(folder.path);
-    if (!listing) {
-        found.append({ folder, QStringLiteral("dossier illisible") });
-        return;
-    }
-    if (walked.contains(listing->key))
-        return;
-    walked.insert(listing->key);
-    for (const NamedFile &sheet : listing->sheets)
-        addSheet(sheet);
-    if (options.recursive) {
-        for (const NamedFile &subfolder : listing->subfolders)
-            addFolder(subfolder);
-    }
-}
-
-void SheetRun::addSheet(const NamedFile &sheet)
-{
-    if (walked.contains(sheet.key))
-        return;
-    walked.insert(sheet.key);
-    found.append({ sheet, QString() });
-}
-
-void SheetRun::run()
+void SheetRun::run(const std::function<bool()> &stopRequested)
 {
     clock.start();
-    const WriteMode mode = options.dryRun ? WriteMode::DryRun : WriteMode::Rewrite;
-    QList<NamedFile> sheets;
-    QList<qsizetype> foundAt; // where each sheet stands among what was found
-    for (qsizetype i = 0; i < found.size(); ++i) {
-        if (found[i].problem.isEmpty()) {
-            sheets.append(found[i].sheet);
-            foundAt.append(i);
-        }
-    }
-    qsizetype printed = 0; // of found
-    const auto complainUpTo = [&](qsizetype end) {
-        for (; printed < end; ++printed)
-            complain(found[printed]);
-    };
-    SheetBatch(options.workers, mode).run(sheets, [&](qsizetype index, CueResult result) {
-        complainUpTo(foundAt[index]);
-        report(sheets[index].path, result, mode);
-        ++printed;
-        showProgress(index + 1, sheets.size());
-    });
-    complainUpTo(found.size());
+    const auto stopped = [&] { return stopRequested && stopRequested(); };
+    SheetBatch(options.workers, mode)
+        .run(
+            [&](WalkItem &item) { return !stopped() && walk.next(item); },
+            [&](const WalkItem &item, const CueOutcome &outcome) {
+                report(item, outcome);
+                updateProgress();
+            },
+            stopped);
     clearProgress();
-    printSummary();
+    printSummary(stopped());
 }
 
-void SheetRun::report(const QByteArray &path, CueResult result, WriteMode mode)
+void SheetRun::report(const WalkItem &item, const CueOutcome &outcome)
 {
-    switch (result) {
+    if (item.unreachable) {
+        ++unreachable;
+        complain(item.sheet.shownPath, *item.unreachable, false);
+        return;
+    }
+    switch (outcome.result) {
     case CueResult::Pruned:
         ++pruned;
         break;
@@ -107,32 +114,50 @@ void SheetRun::report(const QByteArray &path, CueResult result, WriteMode mode)
         ++errors;
         break;
     }
-    if (options.quiet && result == CueResult::Unchanged)
+    if (options.quiet && outcome.result == CueResult::Unchanged)
         return;
     clearProgress();
-    out << displayPath(path) << '\n' << verdictText(result, mode) << '\n';
+    out << displayPath(item.sheet.shownPath) << '\n' << verdictText(outcome.result, mode) << '\n';
+    if (outcome.failure)
+        complain(item.sheet.shownPath, *outcome.failure, true);
+    else
+        drawProgress();
 }
 
-void SheetRun::complain(const Found &unreachablePath)
+// A failed sheet: "cueprune : PATH : REASON"; an unreachable path: "cueprune : REASON : PATH".
+void SheetRun::complain(const QByteArray &path, const Failure &failure, bool sheet)
 {
-    ++unreachable;
     clearProgress();
-    out.flush();
-    err << "cueprune : " << unreachablePath.problem << " : "
-        << displayPath(unreachablePath.sheet.path) << Qt::endl;
+    out.flush(); // what was printed comes first, on a shared terminal
+    const QString shown = displayPath(path);
+    const QString reason = failureText(failure);
+    err << "cueprune : " << (sheet ? shown : reason) << " : " << (sheet ? reason : shown)
+        << Qt::endl;
+    drawProgress();
 }
 
-// Shown once the run has lasted a second, redrawn at most ten times a second.
-void SheetRun::showProgress(qsizetype done, qsizetype total)
+// The count is brought up to date once the run has lasted a second, at most ten times a
+// second; the line is drawn again after every line printed, so it stays at the bottom.
+void SheetRun::updateProgress()
 {
     const qint64 now = clock.elapsed();
-    if (!options.progress || now < 1000 || now - progressDrawnAt < 100)
+    if (!options.progress || now < 1000 || now - progressUpdatedAt < 100)
         return;
-    out.flush(); // what was printed comes before the line, on a shared terminal
-    err << clearLine << QStringLiteral("cueprune : %1 feuilles sur %2, ").arg(done).arg(total)
-        << counted(errors, "erreur", "erreurs");
+    progressText = QStringLiteral("cueprune : %1, ")
+                       .arg(counted(pruned + unchanged + errors, "feuille", "feuilles"))
+        + counted(errors, "erreur", "erreurs");
+    progressUpdatedAt = now;
+    drawProgress();
+}
+
+void SheetRun::drawProgress()
+{
+    if (progressText.isEmpty())
+        return;
+    out.flush();
+    // Over the line it replaces, or on the empty line the cursor stands on.
+    err << (progressVisible ? clearLine : "\r") << progressText;
     err.flush();
-    progressDrawnAt = now;
     progressVisible = true;
 }
 
@@ -145,12 +170,13 @@ void SheetRun::clearProgress()
     progressVisible = false;
 }
 
-void SheetRun::printSummary()
+void SheetRun::printSummary(bool interrupted)
 {
     const qsizetype sheets = pruned + unchanged + errors;
     out << counted(sheets, "fichier", "fichiers") << " : "
         << (options.dryRun ? QStringLiteral("%1 à modifier").arg(pruned)
                            : counted(pruned, "modifié", "modifiés"))
         << ", " << counted(unchanged, "inchangé", "inchangés") << ", "
-        << counted(errors, "erreur", "erreurs") << Qt::endl;
+        << counted(errors, "erreur", "erreurs")
+        << (interrupted ? QStringLiteral(" (interrompu)") : QString()) << Qt::endl;
 }

@@ -1,15 +1,18 @@
 #pragma once
 
 #include "processcuefile.h"
+#include "sheetwalk.h"
 
 #include <QElapsedTimer>
-#include <QSet>
 #include <QTextStream>
 
+#include <functional>
+
 // One run of cueprune over the paths it is given: each sheet named, and the "*.cue" sheets of
-// each folder named (and of their subfolders when recursive), each file at most once. The
-// walk comes first; then the sheets are pruned on a pool of workers, and each gets its path
-// and verdict on out, in walk order, with unreachable paths on err in their place.
+// each folder named (and of their subfolders when recursive), each directory entry at most
+// once. The sheets are pruned on a pool of workers while the walk goes on, and each gets its
+// path and verdict on out, in walk order; failed sheets and unreachable paths are explained
+// on err in their place.
 class SheetRun
 {
 public:
@@ -27,37 +30,35 @@ public:
 
     // Walks path (as the system names it: bytes), absolute or relative to the working folder.
     void addPath(const QByteArray &path);
-    // Prunes what the walk found, prints it, then the summary.
-    void run();
+    // Prunes what the walk finds, prints it, then the summary. Once stopRequested answers true,
+    // no new sheet starts; those started are printed, and the summary says the run was
+    // interrupted.
+    void run(const std::function<bool()> &stopRequested = {});
     // True when a path was missing, a folder could not be read or a sheet failed.
     [[nodiscard]] bool anyFailure() const { return errors > 0 || unreachable > 0; }
 
 private:
-    // What the walk found, in order: a sheet, or a path that could not be reached.
-    struct Found
-    {
-        NamedFile sheet;
-        QString problem; // empty for a sheet
-    };
-
-    void addFolder(const NamedFile &folder);
-    void addSheet(const NamedFile &sheet);
-    void complain(const Found &unreachablePath);
-    void report(const QByteArray &path, CueResult result, WriteMode mode);
-    void showProgress(qsizetype done, qsizetype total);
+    void report(const WalkItem &item, const CueOutcome &outcome);
+    void complain(const QByteArray &path, const Failure &failure, bool sheet);
+    void updateProgress();
+    void drawProgress();
     void clearProgress();
-    void printSummary();
+    void printSummary(bool interrupted);
 
     const Options options;
+    const WriteMode mode;
     QTextStream &out;
     QTextStream &err;
-    QList<Found> found;
-    QSet<FileKey> walked; // sheets and folders already found
+    SheetWalk walk;
     qsizetype pruned = 0;
     qsizetype unchanged = 0;
     qsizetype errors = 0;
     qsizetype unreachable = 0; // missing paths and unreadable folders
     QElapsedTimer clock;
-    qint64 progressDrawnAt = 0; // milliseconds into the run
+    qint64 progressUpdatedAt = -1000; // milliseconds into the run
+    QString progressText; // empty until the run has lasted a second
     bool progressVisible = false;
 };
+
+// The reason of a failure, as cueprune prints it.
+[[nodiscard]] QString failureText(const Failure &failure);

@@ -1,6 +1,6 @@
-#include "cuesheetlisting.h"
 #include "processcuefile.h"
 #include "sheetbatch.h"
+#include "sheetlisting.h"
 #include "sheettext.h"
 #include "ui_vexatrin.h"
 #include "vexatrin.h"
@@ -40,20 +40,21 @@ void VexaTrin::on_pushButton_2_clicked()
         appendToLog(log, QStringLiteral("==> Aucun répertoire sélectionné !"));
         return;
     }
-    const QByteArray folder = QFile::encodeName(QDir(typed).absolutePath());
-    const bool isFolder = pathInfo(folder).kind == PathInfo::Kind::Folder;
-    const auto listing = isFolder ? listFolder(folder) : std::nullopt;
+    // The folder is opened once; its sheets are found and replaced inside it.
+    const auto folder = Folder::open(QFile::encodeName(QDir(typed).absolutePath()));
+    const auto listing = folder ? listFolder(*folder, Strays::Removed) : folder.failure();
     if (!listing) {
-        appendToLog(log, typed);
+        const Failure::Reason reason = listing.failure().reason;
+        appendToLog(log, displayPath(QFile::encodeName(typed)));
         appendToLog(log,
-            isFolder ? QStringLiteral("==> Répertoire illisible !")
-                     : QStringLiteral("==> Répertoire introuvable !"));
+            reason == Failure::Reason::Missing ? QStringLiteral("==> Répertoire introuvable !")
+                                               : QStringLiteral("==> Répertoire illisible !"));
         return;
     }
     SheetBatch(SheetBatch::defaultWorkers(), WriteMode::Rewrite)
-        .run(listing->sheets, [&](qsizetype index, CueResult result) {
-            appendToLog(log, displayPath(listing->sheets[index].path));
-            appendToLog(log, verdictText(result));
+        .run(sheetsInTurn(listing->sheets), [&](const WalkItem &item, const CueOutcome &outcome) {
+            appendToLog(log, displayPath(item.sheet.shownPath));
+            appendToLog(log, verdictText(outcome.result));
         });
     log->ensureCursorVisible();
 }

@@ -1,32 +1,50 @@
 #include "processcuefile.h"
 
+#include "sheetfile.h"
+
 #include <QFile>
 
-CueResult processCueFile(
-    const QByteArray &path, const KeptLineObserver &observer, WriteMode mode, ByteBudget *budget)
+namespace {
+
+CueOutcome failed(const Failure &failure)
 {
-    SheetFile sheet(path, budget);
-    switch (sheet.read()) {
-    case SheetFile::ReadResult::NotFound:
-        return CueResult::NotFound;
-    case SheetFile::ReadResult::Failed:
-        return CueResult::Failed;
-    case SheetFile::ReadResult::Read:
-        break;
-    }
+    return { failure.reason == Failure::Reason::Missing ? CueResult::NotFound : CueResult::Failed,
+        failure };
+}
+
+} // namespace
+
+CueOutcome processCueFile(
+    const SheetEntry &entry, const KeptLineObserver &observer, WriteMode mode, ByteBudget *budget)
+{
+    SheetFile sheet(entry, budget);
+    if (const auto failure = sheet.read())
+        return failed(*failure);
     // A dry run needs only the answer, not the pruned bytes it will never write.
     if (mode == WriteMode::DryRun && !observer)
-        return holdsPregapPair(sheet.contents()) ? CueResult::Pruned : CueResult::Unchanged;
+        return { holdsPregapPair(sheet.contents()) ? CueResult::Pruned : CueResult::Unchanged, {} };
 
     const PrunedSheet pruned = pruneSheet(sheet.contents(), observer);
     if (pruned.droppedLines == 0)
-        return CueResult::Unchanged;
+        return { CueResult::Unchanged, {} };
     if (mode == WriteMode::DryRun)
-        return CueResult::Pruned;
-    return sheet.replace(pruned.bytes) ? CueResult::Pruned : CueResult::Failed;
+        return { CueResult::Pruned, {} };
+    if (const auto failure = sheet.replace(pruned.bytes))
+        return failed(*failure);
+    return { CueResult::Pruned, {} };
 }
 
-CueResult processCueFile(const QString &path, const KeptLineObserver &observer)
+CueOutcome processCueFile(const QByteArray &path, const KeptLineObserver &observer)
+{
+    const auto named = openNamedPath(path);
+    if (!named)
+        return failed(named.failure());
+    if (named->folder)
+        return failed({ Failure::Reason::NotRegularFile, 0 });
+    return processCueFile(named->sheet, observer);
+}
+
+CueOutcome processCueFile(const QString &path, const KeptLineObserver &observer)
 {
     return processCueFile(QFile::encodeName(path), observer);
 }

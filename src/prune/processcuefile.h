@@ -1,30 +1,44 @@
 #pragma once
 
+#include "bytebudget.h"
+#include "failure.h"
+#include "folder.h"
 #include "linerule.h"
-#include "sheetfile.h"
 
 #include <QString>
 
-// Results of processCueFile.
+#include <optional>
+
+// What processCueFile did to a sheet. The numbers are the pass's historical codes.
 enum class CueResult {
-    Failed = -2, // not a readable file, too large, or the rewrite failed; unchanged
+    Failed = -2, // not a readable regular file, too large, or the rewrite failed; unchanged
     NotFound = -1, // nothing at the path, or an empty path
     Unchanged = 0, // no pregap line; the sheet was not opened for writing
     Pruned = 1, // pregap lines dropped and the sheet rewritten
 };
 
+struct CueOutcome
+{
+    CueResult result = CueResult::Failed;
+    std::optional<Failure> failure; // why, for Failed and NotFound
+};
+
 enum class WriteMode { Rewrite, DryRun };
 
-// Prunes the sheet at path (as the system names it) in place (see pruneSheet and
-// SheetFile::replace): a failure leaves the sheet as it was. With WriteMode::DryRun nothing
-// is written and CueResult::Pruned means the sheet would change. With a budget, the sheet
-// waits for room in it before it is read (see ByteBudget).
-[[nodiscard]] CueResult processCueFile(const QByteArray &path,
+// Prunes the sheet in place (see pruneSheet and SheetFile::replace): a failure leaves the
+// sheet as it was. With WriteMode::DryRun nothing is written and CueResult::Pruned means the
+// sheet would change. With a budget, the sheet waits for room in it before it is read (see
+// ByteBudget).
+[[nodiscard]] CueOutcome processCueFile(const SheetEntry &sheet,
     const KeptLineObserver &observer = {}, WriteMode mode = WriteMode::Rewrite,
     ByteBudget *budget = nullptr);
 
+// The sheet at path (as the system names it), resolved by the kernel as given.
+[[nodiscard]] CueOutcome processCueFile(
+    const QByteArray &path, const KeptLineObserver &observer = {});
+
 // The sheet named by a path as typed or chosen in the window.
-[[nodiscard]] CueResult processCueFile(const QString &path, const KeptLineObserver &observer = {});
+[[nodiscard]] CueOutcome processCueFile(const QString &path, const KeptLineObserver &observer = {});
 
 // The log's verdict for a result, e.g. "==> Fichier modifié !", without a line feed; a dry
 // run's "==> Fichier à modifier !" for a sheet that would change.

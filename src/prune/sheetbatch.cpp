@@ -1,12 +1,13 @@
 #include "sheetbatch.h"
 
+#include "sheetfile.h"
+
 #include <QMutex>
 #include <QSet>
 #include <QThreadPool>
 #include <QWaitCondition>
 
-#include <optional>
-#include <vector>
+#include <deque>
 
 SheetBatch::SheetBatch(int workers, WriteMode mode)
     : workers(qMax(1, workers))
@@ -22,38 +23,84 @@ int SheetBatch::defaultWorkers()
     return 16;
 }
 
-void SheetBatch::run(const QList<NamedFile> &sheets, const Report &report)
+void SheetBatch::run(const Source &next, const Report &report, const StopRequested &stop)
 {
-    QThreadPool pool;
-    pool.setMaxThreadCount(workers);
-    ByteBudget budget;
+    struct Slot
+    {
+        WalkItem item;
+        bool started = false;
+        std::optional<CueOutcome> outcome;
+    };
+    ByteBudget budget(2 * maxSheetSize);
     QMutex mutex;
     QWaitCondition finished;
-    std::vector<std::optional<CueResult>> results(std::size_t(sheets.size()));
+    std::deque<Slot> window; // from the next item to report; the started ones come first
     QSet<FileKey> busy; // the files being worked on
-    const qsizetype ahead = 4 * qsizetype(workers);
+    const std::size_t ahead = 4 * std::size_t(workers);
+    bool sourceDone = false;
+    // Declared last, so that it is destroyed first: its tasks use everything above.
+    QThreadPool pool;
+    pool.setMaxThreadCount(workers);
 
     QMutexLocker lock(&mutex);
-    qsizetype next = 0; // the next sheet to start
-    for (qsizetype reported = 0; reported < sheets.size();) {
-        for (; next < sheets.size() && next - reported < ahead && !busy.contains(sheets[next].key);
-             ++next) {
-            busy.insert(sheets[next].key);
-            pool.start([&, index = next] {
-                const NamedFile &sheet = sheets[index];
-                const CueResult result = processCueFile(sheet.path, {}, mode, &budget);
-                const QMutexLocker done(&mutex);
-                results[std::size_t(index)] = result;
-                busy.remove(sheet.key);
-                finished.wakeOne();
-            });
+    for (;;) {
+        if (!sourceDone && stop && stop()) {
+            sourceDone = true;
+            while (!window.empty() && !window.back().started)
+                window.pop_back();
         }
-        if (const auto result = results[std::size_t(reported)]) {
+        while (!sourceDone && window.size() < ahead) {
+            WalkItem item;
             lock.unlock();
-            report(reported++, *result);
+            const bool more = next(item);
             lock.relock();
-        } else {
+            if (!more)
+                sourceDone = true;
+            else
+                window.push_back({ std::move(item), false, std::nullopt });
+        }
+        for (Slot &slot : window) {
+            if (slot.started)
+                continue;
+            if (slot.item.unreachable) {
+                slot.outcome = CueOutcome { CueResult::Failed, slot.item.unreachable };
+            } else {
+                if (busy.contains(slot.item.sheet.key))
+                    break;
+                busy.insert(slot.item.sheet.key);
+                pool.start([&, target = &slot] {
+                    const CueOutcome outcome
+                        = processCueFile(target->item.sheet, {}, mode, &budget);
+                    const QMutexLocker done(&mutex);
+                    target->outcome = outcome;
+                    busy.remove(target->item.sheet.key);
+                    finished.wakeOne();
+                });
+            }
+            slot.started = true;
+        }
+        if (window.empty() && sourceDone)
+            break;
+        if (!window.empty() && window.front().outcome) {
+            const Slot reported = std::move(window.front());
+            window.pop_front();
+            lock.unlock();
+            report(reported.item, *reported.outcome);
+            lock.relock();
+        } else if (!window.empty()) {
             finished.wait(&mutex);
         }
     }
+    lock.unlock();
+    pool.waitForDone();
+}
+
+SheetBatch::Source sheetsInTurn(const QList<SheetEntry> &sheets)
+{
+    return [&sheets, index = qsizetype(0)](WalkItem &item) mutable {
+        if (index == sheets.size())
+            return false;
+        item = { sheets[index++], std::nullopt };
+        return true;
+    };
 }

@@ -2,16 +2,18 @@
 
 #include <QRandomGenerator>
 
-#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <cstring>
 
 namespace {
+
+using Reason = Failure::Reason;
 
 FileKey keyOf(const struct stat &status)
 {
@@ -23,26 +25,37 @@ qint64 nanoseconds(const timespec &time)
     return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
 }
 
-bool writeAll(int descriptor, const QByteArray &bytes)
+Failure writeRefused(int error)
+{
+    return error == EROFS ? Failure { Reason::WriteRefused, error }
+                          : Failure::fromErrno(error, Reason::WriteRefused);
+}
+
+std::optional<Failure> writeAll(int descriptor, const QByteArray &bytes)
 {
     for (qsizetype written = 0; written < bytes.size();) {
         const ssize_t count
             = ::write(descriptor, bytes.constData() + written, std::size_t(bytes.size() - written));
         if (count < 0 && errno == EINTR)
             continue;
-        if (count <= 0)
-            return false;
+        if (count < 0)
+            return writeRefused(errno);
+        if (count == 0)
+            return Failure { Reason::DiskFull, ENOSPC };
         written += count;
     }
-    return true;
+    return std::nullopt;
 }
 
+constexpr char temporaryPrefix[] = ".cueprune-";
+constexpr qsizetype temporaryLetters = 8;
+constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+
 // A short hidden name, so that listings skip it and a name of any length can be replaced.
-QByteArray hiddenTemporaryName()
+QByteArray temporaryName()
 {
-    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    QByteArray name = ".cueprune-";
-    for (int i = 0; i < 8; ++i)
+    QByteArray name = temporaryPrefix;
+    for (qsizetype i = 0; i < temporaryLetters; ++i)
         name += letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))];
     return name;
 }
@@ -119,182 +132,153 @@ bool copyAttributes(int original, int copy)
 
 // The new file of a replacement, until it takes the sheet's name. O_TMPFILE gives it no name
 // at all until then, so that a crash leaves nothing; where the file system lacks O_TMPFILE
-// it is created under a hidden name, removed again on failure.
+// it is created under a hidden name, removed again on failure. Its writer holds a lock on it
+// throughout, which tells a later run whether a hidden file it meets is a live one.
 class Replacement
 {
 public:
     explicit Replacement(int folder)
         : folder(folder)
     {
-        descriptor = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-        if (descriptor >= 0)
-            return;
-        for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
-            name = hiddenTemporaryName();
-            descriptor
-                = ::openat(folder, name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
-            if (descriptor < 0 && errno != EEXIST)
-                break;
+        file = Descriptor(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+        for (int attempt = 0; attempt < 100 && !file.isOpen(); ++attempt) {
+            name = temporaryName();
+            file = Descriptor(::openat(
+                folder, name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
+            if (!file.isOpen()) {
+                name.clear();
+                if (errno != EEXIST)
+                    break;
+            }
         }
-        if (descriptor < 0)
-            name.clear();
+        error = errno;
+        if (file.isOpen())
+            ::flock(file.get(), LOCK_EX);
     }
     ~Replacement()
     {
-        if (descriptor >= 0)
-            ::close(descriptor);
         if (!name.isEmpty())
             ::unlinkat(folder, name.constData(), 0);
     }
     Replacement(const Replacement &) = delete;
     Replacement &operator=(const Replacement &) = delete;
 
-    int fd() const { return descriptor; }
+    int fd() const { return file.get(); }
+    // Why it could not be created.
+    int creationError() const { return error; }
 
     // Renames the new file over target, after giving a name to an O_TMPFILE file. linkat
     // through /proc rather than AT_EMPTY_PATH, which needs a capability before Linux 6.10.
-    bool renameOver(const QByteArray &target)
+    std::optional<Failure> renameOver(const QByteArray &target)
     {
         if (name.isEmpty()) {
-            const QByteArray self = "/proc/self/fd/" + QByteArray::number(descriptor);
+            const QByteArray self = "/proc/self/fd/" + QByteArray::number(file.get());
             for (int attempt = 0; attempt < 100 && name.isEmpty(); ++attempt) {
-                const QByteArray candidate = hiddenTemporaryName();
+                const QByteArray candidate = temporaryName();
                 if (::linkat(AT_FDCWD, self.constData(), folder, candidate.constData(),
                         AT_SYMLINK_FOLLOW)
                     == 0)
                     name = candidate;
                 else if (errno != EEXIST)
-                    return false;
+                    return writeRefused(errno);
             }
         }
-        if (name.isEmpty() || ::renameat(folder, name.constData(), folder, target.constData()) != 0)
-            return false;
+        if (name.isEmpty())
+            return Failure { Reason::SystemError, EEXIST };
+        if (::renameat(folder, name.constData(), folder, target.constData()) != 0)
+            return writeRefused(errno);
         name.clear();
-        return true;
+        return std::nullopt;
     }
 
 private:
     int folder;
-    int descriptor = -1;
+    Descriptor file;
     QByteArray name; // the new file's name in the folder while it has one
+    int error = 0;
 };
 
-class Descriptor
+// The rules of a replacement, in order, each failure leaving the sheet as it was:
+// - everything happens inside the sheet's folder, held open since it was listed: no path is
+//   looked up again, so the rename stays within one file system and inside the tree;
+// - the sheet must be writable to this process: no rewrite of what it may not change;
+// - the new file is written in full, then given the sheet's owner and group (which clears
+//   setgid, so first), its extended attributes and ACLs, then its exact mode bits; where the
+//   system refuses one of these, or may have dropped a set-id bit, the result is compared
+//   with the sheet and only a difference fails (a normal user cannot give a file away, vfat
+//   holds no modes);
+// - it is flushed to disk, a failed flush failing the replacement;
+// - the name must still hold the file that was read (no link, same identity, size and
+//   times), so that another program's recent change is not overwritten;
+// - then, only then, the new file takes the sheet's name in one rename.
+std::optional<Failure> replaceIn(const Folder &folder, const QByteArray &name,
+    const QByteArray &contents, int original, const SheetFile::Status &status)
 {
-public:
-    explicit Descriptor(int fd)
-        : fd(fd)
-    {
-    }
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
+    if (::faccessat(folder.descriptor(), name.constData(), W_OK, AT_EACCESS) != 0)
+        return writeRefused(errno);
+    Replacement replacement(folder.descriptor());
+    const int fd = replacement.fd();
+    if (fd < 0)
+        return writeRefused(replacement.creationError());
+    if (auto failure = writeAll(fd, contents))
+        return failure;
 
-    const int fd;
-};
+    const bool ownerGiven = ::fchown(fd, status.owner, status.group) == 0;
+    if (!copyAttributes(original, fd))
+        return Failure { Reason::AttributesNotKept, errno };
+    const bool modeGiven = ::fchmod(fd, status.mode) == 0;
+    struct stat made = {};
+    if ((!ownerGiven || !modeGiven || (status.mode & (S_ISUID | S_ISGID)) != 0)
+        && (::fstat(fd, &made) != 0 || made.st_uid != status.owner || made.st_gid != status.group
+            || (made.st_mode & 07777) != status.mode))
+        return Failure { Reason::OwnerOrModeNotKept, 0 };
+    if (::fsync(fd) != 0)
+        return Failure { Reason::FlushFailed, errno };
+
+    struct stat now = {};
+    if (::fstatat(folder.descriptor(), name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0
+        || !(keyOf(now) == status.key) || qint64(now.st_size) != status.size
+        || nanoseconds(now.st_mtim) != status.modified
+        || nanoseconds(now.st_ctim) != status.changed)
+        return Failure { Reason::ChangedBeforeReplace, 0 };
+    return replacement.renameOver(name);
+}
 
 } // namespace
 
-std::optional<Directory> readDirectory(const QByteArray &folder)
-{
-    // opendir rather than fdopendir, which checks again what O_DIRECTORY already ensured.
-    DIR *stream = ::opendir(folder.constData());
-    if (!stream)
-        return std::nullopt;
-    const int descriptor = ::dirfd(stream);
-    struct stat status = {};
-    if (::fstat(descriptor, &status) != 0) {
-        ::closedir(stream);
-        return std::nullopt;
-    }
-    Directory directory { keyOf(status), {} };
-    errno = 0;
-    while (const dirent *entry = ::readdir(stream)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        unsigned char type = entry->d_type;
-        // Some file systems do not type their entries; ask without following links.
-        struct stat entryStatus = {};
-        if (type == DT_UNKNOWN
-            && ::fstatat(descriptor, entry->d_name, &entryStatus, AT_SYMLINK_NOFOLLOW) == 0)
-            type = S_ISREG(entryStatus.st_mode) ? DT_REG
-                : S_ISDIR(entryStatus.st_mode)  ? DT_DIR
-                                                : DT_UNKNOWN;
-        const FileKey key { quint64(status.st_dev), quint64(entry->d_ino) };
-        if (type == DT_REG)
-            directory.entries.append({ entry->d_name, DirectoryEntry::Kind::RegularFile, key });
-        else if (type == DT_DIR)
-            directory.entries.append({ entry->d_name, DirectoryEntry::Kind::Folder, key });
-    }
-    const bool complete = errno == 0;
-    ::closedir(stream);
-    return complete ? std::optional(directory) : std::nullopt;
-}
-
-PathInfo pathInfo(const QByteArray &path)
-{
-    struct stat status = {};
-    if (::stat(path.constData(), &status) != 0)
-        return {};
-    return { S_ISDIR(status.st_mode) ? PathInfo::Kind::Folder : PathInfo::Kind::Other,
-        keyOf(status) };
-}
-
-QByteArray absolutePath(const QByteArray &path)
-{
-    QByteArray full = path;
-    if (!path.startsWith('/')) {
-        char *workingFolder = ::getcwd(nullptr, 0);
-        full = QByteArray(workingFolder ? workingFolder : "") + '/' + path;
-        std::free(workingFolder);
-    }
-    QList<QByteArray> components;
-    for (const QByteArray &component : full.split('/')) {
-        if (component == "..") {
-            if (!components.isEmpty())
-                components.removeLast();
-        } else if (!component.isEmpty() && component != ".") {
-            components.append(component);
-        }
-    }
-    return '/' + components.join('/');
-}
-
-SheetFile::SheetFile(QByteArray path, ByteBudget *budget)
-    : path(std::move(path))
+SheetFile::SheetFile(SheetEntry entry, ByteBudget *budget)
+    : entry(std::move(entry))
     , budget(budget)
 {
 }
 
 SheetFile::~SheetFile()
 {
-    if (descriptor >= 0)
-        ::close(descriptor);
     if (budget)
         budget->giveBack(budgetTaken);
 }
 
-SheetFile::ReadResult SheetFile::read()
+std::optional<Failure> SheetFile::read()
 {
-    if (path.isEmpty())
-        return ReadResult::NotFound;
-    // Opened without blocking and read only once known to be a regular file, so that a FIFO
-    // or a device named like a sheet is never read.
-    descriptor = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (descriptor < 0) {
-        // Missing, or behind a folder that cannot be searched: not found. There but not
-        // readable: a failure.
-        struct stat found = {};
-        return ::stat(path.constData(), &found) != 0 ? ReadResult::NotFound : ReadResult::Failed;
+    // Opened without following a link and without blocking, and read only once known to be
+    // the regular file listed, so that neither a link put in its place nor a FIFO or device
+    // named like a sheet is ever read.
+    descriptor = Descriptor(::openat(entry.folder->descriptor(), entry.name.constData(),
+        O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    if (!descriptor.isOpen()) {
+        if (errno == ELOOP)
+            return Failure { Reason::SwappedDuringWalk, errno };
+        return Failure::fromErrno(errno, Reason::ReadRefused);
     }
     struct stat opened = {};
-    if (::fstat(descriptor, &opened) != 0 || !S_ISREG(opened.st_mode)
-        || opened.st_size > maxSheetSize)
-        return ReadResult::Failed;
+    if (::fstat(descriptor.get(), &opened) != 0)
+        return Failure::fromErrno(errno, Reason::ReadRefused);
+    if (!(keyOf(opened) == entry.key))
+        return Failure { Reason::SwappedDuringWalk, 0 };
+    if (!S_ISREG(opened.st_mode))
+        return Failure { Reason::NotRegularFile, 0 };
+    if (opened.st_size > maxSheetSize)
+        return Failure { Reason::TooLarge, 0 };
     status = { keyOf(opened), qint64(opened.st_size), nanoseconds(opened.st_mtim),
         nanoseconds(opened.st_ctim), opened.st_uid, opened.st_gid, opened.st_mode & 07777 };
     if (budget)
@@ -306,11 +290,11 @@ SheetFile::ReadResult SheetFile::read()
     qsizetype total = 0;
     for (;;) {
         const qsizetype wanted = bytes.size() - total;
-        const ssize_t count = ::read(descriptor, bytes.data() + total, std::size_t(wanted));
+        const ssize_t count = ::read(descriptor.get(), bytes.data() + total, std::size_t(wanted));
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)
-            return ReadResult::Failed;
+            return Failure::fromErrno(errno, Reason::ReadRefused);
         total += count;
         // A short read that ends at the expected size is the end of the file: no further call
         // is needed to see it.
@@ -318,88 +302,42 @@ SheetFile::ReadResult SheetFile::read()
             break;
     }
     if (total != status.size)
-        return ReadResult::Failed;
+        return Failure { Reason::ChangedWhileRead, 0 };
     bytes.resize(total);
-    return ReadResult::Read;
+    return std::nullopt;
 }
 
-namespace {
-
-enum class Replacing { Done, Failed, ThroughLink };
-
-// The rules of a replacement, in order, each failure leaving the sheet as it was:
-// - the new file goes into the folder of the file that was read (a symbolic link's target),
-//   so that the rename stays within one file system and the link stays a link;
-// - the sheet must be writable to this process: no rewrite of what it may not change;
-// - the new file is written in full, then given the sheet's owner and group (which clears
-//   setgid, so first), its extended attributes and ACLs, then its exact mode bits; where the
-//   system refuses one of these, or may have dropped a set-id bit, the result is compared
-//   with the sheet and only a difference fails (a normal user cannot give a file away, vfat
-//   holds no modes);
-// - it is flushed to disk, a failed flush failing the replacement;
-// - the sheet must still be the file that was read (same identity, size and times), so that
-//   another program's recent change is not overwritten;
-// - then, only then, the new file takes the sheet's name in one rename.
-// ThroughLink: target is a symbolic link, and nothing was replaced.
-Replacing replaceAt(const QByteArray &target, const QByteArray &contents, int original,
-    const SheetFile::Status &status)
+std::optional<Failure> SheetFile::replace(const QByteArray &contents)
 {
-    const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray folderPath = slash < 0 ? "." : slash == 0 ? "/" : target.left(slash);
-    const QByteArray name = target.mid(slash + 1);
-
-    const Descriptor folder(::open(folderPath.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (folder.fd < 0 || ::faccessat(folder.fd, name.constData(), W_OK, AT_EACCESS) != 0)
-        return Replacing::Failed;
-    Replacement replacement(folder.fd);
-    const int fd = replacement.fd();
-    if (fd < 0 || !writeAll(fd, contents))
-        return Replacing::Failed;
-
-    const bool ownerGiven = ::fchown(fd, status.owner, status.group) == 0;
-    if (!copyAttributes(original, fd))
-        return Replacing::Failed;
-    const bool modeGiven = ::fchmod(fd, status.mode) == 0;
-    struct stat made = {};
-    if ((!ownerGiven || !modeGiven || (status.mode & (S_ISUID | S_ISGID)) != 0)
-        && (::fstat(fd, &made) != 0 || made.st_uid != status.owner || made.st_gid != status.group
-            || (made.st_mode & 07777) != status.mode))
-        return Replacing::Failed;
-    if (::fsync(fd) != 0)
-        return Replacing::Failed;
-
-    struct stat now = {};
-    if (::fstatat(folder.fd, name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0)
-        return Replacing::Failed;
-    if (S_ISLNK(now.st_mode))
-        return Replacing::ThroughLink;
-    if (!(keyOf(now) == status.key) || qint64(now.st_size) != status.size
-        || nanoseconds(now.st_mtim) != status.modified
-        || nanoseconds(now.st_ctim) != status.changed)
-        return Replacing::Failed;
-    return replacement.renameOver(name) ? Replacing::Done : Replacing::Failed;
+    if (!descriptor.isOpen())
+        return Failure { Reason::SystemError, EBADF };
+    return replaceIn(*entry.folder, entry.name, contents, descriptor.get(), status);
 }
 
-} // namespace
-
-bool SheetFile::replace(const QByteArray &contents)
+bool isTemporaryName(const QByteArray &name)
 {
-    if (descriptor < 0)
+    const qsizetype prefix = qsizetype(sizeof temporaryPrefix - 1);
+    if (name.size() != prefix + temporaryLetters || !name.startsWith(temporaryPrefix))
         return false;
-    switch (replaceAt(path, contents, descriptor, status)) {
-    case Replacing::Done:
-        return true;
-    case Replacing::Failed:
-        return false;
-    case Replacing::ThroughLink:
-        break;
+    for (qsizetype i = prefix; i < name.size(); ++i) {
+        if (!std::strchr(letters, name[i]))
+            return false;
     }
-    // Found only at the end, since listed sheets are never links: the replacement goes again,
-    // beside the link's target.
-    char *resolved = ::realpath(path.constData(), nullptr);
-    if (!resolved)
-        return false;
-    const QByteArray target(resolved);
-    std::free(resolved);
-    return replaceAt(target, contents, descriptor, status) == Replacing::Done;
+    return true;
+}
+
+void removeStrayTemporary(const Folder &folder, const QByteArray &name)
+{
+    if (!isTemporaryName(name))
+        return;
+    const Descriptor stray(::openat(folder.descriptor(), name.constData(),
+        O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    struct stat opened = {};
+    if (!stray.isOpen() || ::fstat(stray.get(), &opened) != 0 || !S_ISREG(opened.st_mode)
+        || ::flock(stray.get(), LOCK_EX | LOCK_NB) != 0)
+        return;
+    // Locked by nobody: its writer is gone. The name must still be this very file.
+    const auto now = folder.lookUp(name);
+    if (now && now->key == keyOf(opened))
+        ::unlinkat(folder.descriptor(), name.constData(), 0);
 }

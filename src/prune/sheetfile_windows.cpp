@@ -2,52 +2,21 @@
 // work; QSaveFile replaces the sheet atomically. Not built on the project's Linux machines.
 #include "sheetfile.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
 namespace {
 
-FileKey keyOf(const QFileInfo &info)
+QString pathOf(const SheetEntry &entry)
 {
-    // No inode at hand: the canonical path names the file instead.
-    return { 0, quint64(qHash(info.canonicalFilePath().toCaseFolded())) };
+    return QFile::decodeName(joinPath(entry.folder->path(), entry.name));
 }
 
 } // namespace
 
-std::optional<Directory> readDirectory(const QByteArray &folder)
-{
-    const QDir dir(QFile::decodeName(folder));
-    if (!dir.isReadable())
-        return std::nullopt;
-    Directory directory { keyOf(QFileInfo(dir.absolutePath())), {} };
-    const QFileInfoList entries
-        = dir.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
-    for (const QFileInfo &entry : entries) {
-        directory.entries.append({ QFile::encodeName(entry.fileName()),
-            entry.isDir() ? DirectoryEntry::Kind::Folder : DirectoryEntry::Kind::RegularFile,
-            keyOf(entry) });
-    }
-    return directory;
-}
-
-PathInfo pathInfo(const QByteArray &path)
-{
-    const QFileInfo info(QFile::decodeName(path));
-    if (!info.exists())
-        return {};
-    return { info.isDir() ? PathInfo::Kind::Folder : PathInfo::Kind::Other, keyOf(info) };
-}
-
-QByteArray absolutePath(const QByteArray &path)
-{
-    return QFile::encodeName(QFileInfo(QFile::decodeName(path)).absoluteFilePath());
-}
-
-SheetFile::SheetFile(QByteArray path, ByteBudget *budget)
-    : path(std::move(path))
+SheetFile::SheetFile(SheetEntry entry, ByteBudget *budget)
+    : entry(std::move(entry))
     , budget(budget)
 {
 }
@@ -58,27 +27,48 @@ SheetFile::~SheetFile()
         budget->giveBack(budgetTaken);
 }
 
-SheetFile::ReadResult SheetFile::read()
+std::optional<Failure> SheetFile::read()
 {
-    const QFileInfo info(QFile::decodeName(path));
-    if (path.isEmpty() || !info.exists())
-        return ReadResult::NotFound;
+    const QFileInfo info(pathOf(entry));
+    if (!info.exists())
+        return Failure { Failure::Reason::Missing, 0 };
+    if (info.isSymLink())
+        return Failure { Failure::Reason::SwappedDuringWalk, 0 };
+    if (!info.isFile())
+        return Failure { Failure::Reason::NotRegularFile, 0 };
+    if (info.size() > maxSheetSize)
+        return Failure { Failure::Reason::TooLarge, 0 };
     QFile file(info.filePath());
-    if (!info.isFile() || info.size() > maxSheetSize || !file.open(QIODevice::ReadOnly))
-        return ReadResult::Failed;
-    status.key = keyOf(info);
+    if (!file.open(QIODevice::ReadOnly))
+        return Failure { Failure::Reason::ReadRefused, 0 };
+    status.key = entry.key;
     status.size = info.size();
     if (budget)
         budgetTaken = budget->take(2 * status.size);
     bytes = file.read(status.size + 1);
-    return file.error() == QFileDevice::NoError && bytes.size() == status.size ? ReadResult::Read
-                                                                               : ReadResult::Failed;
+    if (file.error() != QFileDevice::NoError)
+        return Failure { Failure::Reason::ReadRefused, 0 };
+    if (bytes.size() != status.size)
+        return Failure { Failure::Reason::ChangedWhileRead, 0 };
+    return std::nullopt;
 }
 
-bool SheetFile::replace(const QByteArray &contents)
+std::optional<Failure> SheetFile::replace(const QByteArray &contents)
 {
     // Unbuffered, so that a short write (a full disk) shows in write()'s count.
-    QSaveFile rewrite(QFile::decodeName(path));
-    return rewrite.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
-        && rewrite.write(contents) == contents.size() && rewrite.commit();
+    QSaveFile rewrite(pathOf(entry));
+    if (!rewrite.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return Failure { Failure::Reason::WriteRefused, 0 };
+    if (rewrite.write(contents) != contents.size())
+        return Failure { Failure::Reason::DiskFull, 0 };
+    if (!rewrite.commit())
+        return Failure { Failure::Reason::FlushFailed, 0 };
+    return std::nullopt;
 }
+
+bool isTemporaryName(const QByteArray &)
+{
+    return false; // QSaveFile removes its own temporaries
+}
+
+void removeStrayTemporary(const Folder &, const QByteArray &) { }

@@ -232,18 +232,52 @@ QString fromWindows1252(QByteArrayView bytes)
 
 QString displayPath(QByteArrayView path)
 {
-    QString text;
-    text.reserve(path.size());
+    // Built twice over in one pass: as decoded, and in the shell's quoting, which is what is
+    // shown once a control character turns up.
+    QString plain;
+    plain.reserve(path.size());
+    QString quoted;
+    bool quoting = false; // inside '...' in quoted
+    bool hasControl = false;
+    const auto addCharacter = [&](QChar c) {
+        plain += c;
+        if (!quoting)
+            quoted += QLatin1Char('\'');
+        quoting = true;
+        quoted += c == QLatin1Char('\'') ? QStringLiteral("'\\''") : QString(c);
+    };
+    const auto addControl = [&](QChar c, const QByteArray &bytes) {
+        hasControl = true;
+        plain += c;
+        if (quoting)
+            quoted += QLatin1Char('\'');
+        quoting = false;
+        quoted += QStringLiteral("$'");
+        for (const char byte : bytes)
+            quoted += QStringLiteral("\\%1").arg(uint(static_cast<unsigned char>(byte)), 3, 8,
+                QLatin1Char('0'));
+        quoted += QLatin1Char('\'');
+    };
+
     qsizetype start = 0;
     while (start <= path.size()) {
         qsizetype end = path.indexOf('/', start);
         if (end < 0)
             end = path.size();
         const QByteArrayView component = path.sliced(start, end - start);
-        text += isValidUtf8(component) ? QString::fromUtf8(component) : fromWindows1252(component);
+        const bool utf8 = isValidUtf8(component);
+        for (const QChar c : utf8 ? QString::fromUtf8(component) : fromWindows1252(component)) {
+            const char16_t code = c.unicode();
+            if (code >= 0x20 && (code < 0x7F || code >= 0xA0))
+                addCharacter(c);
+            else // a Windows-1252 control stands for the byte of the same value
+                addControl(c, utf8 ? QString(c).toUtf8() : QByteArray(1, char(code)));
+        }
         if (end < path.size())
-            text += QLatin1Char('/');
+            addCharacter(QLatin1Char('/'));
         start = end + 1;
     }
-    return text;
+    if (quoting)
+        quoted += QLatin1Char('\'');
+    return hasControl ? quoted : plain;
 }

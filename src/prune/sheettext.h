@@ -130,5 +130,7 @@ private:
 
 // A file name or path as the system holds it (bytes on Linux), for display: each component
 // is decoded on its own, as UTF-8 when valid and as Windows-1252 otherwise, so a Latin-1
-// name shows readably beside UTF-8 ones.
+// name shows readably beside UTF-8 ones. A path holding a control character (C0, DEL, C1) is
+// shown whole in the shell's quoting instead, 'a'$'\033''[2K' for "a", ESC, "[2K", so that it
+// stays on one line, drives no terminal and can be pasted back into a shell.
 [[nodiscard]] QString displayPath(QByteArrayView path);

@@ -1,5 +1,5 @@
-// Runs the pass on one path and prints its result, so that tests can run it under another
-// user or resource limit.
+// Runs the pass on one path and prints its result and the reason of a failure, so that tests
+// can run it under another user or resource limit.
 #include "processcuefile.h"
 
 #include <cstdio>
@@ -8,6 +8,8 @@ int main(int argc, char *argv[])
 {
     if (argc != 2)
         return 2;
-    std::printf("%d\n", static_cast<int>(processCueFile(QByteArray(argv[1]))));
+    const CueOutcome outcome = processCueFile(QByteArray(argv[1]));
+    std::printf("%d %d\n", static_cast<int>(outcome.result),
+        outcome.failure ? static_cast<int>(outcome.failure->reason) : -1);
     return 0;
 }

@@ -1,5 +1,6 @@
-#include "cuesheetlisting.h"
 #include "processcuefile.h"
+#include "sheetfile.h"
+#include "sheetlisting.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -40,10 +41,48 @@ QByteArray largeSheet(qsizetype size)
     return sheet;
 }
 
-// What prune_child printed: the result of its pass.
-CueResult childResult(QProcess &child)
+using Reason = Failure::Reason;
+
+// A pass's result with the reason of a failure, comparable in one step.
+struct Verdict
 {
-    return static_cast<CueResult>(child.readAllStandardOutput().trimmed().toInt());
+    CueResult result;
+    std::optional<Reason> reason;
+
+    friend bool operator==(const Verdict &a, const Verdict &b)
+    {
+        return a.result == b.result && a.reason == b.reason;
+    }
+};
+
+char *toString(const Verdict &verdict)
+{
+    return qstrdup(QByteArray::number(int(verdict.result)) + " reason "
+        + (verdict.reason ? QByteArray::number(int(*verdict.reason)) : "none"));
+}
+
+Verdict verdictOf(const CueOutcome &outcome)
+{
+    return { outcome.result,
+        outcome.failure ? std::optional(outcome.failure->reason) : std::nullopt };
+}
+
+const Verdict pruned { CueResult::Pruned, std::nullopt };
+
+Verdict failedFor(Reason reason)
+{
+    return { reason == Reason::Missing ? CueResult::NotFound : CueResult::Failed, reason };
+}
+
+// What prune_child printed: the result of its pass and the reason of a failure.
+Verdict childVerdict(QProcess &child)
+{
+    const QList<QByteArray> printed = child.readAllStandardOutput().trimmed().split(' ');
+    if (printed.size() != 2)
+        return { CueResult::Failed, std::nullopt };
+    const int reason = printed[1].toInt();
+    return { static_cast<CueResult>(printed[0].toInt()),
+        reason < 0 ? std::nullopt : std::optional(static_cast<Reason>(reason)) };
 }
 
 } // namespace
@@ -93,13 +132,13 @@ void TestProcessCueFile::rewritesInPlace()
     QVERIFY(writeFile(sheet, pregapSheet));
 
     QStringList seen;
-    QCOMPARE(processCueFile(sheet, [&seen](const QString &text) { seen.append(text); }),
+    QCOMPARE(processCueFile(sheet, [&seen](const QString &text) { seen.append(text); }).result,
         CueResult::Pruned);
     QCOMPARE(readFile(sheet), prunedSheet);
     QCOMPARE(seen.join(QString()) + '\n', QString::fromLatin1(prunedSheet).remove('\r'));
     QCOMPARE(testsupport::namesIn(dir.path()), QList<QByteArray> { name });
 
-    QCOMPARE(processCueFile(sheet), CueResult::Unchanged);
+    QCOMPARE(processCueFile(sheet).result, CueResult::Unchanged);
     QCOMPARE(readFile(sheet), prunedSheet);
 }
 
@@ -204,7 +243,7 @@ void TestProcessCueFile::rewriteKeepsFileSystemFacts()
         QSKIP("the temporary folder's file system holds no ACLs");
     const QString before = fileSystemFacts(sheet);
 
-    QCOMPARE(processCueFile(sheet), CueResult::Pruned);
+    QCOMPARE(processCueFile(sheet).result, CueResult::Pruned);
     QCOMPARE(readFile(sheet), prunedSheet);
     QCOMPARE(fileSystemFacts(sheet), before);
 }
@@ -212,18 +251,18 @@ void TestProcessCueFile::rewriteKeepsFileSystemFacts()
 void TestProcessCueFile::systemCallsThatFail_data()
 {
     QTest::addColumn<QString>("faults");
-    QTest::addColumn<CueResult>("expected");
+    QTest::addColumn<Verdict>("expected");
     // A dying USB stick: the new text must not take the sheet's place.
-    QTest::newRow("failedFlush") << "fsync" << CueResult::Failed;
+    QTest::newRow("failedFlush") << "fsync" << failedFor(Reason::FlushFailed);
     // NFS, SMB, vfat: the new file is named from the start, and never left behind.
-    QTest::newRow("noUnnamedFiles") << "tmpfile" << CueResult::Pruned;
-    QTest::newRow("noUnnamedFilesAndFailedFlush") << "tmpfile,fsync" << CueResult::Failed;
+    QTest::newRow("noUnnamedFiles") << "tmpfile" << pruned;
+    QTest::newRow("noUnnamedFilesAndFailedFlush") << "tmpfile,fsync" << failedFor(Reason::FlushFailed);
 }
 
 void TestProcessCueFile::systemCallsThatFail()
 {
     QFETCH(QString, faults);
-    QFETCH(CueResult, expected);
+    QFETCH(Verdict, expected);
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QString sheet = dir.filePath("album.cue");
@@ -233,8 +272,8 @@ void TestProcessCueFile::systemCallsThatFail()
     child.setProcessEnvironment(testsupport::withFaults(FAULT_INJECTION, faults));
     child.start(PRUNE_CHILD, { sheet });
     QVERIFY(child.waitForFinished());
-    QCOMPARE(childResult(child), expected);
-    QCOMPARE(readFile(sheet), expected == CueResult::Pruned ? prunedSheet : pregapSheet);
+    QCOMPARE(childVerdict(child), expected);
+    QCOMPARE(readFile(sheet), expected == pruned ? prunedSheet : pregapSheet);
     QCOMPARE(testsupport::namesIn(dir.path()), QList<QByteArray> { "album.cue" });
 }
 
@@ -248,10 +287,10 @@ void TestProcessCueFile::sheetChangedMeanwhileIsLeftAlone()
     const QByteArray otherText = pregapSheet + "REM edited elsewhere\n";
 
     bool written = false;
-    const CueResult result = processCueFile(
+    const CueOutcome outcome = processCueFile(
         sheet, [&](const QString &) { written = written || writeFile(sheet, otherText); });
     QVERIFY(written);
-    QCOMPARE(result, CueResult::Failed);
+    QCOMPARE(verdictOf(outcome), failedFor(Reason::ChangedBeforeReplace));
     QCOMPARE(readFile(sheet), otherText);
     QCOMPARE(testsupport::namesIn(dir.path()), QList<QByteArray> { "album.cue" });
 }
@@ -272,8 +311,8 @@ void TestProcessCueFile::missingPaths()
     const QString path = relativePath.isEmpty() ? QString() : dir.filePath(relativePath);
 
     bool observed = false;
-    QCOMPARE(processCueFile(path, [&observed](const QString &) { observed = true; }),
-        CueResult::NotFound);
+    QCOMPARE(verdictOf(processCueFile(path, [&observed](const QString &) { observed = true; })),
+        failedFor(Reason::Missing));
     QVERIFY(!observed);
     QVERIFY(QDir(dir.path()).isEmpty());
 }
@@ -284,12 +323,13 @@ void TestProcessCueFile::notARegularSheetIsAFailure()
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     QVERIFY(QDir(dir.path()).mkdir("folder.cue"));
     bool observed = false;
-    QCOMPARE(processCueFile(
-                 dir.filePath("folder.cue"), [&observed](const QString &) { observed = true; }),
-        CueResult::Failed);
+    QCOMPARE(verdictOf(processCueFile(
+                 dir.filePath("folder.cue"), [&observed](const QString &) { observed = true; })),
+        failedFor(Reason::NotRegularFile));
     QVERIFY(!observed);
     // Sized 0 yet full of text, as a sheet rewritten by someone else while it is read.
-    QCOMPARE(processCueFile(QStringLiteral("/proc/self/status")), CueResult::Failed);
+    QCOMPARE(verdictOf(processCueFile(QStringLiteral("/proc/self/status"))),
+        failedFor(Reason::ChangedWhileRead));
 }
 
 void TestProcessCueFile::cleanSheetIsNotWritten()
@@ -301,7 +341,7 @@ void TestProcessCueFile::cleanSheetIsNotWritten()
     QVERIFY(writeFile(sheet, clean));
     QVERIFY(testsupport::backdate(sheet));
 
-    QCOMPARE(processCueFile(sheet), CueResult::Unchanged);
+    QCOMPARE(processCueFile(sheet).result, CueResult::Unchanged);
     QCOMPARE(readFile(sheet), clean);
     QCOMPARE(QFileInfo(sheet).lastModified(), testsupport::longAgo());
 }
@@ -316,7 +356,7 @@ void TestProcessCueFile::rewriteKeepsPermissions()
         | QFile::WriteUser | QFile::ReadGroup;
     QVERIFY(QFile::setPermissions(sheet, permissions));
 
-    QCOMPARE(processCueFile(sheet), CueResult::Pruned);
+    QCOMPARE(processCueFile(sheet).result, CueResult::Pruned);
     QCOMPARE(QFile::permissions(sheet), permissions);
 }
 
@@ -327,7 +367,7 @@ void TestProcessCueFile::rewriteThroughSymbolicLink()
     QVERIFY(writeFile(dir.filePath("real.cue"), pregapSheet));
     QVERIFY(QFile::link("real.cue", dir.filePath("link.cue")));
 
-    QCOMPARE(processCueFile(dir.filePath("link.cue")), CueResult::Pruned);
+    QCOMPARE(processCueFile(dir.filePath("link.cue")).result, CueResult::Pruned);
     QCOMPARE(readFile(dir.filePath("real.cue")), prunedSheet);
     QVERIFY(QFileInfo(dir.filePath("link.cue")).isSymLink());
 }
@@ -342,7 +382,7 @@ void TestProcessCueFile::hardLinkIsSplit()
                  QFile::encodeName(dir.filePath("other name.cue")).constData()),
         0);
 
-    QCOMPARE(processCueFile(dir.filePath("album.cue")), CueResult::Pruned);
+    QCOMPARE(processCueFile(dir.filePath("album.cue")).result, CueResult::Pruned);
     QCOMPARE(readFile(dir.filePath("album.cue")), prunedSheet);
     QCOMPARE(readFile(dir.filePath("other name.cue")), pregapSheet);
 }
@@ -353,16 +393,18 @@ void TestProcessCueFile::failureLeavesSheetIntact_data()
     QTest::addColumn<bool>("childOwnsSheet");
     QTest::addColumn<int>("folderMode");
     QTest::addColumn<int>("fileSizeLimit"); // 0: none
-    QTest::addColumn<CueResult>("expected");
+    QTest::addColumn<Verdict>("expected");
 
     // The first row shows that the child can rewrite when nothing stands in its way.
-    QTest::newRow("nothingInTheWay") << 0666 << true << 0777 << 0 << CueResult::Pruned;
+    QTest::newRow("nothingInTheWay") << 0666 << true << 0777 << 0 << pruned;
     // Writable, but replacing it would make it ours and lock its owner out.
-    QTest::newRow("anotherUsersSheet") << 0666 << false << 0777 << 0 << CueResult::Failed;
-    QTest::newRow("unreadableSheet") << 0222 << true << 0777 << 0 << CueResult::Failed;
-    QTest::newRow("readOnlySheet") << 0444 << true << 0777 << 0 << CueResult::Failed;
-    QTest::newRow("readOnlyFolder") << 0666 << true << 0555 << 0 << CueResult::Failed;
-    QTest::newRow("diskFullHalfway") << 0666 << true << 0777 << 64 << CueResult::Failed;
+    QTest::newRow("anotherUsersSheet")
+        << 0666 << false << 0777 << 0 << failedFor(Reason::OwnerOrModeNotKept);
+    QTest::newRow("unreadableSheet") << 0222 << true << 0777 << 0 << failedFor(Reason::ReadRefused);
+    QTest::newRow("readOnlySheet") << 0444 << true << 0777 << 0 << failedFor(Reason::WriteRefused);
+    QTest::newRow("readOnlyFolder")
+        << 0666 << true << 0555 << 0 << failedFor(Reason::WriteRefused);
+    QTest::newRow("diskFullHalfway") << 0666 << true << 0777 << 64 << failedFor(Reason::DiskFull);
 }
 
 // Runs the pass in a child process as an unprivileged user (root ignores permissions) and,
@@ -373,7 +415,7 @@ void TestProcessCueFile::failureLeavesSheetIntact()
     QFETCH(bool, childOwnsSheet);
     QFETCH(int, folderMode);
     QFETCH(int, fileSizeLimit);
-    QFETCH(CueResult, expected);
+    QFETCH(Verdict, expected);
 
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
@@ -399,11 +441,11 @@ void TestProcessCueFile::failureLeavesSheetIntact()
     QVERIFY(child.waitForFinished());
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
     QCOMPARE(child.exitCode(), 0);
-    QCOMPARE(childResult(child), expected);
+    QCOMPARE(childVerdict(child), expected);
 
     QVERIFY(setMode(folder, 0777));
     QVERIFY(setMode(sheet, 0666));
-    QCOMPARE(readFile(sheet), expected == CueResult::Pruned ? prunedSheet : pregapSheet);
+    QCOMPARE(readFile(sheet), expected == pruned ? prunedSheet : pregapSheet);
     QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
         QStringList { "album.cue" });
 }
@@ -414,16 +456,18 @@ void TestProcessCueFile::sheetsChangedAfterListing()
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     for (const char *name : { "a.cue", "b.cue", "c.cue" })
         QVERIFY(writeFile(dir.filePath(name), pregapSheet));
-    const QList<NamedFile> listed = listFolder(QFile::encodeName(dir.path()))->sheets;
+    const auto folder = Folder::open(QFile::encodeName(dir.path()));
+    QVERIFY(folder);
+    const QList<SheetEntry> listed = listFolder(*folder, Strays::Kept)->sheets;
     QCOMPARE(listed.size(), 3);
 
     QVERIFY(QFile::remove(dir.filePath("a.cue")));
     QVERIFY(QFile::remove(dir.filePath("b.cue")));
     QVERIFY(QDir(dir.path()).mkdir("b.cue"));
 
-    QCOMPARE(processCueFile(listed[0].path), CueResult::NotFound);
-    QCOMPARE(processCueFile(listed[1].path), CueResult::Failed);
-    QCOMPARE(processCueFile(listed[2].path), CueResult::Pruned);
+    QCOMPARE(verdictOf(processCueFile(listed[0])), failedFor(Reason::Missing));
+    QCOMPARE(verdictOf(processCueFile(listed[1])), failedFor(Reason::SwappedDuringWalk));
+    QCOMPARE(verdictOf(processCueFile(listed[2])), pruned);
     QCOMPARE(verdictText(CueResult::NotFound), QStringLiteral("==> Erreur !"));
     QCOMPARE(verdictText(CueResult::Failed), QStringLiteral("==> Erreur !"));
 }
@@ -444,13 +488,13 @@ void TestProcessCueFile::oversizedSheetIsNotRead()
     const QDateTime before = QFileInfo(tooLarge).lastModified();
 
     bool observed = false;
-    QCOMPARE(processCueFile(tooLarge, [&observed](const QString &) { observed = true; }),
-        CueResult::Failed);
+    QCOMPARE(verdictOf(processCueFile(tooLarge, [&observed](const QString &) { observed = true; })),
+        failedFor(Reason::TooLarge));
     QVERIFY(!observed);
     QCOMPARE(QFileInfo(tooLarge).size(), maxSheetSize + 1);
     QCOMPARE(QFileInfo(tooLarge).lastModified(), before);
 
-    QCOMPARE(processCueFile(atLimit), CueResult::Pruned);
+    QCOMPARE(processCueFile(atLimit).result, CueResult::Pruned);
     QCOMPARE(QFileInfo(atLimit).size(), maxSheetSize - (pregapSheet.size() - prunedSheet.size()));
 }
 
@@ -467,7 +511,7 @@ void TestProcessCueFile::peakMemoryStaysBounded()
     QProcess child;
     child.start(PRUNE_CHILD, { sheet });
     QVERIFY(child.waitForFinished(60000));
-    QCOMPARE(childResult(child), CueResult::Pruned);
+    QCOMPARE(childVerdict(child), pruned);
     rusage usage {};
     QCOMPARE(getrusage(RUSAGE_CHILDREN, &usage), 0);
     const qint64 peakBytes = qint64(usage.ru_maxrss) * 1024;

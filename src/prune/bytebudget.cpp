@@ -1,4 +1,4 @@
-#include "sheetfile.h"
+#include "bytebudget.h"
 
 ByteBudget::ByteBudget(qint64 total)
     : total(total)
