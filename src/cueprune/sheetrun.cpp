@@ -84,8 +84,7 @@ void SheetRun::run(const std::function<bool()> &stopRequested)
     clock.start();
     const auto stopped = [&] { return stopRequested && stopRequested(); };
     SheetBatch(options.workers, mode)
-        .run(
-            [&](WalkItem &item) { return !stopped() && walk.next(item); },
+        .run([&](WalkItem &item) { return !stopped() && walk.next(item); },
             [&](const WalkItem &item, const CueOutcome &outcome) {
                 report(item, outcome);
                 updateProgress();

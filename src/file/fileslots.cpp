@@ -40,9 +40,9 @@ void VexaTrin::on_pushButton_clicked()
 void VexaTrin::on_pushButton_2_clicked()
 {
     QString kept;
-    const CueResult result = processCueFile(
-        ui->lineEdit->text(), [&kept](const QString &line) { kept += line; })
-                                 .result;
+    const CueResult result = processCueFile(ui->lineEdit->text(), [&kept](const QString &line) {
+        kept += line;
+    }).result;
     // The preview shows the sheet just processed, and nothing when it could not be.
     const bool processed = result == CueResult::Pruned || result == CueResult::Unchanged;
     ui->plainTextEdit->setPlainText(processed ? kept : QString());

@@ -38,7 +38,8 @@ QByteArray pathOfDescriptor(int descriptor)
     const QByteArray link = "/proc/self/fd/" + QByteArray::number(descriptor);
     QByteArray target(4096, Qt::Uninitialized);
     for (;;) {
-        const ssize_t size = ::readlink(link.constData(), target.data(), std::size_t(target.size()));
+        const ssize_t size
+            = ::readlink(link.constData(), target.data(), std::size_t(target.size()));
         if (size < 0)
             return QByteArray();
         if (size < target.size()) {

@@ -48,8 +48,7 @@ Result<std::shared_ptr<const Folder>> Folder::openSubfolder(const FolderEntry &e
     const QFileInfo info(QFile::decodeName(joinPath(shownPath, entry.name)));
     if (info.isSymLink() || !info.isDir() || !(keyOf(info) == entry.key))
         return Failure { Failure::Reason::SwappedDuringWalk, 0 };
-    return std::make_shared<const Folder>(
-        Descriptor(), entry.key, joinPath(shownPath, entry.name));
+    return std::make_shared<const Folder>(Descriptor(), entry.key, joinPath(shownPath, entry.name));
 }
 
 Result<Folder::Contents> Folder::read() const

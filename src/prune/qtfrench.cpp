@@ -7,7 +7,8 @@
 void installQtFrenchTexts()
 {
     auto *french = new QTranslator(QCoreApplication::instance());
-    if (french->load(QStringLiteral("qtbase_fr"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    if (french->load(
+            QStringLiteral("qtbase_fr"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(french);
     else
         delete french;

@@ -143,8 +143,8 @@ public:
         file = Descriptor(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
         for (int attempt = 0; attempt < 100 && !file.isOpen(); ++attempt) {
             name = temporaryName();
-            file = Descriptor(::openat(
-                folder, name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
+            file = Descriptor(
+                ::openat(folder, name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
             if (!file.isOpen()) {
                 name.clear();
                 if (errno != EEXIST)

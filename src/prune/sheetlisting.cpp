@@ -7,13 +7,13 @@
 
 namespace {
 
-// Sorts entries by name as displayed, ignoring case, ties broken on the bytes.
+// Sorts entries by name as decoded, ignoring case, ties broken on the bytes.
 template <typename Entry> void sortByName(QList<Entry> &entries)
 {
     QList<std::pair<QString, Entry>> keyed;
     keyed.reserve(entries.size());
     for (Entry &entry : entries)
-        keyed.append({ displayPath(entry.name), std::move(entry) });
+        keyed.append({ decodePath(entry.name), std::move(entry) });
     std::sort(keyed.begin(), keyed.end(), [](const auto &a, const auto &b) {
         const int order = a.first.compare(b.first, Qt::CaseInsensitive);
         return order != 0 ? order < 0 : a.second.name < b.second.name;
@@ -37,8 +37,8 @@ Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, St
     FolderListing listing;
     for (const FolderEntry &entry : contents->entries) {
         // Same match as the name filter "*.CUE", without compiling a pattern per folder.
-        const bool sheet = entry.kind == FolderEntry::Kind::RegularFile
-            && entry.name.toLower().endsWith(".cue");
+        const bool sheet
+            = entry.kind == FolderEntry::Kind::RegularFile && entry.name.toLower().endsWith(".cue");
         if (!sheet && entry.kind != FolderEntry::Kind::Folder)
             continue;
         // The identity the entry has now, which what is opened later must still have (the

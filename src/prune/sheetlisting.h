@@ -16,7 +16,7 @@ struct FolderListing
 // What a run does with the hidden temporaries of killed runs that it meets.
 enum class Strays { Kept, Removed };
 
-// Lists folder in one pass. Both lists go by name ignoring case, compared as displayed, ties
+// Lists folder in one pass. Both lists go by name ignoring case, compared as decoded, ties
 // broken on the bytes. Hidden entries and symbolic links are left out, so that a walk down
 // the subfolders never loops.
 [[nodiscard]] Result<FolderListing> listFolder(

@@ -6,6 +6,7 @@
 
 #include <QList>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -230,54 +231,81 @@ QString fromWindows1252(QByteArrayView bytes)
     return text;
 }
 
-QString displayPath(QByteArrayView path)
-{
-    // Built twice over in one pass: as decoded, and in the shell's quoting, which is what is
-    // shown once a control character turns up.
-    QString plain;
-    plain.reserve(path.size());
-    QString quoted;
-    bool quoting = false; // inside '...' in quoted
-    bool hasControl = false;
-    const auto addCharacter = [&](QChar c) {
-        plain += c;
-        if (!quoting)
-            quoted += QLatin1Char('\'');
-        quoting = true;
-        quoted += c == QLatin1Char('\'') ? QStringLiteral("'\\''") : QString(c);
-    };
-    const auto addControl = [&](QChar c, const QByteArray &bytes) {
-        hasControl = true;
-        plain += c;
-        if (quoting)
-            quoted += QLatin1Char('\'');
-        quoting = false;
-        quoted += QStringLiteral("$'");
-        for (const char byte : bytes)
-            quoted += QStringLiteral("\\%1").arg(uint(static_cast<unsigned char>(byte)), 3, 8,
-                QLatin1Char('0'));
-        quoted += QLatin1Char('\'');
-    };
+namespace {
 
+// Calls decoded(wasUtf8, text) for each component of path, decoded on its own, and
+// separator() between them.
+template <typename Decoded, typename Separator>
+void forEachComponent(QByteArrayView path, Decoded decoded, Separator separator)
+{
     qsizetype start = 0;
-    while (start <= path.size()) {
+    for (;;) {
         qsizetype end = path.indexOf('/', start);
         if (end < 0)
             end = path.size();
         const QByteArrayView component = path.sliced(start, end - start);
         const bool utf8 = isValidUtf8(component);
-        for (const QChar c : utf8 ? QString::fromUtf8(component) : fromWindows1252(component)) {
-            const char16_t code = c.unicode();
-            if (code >= 0x20 && (code < 0x7F || code >= 0xA0))
-                addCharacter(c);
-            else // a Windows-1252 control stands for the byte of the same value
-                addControl(c, utf8 ? QString(c).toUtf8() : QByteArray(1, char(code)));
-        }
-        if (end < path.size())
-            addCharacter(QLatin1Char('/'));
+        decoded(utf8, utf8 ? QString::fromUtf8(component) : fromWindows1252(component));
+        if (end == path.size())
+            return;
+        separator();
         start = end + 1;
     }
+}
+
+bool isControl(QChar c)
+{
+    return c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0);
+}
+
+} // namespace
+
+QString decodePath(QByteArrayView path)
+{
+    QString text;
+    text.reserve(path.size());
+    forEachComponent(
+        path, [&](bool, const QString &component) { text += component; },
+        [&] { text += QLatin1Char('/'); });
+    return text;
+}
+
+QString displayPath(QByteArrayView path)
+{
+    const QString decoded = decodePath(path);
+    if (std::none_of(decoded.cbegin(), decoded.cend(), isControl))
+        return decoded;
+    // Printable runs go between single quotes, each control character as $'\ooo' of its bytes.
+    QString quoted;
+    bool quoting = false;
+    const auto add = [&](QChar c) {
+        if (!quoting)
+            quoted += QLatin1Char('\'');
+        quoting = true;
+        quoted += c == QLatin1Char('\'') ? QStringLiteral("'\\''") : QString(c);
+    };
+    const auto addControl = [&](const QByteArray &bytes) {
+        if (quoting)
+            quoted += QLatin1Char('\'');
+        quoting = false;
+        quoted += QStringLiteral("$'");
+        for (const char byte : bytes)
+            quoted += QStringLiteral("\\%1").arg(
+                uint(static_cast<unsigned char>(byte)), 3, 8, QLatin1Char('0'));
+        quoted += QLatin1Char('\'');
+    };
+    forEachComponent(
+        path,
+        [&](bool utf8, const QString &component) {
+            for (const QChar c : component) {
+                if (!isControl(c))
+                    add(c);
+                else // a Windows-1252 control stands for the byte of the same value
+                    addControl(utf8 ? QString(c).toUtf8() : QByteArray(1, char(c.unicode())));
+            }
+        },
+        [&] { add(QLatin1Char('/')); });
     if (quoting)
         quoted += QLatin1Char('\'');
-    return hasControl ? quoted : plain;
+    return quoted;
 }

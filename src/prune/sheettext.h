@@ -128,9 +128,12 @@ private:
 // Windows-1252, the 8-bit code page of most sheets that are not UTF-8.
 [[nodiscard]] QString fromWindows1252(QByteArrayView bytes);
 
-// A file name or path as the system holds it (bytes on Linux), for display: each component
-// is decoded on its own, as UTF-8 when valid and as Windows-1252 otherwise, so a Latin-1
-// name shows readably beside UTF-8 ones. A path holding a control character (C0, DEL, C1) is
+// A file name or path as the system holds it (bytes on Linux), as text: each component is
+// decoded on its own, as UTF-8 when valid and as Windows-1252 otherwise, so a Latin-1 name
+// reads well beside UTF-8 ones.
+[[nodiscard]] QString decodePath(QByteArrayView path);
+
+// decodePath, for display. A path holding a control character (C0, DEL, C1) is
 // shown whole in the shell's quoting instead, 'a'$'\033''[2K' for "a", ESC, "[2K", so that it
 // stays on one line, drives no terminal and can be pasted back into a shell.
 [[nodiscard]] QString displayPath(QByteArrayView path);

@@ -326,8 +326,8 @@ void TestCuePrune::unreadableInputs()
     QVERIFY(setMode(dir.filePath("open/secret.cue"), 0644));
     QCOMPARE(outcome.exitCode, 1);
     QCOMPARE(outcome.err,
-        "cueprune : dossier illisible : " + dir.filePath("locked") + "\ncueprune : "
-            + dir.filePath("open/secret.cue") + " : lecture refusée\n");
+        "cueprune : dossier illisible : " + dir.filePath("locked")
+            + "\ncueprune : " + dir.filePath("open/secret.cue") + " : lecture refusée\n");
     QCOMPARE(outcome.out,
         entries(dir.filePath("open"), { "fine.cue", modified, "secret.cue", failed })
             + "2 fichiers : 1 modifié, 0 inchangé, 1 erreur\n");
@@ -530,8 +530,7 @@ void TestCuePrune::progressOnlyOnATerminal()
         // Drawn again right after each line printed, so it stays in sight; erased at the end.
         QVERIFY2(!shown.contains("\33[K\r\33[K"), shown.left(200).constData());
         QVERIFY2(shown.endsWith("\r\33[K"), shown.right(40).constData());
-    }
-    else
+    } else
         QCOMPARE(shown, QByteArray());
 }
 
@@ -544,12 +543,24 @@ void TestCuePrune::entrySwappedDuringTheRun_data()
 
     const QString folderSwapped = "cueprune : changé pendant le parcours : ROOT/B\n";
     const QString sheetSwapped = "cueprune : ROOT/B/b.cue : changé pendant le parcours\n";
-    QTest::newRow("folderForLinkOutside") << "B" << "link" << "outside" << folderSwapped;
-    QTest::newRow("folderForOutsideFolder") << "B" << "move" << "outside" << folderSwapped;
-    QTest::newRow("folderForLinkToItself") << "B" << "link" << "itself" << folderSwapped;
-    QTest::newRow("sheetForLinkOutside") << "B/b.cue" << "link" << "outside" << sheetSwapped;
-    QTest::newRow("sheetForOutsideSheet") << "B/b.cue" << "move" << "outside" << sheetSwapped;
-    QTest::newRow("sheetForLinkToItself") << "B/b.cue" << "link" << "itself" << sheetSwapped;
+    QTest::newRow("folderForLinkOutside") << "B"
+                                          << "link"
+                                          << "outside" << folderSwapped;
+    QTest::newRow("folderForOutsideFolder") << "B"
+                                            << "move"
+                                            << "outside" << folderSwapped;
+    QTest::newRow("folderForLinkToItself") << "B"
+                                           << "link"
+                                           << "itself" << folderSwapped;
+    QTest::newRow("sheetForLinkOutside") << "B/b.cue"
+                                         << "link"
+                                         << "outside" << sheetSwapped;
+    QTest::newRow("sheetForOutsideSheet") << "B/b.cue"
+                                          << "move"
+                                          << "outside" << sheetSwapped;
+    QTest::newRow("sheetForLinkToItself") << "B/b.cue"
+                                          << "link"
+                                          << "itself" << sheetSwapped;
 }
 
 // Another user swaps an entry between the listing and its opening (made certain by the fault
@@ -573,15 +584,16 @@ void TestCuePrune::entrySwappedDuringTheRun()
     QProcessEnvironment environment = testsupport::withFaults(FAULT_INJECTION, QString());
     environment.insert("SWAP_ENTRY", name);
     const QString outside = dir.filePath(folder ? "outside" : "outside/secret.cue");
-    environment.insert(swap == "link" ? "SWAP_LINK" : "SWAP_MOVE",
-        with == "outside" ? outside : name + ".away");
+    environment.insert(
+        swap == "link" ? "SWAP_LINK" : "SWAP_MOVE", with == "outside" ? outside : name + ".away");
     const Outcome outcome = cueprune({ "-r", root }, QString(), false, environment);
 
     QCOMPARE(outcome.exitCode, 1);
     QCOMPARE(outcome.err, QString(expectedErr).replace("ROOT", root));
-    QVERIFY2(!outcome.out.contains("secret") && !outcome.out.contains(".away"),
-        qPrintable(outcome.out));
-    QVERIFY2(outcome.out.startsWith(root + "/A/a.cue\n" + modified + '\n'), qPrintable(outcome.out));
+    QVERIFY2(
+        !outcome.out.contains("secret") && !outcome.out.contains(".away"), qPrintable(outcome.out));
+    QVERIFY2(
+        outcome.out.startsWith(root + "/A/a.cue\n" + modified + '\n'), qPrintable(outcome.out));
     QCOMPARE(readFile(dir.filePath("library/A/a.cue")), prunedSheet);
     // Where the swap left the outside sheet and the one it replaced: both as they were.
     const QString away = root + (folder ? "/B.away/b.cue" : "/B/b.cue.away");
@@ -611,7 +623,8 @@ void TestCuePrune::pathsResolvedAsTheKernelDoes()
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     QVERIFY(fill(dir.path(),
-        { { "work/album.cue", pregapSheet }, { "real/album.cue", pregapSheet }, { "real/sub/", {} } }));
+        { { "work/album.cue", pregapSheet }, { "real/album.cue", pregapSheet },
+            { "real/sub/", {} } }));
     QVERIFY(QFile::link("../real/sub", dir.filePath("work/link")));
 
     const Outcome outcome = cueprune(arguments, dir.filePath("work"));
@@ -659,9 +672,8 @@ void TestCuePrune::treeDeeperThanPathMax()
         QVERIFY(folder >= 0);
         deepPath += '/' + folderName;
     }
-    const auto sheetIn = [folder](int flags) {
-        return ::openat(folder, "album.cue", flags | O_CLOEXEC, 0644);
-    };
+    const auto sheetIn
+        = [folder](int flags) { return ::openat(folder, "album.cue", flags | O_CLOEXEC, 0644); };
     QFile sheet;
     QVERIFY(sheet.open(sheetIn(O_WRONLY | O_CREAT), QIODevice::WriteOnly, QFile::AutoCloseHandle));
     QCOMPARE(sheet.write(pregapSheet), pregapSheet.size());
@@ -685,10 +697,11 @@ void TestCuePrune::controlCharactersAreShownEscaped_data()
 {
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<QString>("shownAfterFolder"); // what follows "'DIR/" on the path's line
-    QTest::newRow("escCrLfDelAndUtf8C1") << QByteArray("a\x1b[2K\r\n\x7f\xc2\x9d.cue")
-                                         << R"(a'$'\033''[2K'$'\015'$'\012'$'\177'$'\302\235''.cue')";
-    QTest::newRow("latin1C1AndQuote") << QByteArray("it's\x9d\t.cue")
-                                      << R"(it'\''s'$'\235'$'\011''.cue')";
+    QTest::newRow("escCrLfDelAndUtf8C1")
+        << QByteArray("a\x1b[2K\r\n\x7f\xc2\x9d.cue")
+        << R"(a'$'\033''[2K'$'\015'$'\012'$'\177'$'\302\235''.cue')";
+    QTest::newRow("latin1C1AndQuote")
+        << QByteArray("it's\x9d\t.cue") << R"(it'\''s'$'\235'$'\011''.cue')";
 }
 
 // A name cannot move the cursor, erase lines or forge a verdict: it is shown on one line, in
@@ -705,8 +718,8 @@ void TestCuePrune::controlCharactersAreShownEscaped()
 
     const QString shown = '\'' + dir.path() + '/' + shownAfterFolder;
     const Outcome outcome = cueprune({ dir.path() });
-    QCOMPARE(outcome.out,
-        shown + '\n' + modified + "\n1 fichier : 1 modifié, 0 inchangé, 0 erreur\n");
+    QCOMPARE(
+        outcome.out, shown + '\n' + modified + "\n1 fichier : 1 modifié, 0 inchangé, 0 erreur\n");
     QCOMPARE(readFile(sheet), prunedSheet);
 }
 
@@ -759,8 +772,8 @@ void TestCuePrune::straysOfKilledRunsAreRemoved()
 {
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QList<QByteArray> kept = { ".cueprune-held0000", ".cueprune-link0000",
-        ".cueprune-toolong00", ".other", "a.cue" };
+    const QList<QByteArray> kept
+        = { ".cueprune-held0000", ".cueprune-link0000", ".cueprune-toolong00", ".other", "a.cue" };
     QVERIFY(fill(dir.path(),
         { { ".cueprune-a1b2c3d4", pregapSheet }, { ".cueprune-held0000", pregapSheet },
             { ".cueprune-toolong00", pregapSheet }, { ".other", pregapSheet },

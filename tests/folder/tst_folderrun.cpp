@@ -116,11 +116,14 @@ void TestFolderRun::nameThatIsNotUtf8()
     const testsupport::RemovedAtEnd latin1Names({ latin1Sheet });
     QVERIFY(writeFile(latin1Sheet, pregapSheet));
     QVERIFY(writeFile(dir.filePath("Cafard.cue"), cleanSheet));
+    // A control character is shown escaped, so that the log keeps one line per path.
+    QVERIFY(writeFile(dir.filePath("cage\n==> Aucun changement !.cue"), cleanSheet));
 
     Window ui;
     ui.run(dir.path());
     QCOMPARE(ui.textArea->toPlainText(),
-        dir.filePath("Cafard.cue") + '\n' + unchanged + dir.filePath("café.cue") + '\n' + modified);
+        dir.filePath("Cafard.cue") + '\n' + unchanged + dir.filePath("café.cue") + '\n' + modified
+            + '\'' + dir.filePath("cage'$'\\012''==> Aucun changement !.cue'\n") + unchanged);
     QCOMPARE(readFile(latin1Sheet), prunedSheet);
 }
 
@@ -137,6 +140,9 @@ void TestFolderRun::noFolderToRun_data()
         << "a.cue" << QStringList { "a.cue", "==> Répertoire introuvable !" };
     QTest::newRow("unreadableFolder")
         << "locked" << QStringList { "locked", "==> Répertoire illisible !" };
+    // What a dialog or a field gives for a folder name that is not UTF-8.
+    QTest::newRow("folderNameNotUtf8")
+        << "caf\uFFFD" << QStringList { "caf\uFFFD", "==> Répertoire introuvable !" };
 }
 
 // Nothing is pruned, not even in the working folder, and the log says why.
@@ -147,7 +153,12 @@ void TestFolderRun::noFolderToRun()
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     QVERIFY(fill(dir.path(), { { "locked/", {} }, { "a.cue", pregapSheet } }));
-    QVERIFY(testsupport::setMode(dir.path(), 0755) && testsupport::setMode(dir.filePath("locked"), 0));
+    const QByteArray latin1Folder = QFile::encodeName(dir.path()) + "/caf\xE9";
+    const testsupport::RemovedAtEnd latin1Names({ latin1Folder, latin1Folder + "/b.cue" });
+    QCOMPARE(::mkdir(latin1Folder, 0755), 0);
+    QVERIFY(writeFile(latin1Folder + "/b.cue", pregapSheet));
+    QVERIFY(
+        testsupport::setMode(dir.path(), 0755) && testsupport::setMode(dir.filePath("locked"), 0));
     const QString previous = QDir::currentPath();
     QVERIFY(QDir::setCurrent(dir.path()));
 
@@ -162,6 +173,7 @@ void TestFolderRun::noFolderToRun()
         expected += (line.startsWith("==>") ? line : dir.filePath(line)) + '\n';
     QCOMPARE(ui.textArea->toPlainText(), expected);
     QCOMPARE(readFile(dir.filePath("a.cue")), pregapSheet);
+    QCOMPARE(readFile(latin1Folder + "/b.cue"), pregapSheet);
 }
 
 void TestFolderRun::secondRun_data()

@@ -256,7 +256,8 @@ void TestProcessCueFile::systemCallsThatFail_data()
     QTest::newRow("failedFlush") << "fsync" << failedFor(Reason::FlushFailed);
     // NFS, SMB, vfat: the new file is named from the start, and never left behind.
     QTest::newRow("noUnnamedFiles") << "tmpfile" << pruned;
-    QTest::newRow("noUnnamedFilesAndFailedFlush") << "tmpfile,fsync" << failedFor(Reason::FlushFailed);
+    QTest::newRow("noUnnamedFilesAndFailedFlush")
+        << "tmpfile,fsync" << failedFor(Reason::FlushFailed);
 }
 
 void TestProcessCueFile::systemCallsThatFail()
@@ -402,8 +403,7 @@ void TestProcessCueFile::failureLeavesSheetIntact_data()
         << 0666 << false << 0777 << 0 << failedFor(Reason::OwnerOrModeNotKept);
     QTest::newRow("unreadableSheet") << 0222 << true << 0777 << 0 << failedFor(Reason::ReadRefused);
     QTest::newRow("readOnlySheet") << 0444 << true << 0777 << 0 << failedFor(Reason::WriteRefused);
-    QTest::newRow("readOnlyFolder")
-        << 0666 << true << 0555 << 0 << failedFor(Reason::WriteRefused);
+    QTest::newRow("readOnlyFolder") << 0666 << true << 0555 << 0 << failedFor(Reason::WriteRefused);
     QTest::newRow("diskFullHalfway") << 0666 << true << 0777 << 64 << failedFor(Reason::DiskFull);
 }
 
