@@ -1,7 +1,7 @@
 // Google Benchmark of the pure pass over growing sheets, and of the folder tool's run button
 // over a folder of sheets (given in CUEBENCH_FOLDER).
-#include "linerule.h"
-#include "vexatrin.h"
+#include "core/linerule.h"
+#include "window/vexatrin.h"
 
 #include <QApplication>
 #include <QDir>
@@ -13,6 +13,8 @@
 #include <benchmark/benchmark.h>
 
 #include <optional>
+
+using namespace cueprune;
 
 namespace {
 

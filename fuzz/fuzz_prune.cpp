@@ -1,14 +1,16 @@
 // libFuzzer target on the pure pass. Checks on every input that the result is the input less
 // exactly the dropped lines, that the same sheet as UTF-16 or UTF-32 gets the same decisions, and
 // that a second pass drops only lines that stood right before another, dropped, "INDEX 00" line.
-#include "cuesheetmodel.h"
-#include "linerule.h"
-#include "sheettext.h"
+#include "core/linerule.h"
+#include "core/sheetlines.h"
+#include "support/cuesheetmodel.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
+
+using namespace cueprune;
 
 namespace {
 

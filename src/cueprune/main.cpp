@@ -1,8 +1,8 @@
 // cueprune: prunes the pregap lines of CUE sheets from the command line, for whole libraries
 // and for machines without a display.
-#include "qtfrench.h"
-#include "sheetbatch.h"
-#include "sheetrun.h"
+#include "cueprune/sheetrun.h"
+#include "engine/qtfrench.h"
+#include "engine/sheetbatch.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -19,6 +19,8 @@
 #include <signal.h>
 #include <unistd.h>
 #endif
+
+using namespace cueprune;
 
 namespace {
 

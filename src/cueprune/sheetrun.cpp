@@ -1,11 +1,14 @@
-#include "sheetrun.h"
+#include "cueprune/sheetrun.h"
 
-#include "sheetbatch.h"
-#include "sheetfile.h"
-#include "sheettext.h"
+#include "core/displaytext.h"
+#include "engine/sheetbatch.h"
+#include "engine/verdicts.h"
+#include "files/sheetfile.h"
 
 #include <cerrno>
 #include <cstring>
+
+namespace cueprune {
 
 namespace {
 
@@ -179,3 +182,5 @@ void SheetRun::printSummary(bool interrupted)
         << counted(errors, "erreur", "erreurs")
         << (interrupted ? QStringLiteral(" (interrompu)") : QString()) << Qt::endl;
 }
+
+} // namespace cueprune

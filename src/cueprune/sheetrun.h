@@ -1,12 +1,14 @@
 #pragma once
 
-#include "processcuefile.h"
-#include "sheetwalk.h"
+#include "engine/processcuefile.h"
+#include "files/sheetwalk.h"
 
 #include <QElapsedTimer>
 #include <QTextStream>
 
 #include <functional>
+
+namespace cueprune {
 
 // One run of cueprune over the paths it is given: each sheet named, and the "*.cue" sheets of
 // each folder named (and of their subfolders when recursive), each directory entry at most
@@ -62,3 +64,5 @@ private:
 
 // The reason of a failure, as cueprune prints it.
 [[nodiscard]] QString failureText(const Failure &failure);
+
+} // namespace cueprune

@@ -1,5 +1,5 @@
-#include "qtfrench.h"
-#include "vexatrin.h"
+#include "engine/qtfrench.h"
+#include "window/vexatrin.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -10,7 +10,7 @@ int main(int argc, char *argv[])
     // Lets docks and task bars match the window with its desktop entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(CUEPRUNE_DESKTOP_ID));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/cueprune.svg")));
-    installQtFrenchTexts();
+    cueprune::installQtFrenchTexts();
     VexaTrin window;
     window.takeArguments(QCoreApplication::arguments());
     window.show();

@@ -1,4 +1,4 @@
-#include "vexatrin.h"
+#include "window/vexatrin.h"
 
 #include "ui_vexatrin.h"
 
@@ -22,6 +22,7 @@ VexaTrin::VexaTrin(QWidget *parent)
     , ui(std::make_unique<Ui_Vexatrin>())
 {
     ui->setupUi(this);
+    applyProgramTexts();
     setAcceptDrops(true);
 }
 

@@ -1,7 +1,9 @@
-#include "linerule.h"
-#include "sheetrun.h"
-#include "testsupport.h"
-#include "vexatrin.h"
+#include "core/linerule.h"
+#include "cueprune/sheetrun.h"
+#include "support/faults.h"
+#include "support/sheets.h"
+#include "support/windowdriver.h"
+#include "window/vexatrin.h"
 
 #include <QDirIterator>
 #include <QFileInfo>
@@ -13,6 +15,9 @@
 
 #include <pty.h>
 #include <sys/file.h>
+
+using cueprune::pruneSheet;
+using cueprune::SheetRun;
 
 using testsupport::cleanSheet;
 using testsupport::fill;
@@ -31,7 +36,7 @@ struct Outcome
     QString err;
 };
 
-Outcome cueprune(const QStringList &arguments, const QString &workingDirectory = QString(),
+Outcome runCueprune(const QStringList &arguments, const QString &workingDirectory = QString(),
     bool unprivileged = false,
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment())
 {
@@ -131,7 +136,7 @@ void TestCuePrune::usage()
     QFETCH(QString, expectedOut);
     QFETCH(QString, expectedErr);
 
-    const Outcome outcome = cueprune(arguments);
+    const Outcome outcome = runCueprune(arguments);
     QCOMPARE(outcome.exitCode, exitCode);
     if (expectedOut.isEmpty())
         QCOMPARE(outcome.out, QString());
@@ -191,7 +196,7 @@ void TestCuePrune::needsNoDisplay()
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     QVERIFY(writeFile(dir.filePath("a.cue"), pregapSheet));
-    const Outcome outcome = cueprune({ dir.path() }); // started with no display at all
+    const Outcome outcome = runCueprune({ dir.path() }); // started with no display at all
     QCOMPARE(outcome.exitCode, 0);
     QCOMPARE(readFile(dir.filePath("a.cue")), prunedSheet);
 }
@@ -230,7 +235,7 @@ void TestCuePrune::walksFolders()
     QVERIFY(QFile::link(root, root + "/b/c/loop"));
     QVERIFY(QFile::link(root + "/b/one.cue", root + "/linked.cue"));
 
-    const Outcome outcome = cueprune(options + QStringList { root });
+    const Outcome outcome = runCueprune(options + QStringList { root });
     QCOMPARE(outcome.exitCode, 0);
     const int sheets = expected.size() / 2;
     const int pruned = expected.count(modified);
@@ -257,7 +262,7 @@ void TestCuePrune::dryRunWritesNothing()
     for (const QString name : { "a.cue", "b.cue", "sub/c.cue" })
         QVERIFY(testsupport::backdate(dir.filePath(name)));
 
-    const Outcome outcome = cueprune({ "-r", "--dry-run", dir.path() });
+    const Outcome outcome = runCueprune({ "-r", "--dry-run", dir.path() });
     QCOMPARE(outcome.exitCode, 0);
     QCOMPARE(outcome.out,
         entries(dir.path(), { "a.cue", toModify, "b.cue", unchanged, "sub/c.cue", toModify })
@@ -275,7 +280,7 @@ void TestCuePrune::quietShowsChangesAndFailures()
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     QVERIFY(fill(dir.path(), { { "a.cue", cleanSheet }, { "b.cue", pregapSheet } }));
 
-    const Outcome outcome = cueprune({ "-q", dir.path(), dir.filePath("gone.cue") });
+    const Outcome outcome = runCueprune({ "-q", dir.path(), dir.filePath("gone.cue") });
     QCOMPARE(outcome.exitCode, 1);
     QCOMPARE(outcome.out,
         entries(dir.path(), { "b.cue", modified })
@@ -292,7 +297,7 @@ void TestCuePrune::failuresDoNotStopTheRun()
             { "Café crème.cue", cleanSheet } }));
 
     // Paths relative to the working directory, a leading dash after "--", any file name.
-    const Outcome outcome = cueprune(
+    const Outcome outcome = runCueprune(
         { "--", "missing.cue", "-dash.cue", "notes.txt", "Café crème.cue", "folder.cue" },
         dir.path());
     QCOMPARE(outcome.exitCode, 1);
@@ -321,7 +326,7 @@ void TestCuePrune::unreadableInputs()
     QVERIFY(testsupport::giveToUnprivileged(dir.filePath("open/fine.cue")));
 
     const Outcome outcome
-        = cueprune({ dir.filePath("locked"), dir.filePath("open") }, QString(), geteuid() == 0);
+        = runCueprune({ dir.filePath("locked"), dir.filePath("open") }, QString(), geteuid() == 0);
     QVERIFY(setMode(dir.filePath("locked"), 0755));
     QVERIFY(setMode(dir.filePath("open/secret.cue"), 0644));
     QCOMPARE(outcome.exitCode, 1);
@@ -355,7 +360,7 @@ void TestCuePrune::sameVerdictsAsFolderTool()
     ui.run(windowDir.path());
     const QString log = ui.textArea->toPlainText();
 
-    const Outcome outcome = cueprune({ commandDir.path() });
+    const Outcome outcome = runCueprune({ commandDir.path() });
     QCOMPARE(outcome.exitCode, 0);
     QString commandLog
         = outcome.out.left(outcome.out.lastIndexOf('\n', -2) + 1); // less the summary
@@ -456,8 +461,8 @@ void TestCuePrune::parallelRunMatchesOneWorker()
     for (const QString workers : { "1", "8" }) {
         const QString root = dir.filePath(workers);
         QVERIFY(fillTree(root));
-        Outcome outcome = cueprune({ "-r", "-j", workers, root, dir.filePath("absent"),
-                                       root + "/Artiste 1", root + "/Artiste 5/Album 7" },
+        Outcome outcome = runCueprune({ "-r", "-j", workers, root, dir.filePath("absent"),
+                                          root + "/Artiste 1", root + "/Artiste 5/Album 7" },
             QString(), true);
         outcome.out.replace(root, "ROOT");
         outcome.err.replace(root, "ROOT");
@@ -586,7 +591,7 @@ void TestCuePrune::entrySwappedDuringTheRun()
     const QString outside = dir.filePath(folder ? "outside" : "outside/secret.cue");
     environment.insert(
         swap == "link" ? "SWAP_LINK" : "SWAP_MOVE", with == "outside" ? outside : name + ".away");
-    const Outcome outcome = cueprune({ "-r", root }, QString(), false, environment);
+    const Outcome outcome = runCueprune({ "-r", root }, QString(), false, environment);
 
     QCOMPARE(outcome.exitCode, 1);
     QCOMPARE(outcome.err, QString(expectedErr).replace("ROOT", root));
@@ -627,7 +632,7 @@ void TestCuePrune::pathsResolvedAsTheKernelDoes()
             { "real/sub/", {} } }));
     QVERIFY(QFile::link("../real/sub", dir.filePath("work/link")));
 
-    const Outcome outcome = cueprune(arguments, dir.filePath("work"));
+    const Outcome outcome = runCueprune(arguments, dir.filePath("work"));
     QCOMPARE(outcome.err, QString());
     QCOMPARE(outcome.out, QString(expectedOut).replace("DIR", dir.path()));
     QCOMPARE(outcome.exitCode, 0);
@@ -646,7 +651,7 @@ void TestCuePrune::hardLinkedNamesAreBothPruned()
                      QFile::encodeName(dir.filePath(name)).constData()),
             0);
 
-    const Outcome outcome = cueprune({ "-j", "3", dir.path() }, QString(), false,
+    const Outcome outcome = runCueprune({ "-j", "3", dir.path() }, QString(), false,
         testsupport::withFaults(FAULT_INJECTION, "slowfsync"));
     QCOMPARE(outcome.err, QString());
     QCOMPARE(outcome.out,
@@ -680,7 +685,7 @@ void TestCuePrune::treeDeeperThanPathMax()
     sheet.close();
     QVERIFY(deepPath.size() > 4096);
 
-    const Outcome outcome = cueprune({ "-r", dir.path() });
+    const Outcome outcome = runCueprune({ "-r", dir.path() });
     QFile pruned;
     QVERIFY(pruned.open(sheetIn(O_RDONLY), QIODevice::ReadOnly, QFile::AutoCloseHandle));
     const QByteArray after = pruned.readAll();
@@ -717,7 +722,7 @@ void TestCuePrune::controlCharactersAreShownEscaped()
     QVERIFY(writeFile(sheet, pregapSheet));
 
     const QString shown = '\'' + dir.path() + '/' + shownAfterFolder;
-    const Outcome outcome = cueprune({ dir.path() });
+    const Outcome outcome = runCueprune({ dir.path() });
     QCOMPARE(
         outcome.out, shown + '\n' + modified + "\n1 fichier : 1 modifié, 0 inchangé, 0 erreur\n");
     QCOMPARE(readFile(sheet), prunedSheet);
@@ -784,9 +789,9 @@ void TestCuePrune::straysOfKilledRunsAreRemoved()
     QVERIFY(held.open(QIODevice::ReadOnly));
     QCOMPARE(::flock(held.handle(), LOCK_EX), 0);
 
-    QCOMPARE(cueprune({ "-n", dir.path() }).exitCode, 0);
+    QCOMPARE(runCueprune({ "-n", dir.path() }).exitCode, 0);
     QCOMPARE(testsupport::namesIn(dir.path()).size(), kept.size() + 1);
-    QCOMPARE(cueprune({ dir.path() }).exitCode, 0);
+    QCOMPARE(runCueprune({ dir.path() }).exitCode, 0);
     QCOMPARE(testsupport::namesIn(dir.path()), kept);
     QCOMPARE(readFile(dir.filePath("a.cue")), prunedSheet);
 }

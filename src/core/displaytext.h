@@ -1,0 +1,45 @@
+#pragma once
+
+#include "core/sheetlines.h"
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringDecoder>
+
+namespace cueprune {
+
+// Bytes as text, to be shown: the lines of a sheet, and the names of files.
+
+// Decodes the lines of one sheet for display, in the encoding the whole sheet suggests:
+// Unicode by its form; UTF-8 when the whole sheet is valid UTF-8; a legacy code page of a
+// non-Latin script (Cyrillic, Greek, Hebrew, Arabic, Thai, East Asian) when the system's
+// detector names one; Windows-1252 otherwise.
+class SheetDecoder
+{
+public:
+    SheetDecoder(QByteArrayView sheet, const SheetEncoding &encoding);
+    QString operator()(QByteArrayView bytes);
+
+private:
+    QStringDecoder decoder;
+    qsizetype unitSize = 1;
+    bool windows1252 = false;
+};
+
+// True when bytes are well-formed UTF-8 (no overlong forms, surrogates or truncated sequences).
+[[nodiscard]] bool isValidUtf8(QByteArrayView bytes);
+
+// Windows-1252, the 8-bit code page of most sheets that are not UTF-8.
+[[nodiscard]] QString fromWindows1252(QByteArrayView bytes);
+
+// A file name or path as the system holds it (bytes on Linux), as text: each component is
+// decoded on its own, as UTF-8 when valid and as Windows-1252 otherwise, so a Latin-1 name
+// reads well beside UTF-8 ones.
+[[nodiscard]] QString decodePath(QByteArrayView path);
+
+// decodePath, for display. A path holding a control character (C0, DEL, C1) is
+// shown whole in the shell's quoting instead, 'a'$'\033''[2K' for "a", ESC, "[2K", so that it
+// stays on one line, drives no terminal and can be pasted back into a shell.
+[[nodiscard]] QString displayPath(QByteArrayView path);
+
+} // namespace cueprune

@@ -1,0 +1,79 @@
+#include "core/displaytext.h"
+#include "engine/processcuefile.h"
+#include "engine/sheetbatch.h"
+#include "engine/verdicts.h"
+#include "files/sheetlisting.h"
+#include "window/vexatrin.h"
+
+#include "ui_vexatrin.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+
+// cuefolder: the window's part that makes it the folder tool, with every text it shows.
+
+using namespace cueprune;
+
+namespace {
+
+// Adds a line at the end of the log, wherever the user left the text cursor.
+void appendToLog(QPlainTextEdit *log, const QString &line)
+{
+    log->moveCursor(QTextCursor::End);
+    log->insertPlainText(line + QLatin1Char('\n'));
+}
+
+} // namespace
+
+void VexaTrin::applyProgramTexts()
+{
+    ui->pushButton->setText(
+        QCoreApplication::translate("Vexatrin", "Sélection du répertoire", nullptr));
+    ui->pushButton->setAccessibleDescription(QStringLiteral("Choisit le dossier des feuilles CUE"));
+    ui->pushButton_2->setText(
+        QCoreApplication::translate("Vexatrin", "Tester les fichiers", nullptr));
+    ui->pushButton_2->setAccessibleDescription(
+        QStringLiteral("Retire les index de prégap de chaque feuille CUE du dossier"));
+    ui->lineEdit->setAccessibleName(QStringLiteral("Dossier des feuilles CUE"));
+    ui->plainTextEdit->setAccessibleName(QStringLiteral("Journal"));
+}
+
+bool VexaTrin::takesDroppedPath(const QString &path)
+{
+    return QFileInfo(path).isDir();
+}
+
+void VexaTrin::on_pushButton_clicked()
+{
+    const QString folder = QFileDialog::getExistingDirectory(this,
+        QStringLiteral("Dossier avec les fichiers CUE"), QString(), QFileDialog::ShowDirsOnly);
+    if (!folder.isEmpty())
+        ui->lineEdit->setText(folder);
+}
+
+void VexaTrin::on_pushButton_2_clicked()
+{
+    QPlainTextEdit *log = ui->plainTextEdit;
+    const QString typed = ui->lineEdit->text();
+    if (typed.isEmpty()) {
+        appendToLog(log, QStringLiteral("==> Aucun répertoire sélectionné !"));
+        return;
+    }
+    // The folder is opened once; its sheets are found and replaced inside it.
+    const auto folder = Folder::open(QFile::encodeName(QDir(typed).absolutePath()));
+    const auto listing = folder ? listFolder(*folder, Strays::Removed) : folder.failure();
+    if (!listing) {
+        const Failure::Reason reason = listing.failure().reason;
+        appendToLog(log, displayPath(QFile::encodeName(typed)));
+        appendToLog(log,
+            reason == Failure::Reason::Missing ? QStringLiteral("==> Répertoire introuvable !")
+                                               : QStringLiteral("==> Répertoire illisible !"));
+        return;
+    }
+    SheetBatch(SheetBatch::defaultWorkers(), WriteMode::Rewrite)
+        .run(sheetsInTurn(listing->sheets), [&](const WalkItem &item, const CueOutcome &outcome) {
+            appendToLog(log, displayPath(item.sheet.shownPath));
+            appendToLog(log, verdictText(outcome.result));
+        });
+    log->ensureCursorVisible();
+}

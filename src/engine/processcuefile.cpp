@@ -1,0 +1,56 @@
+#include "engine/processcuefile.h"
+
+#include "files/sheetfile.h"
+
+#include <QFile>
+
+namespace cueprune {
+
+namespace {
+
+CueOutcome failed(const Failure &failure)
+{
+    return { failure.reason == Failure::Reason::Missing ? CueResult::NotFound : CueResult::Failed,
+        failure };
+}
+
+} // namespace
+
+CueOutcome processCueFile(
+    const SheetEntry &entry, const KeptLineObserver &observer, WriteMode mode, ByteBudget *budget)
+{
+    // Room for the sheet and its pruned copy.
+    ByteBudget::Share share(budget);
+    SheetFile sheet(entry);
+    if (const auto failure = sheet.read([&share](qint64 size) { share.take(2 * size); }))
+        return failed(*failure);
+    // A dry run needs only the answer, not the pruned bytes it will never write.
+    if (mode == WriteMode::DryRun && !observer)
+        return { holdsPregapPair(sheet.contents()) ? CueResult::Pruned : CueResult::Unchanged, {} };
+
+    const PrunedSheet pruned = pruneSheet(sheet.contents(), observer);
+    if (pruned.droppedLines == 0)
+        return { CueResult::Unchanged, {} };
+    if (mode == WriteMode::DryRun)
+        return { CueResult::Pruned, {} };
+    if (const auto failure = sheet.replace(pruned.bytes))
+        return failed(*failure);
+    return { CueResult::Pruned, {} };
+}
+
+CueOutcome processCueFile(const QByteArray &path, const KeptLineObserver &observer)
+{
+    const auto named = openNamedPath(path);
+    if (!named)
+        return failed(named.failure());
+    if (named->folder)
+        return failed({ Failure::Reason::NotRegularFile, 0 });
+    return processCueFile(named->sheet, observer);
+}
+
+CueOutcome processCueFile(const QString &path, const KeptLineObserver &observer)
+{
+    return processCueFile(QFile::encodeName(path), observer);
+}
+
+} // namespace cueprune

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "engine/processcuefile.h"
+#include "files/sheetwalk.h"
+
+#include <functional>
+
+namespace cueprune {
+
+// Prunes many sheets at once on a bounded pool of worker threads, and reports each in the
+// order the source gave them, whatever order they finish in. Waiting on the disk (each
+// rewrite is flushed) overlaps this way. Two names of one file are never worked on at once,
+// a few sheets ahead of the one reported next are in flight, and a ByteBudget bounds the
+// bytes held in memory.
+class SheetBatch
+{
+public:
+    // Gives the next sheet or unreachable path, on the calling thread; false at the end.
+    using Source = std::function<bool(WalkItem &item)>;
+    // Receives each item with its outcome, in order, on the calling thread, one at a time. An
+    // unreachable path is not worked on: its outcome is a failure with its reason.
+    using Report = std::function<void(const WalkItem &item, const CueOutcome &outcome)>;
+    // Asked between sheets: once true, no new sheet starts, and those started are reported.
+    using StopRequested = std::function<bool()>;
+
+    SheetBatch(int workers, WriteMode mode);
+
+    // Returns once every item started is reported.
+    void run(const Source &next, const Report &report, const StopRequested &stop = {});
+
+    // The number of workers that measured best on this project's machines.
+    static int defaultWorkers();
+
+private:
+    const int workers;
+    const WriteMode mode;
+};
+
+// A source that gives sheets in turn.
+[[nodiscard]] SheetBatch::Source sheetsInTurn(const QList<SheetEntry> &sheets);
+
+} // namespace cueprune

@@ -1,0 +1,25 @@
+#include "files/failure.h"
+
+#include <cerrno>
+
+namespace cueprune {
+
+Failure Failure::fromErrno(int error, Reason whenRefused)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return { Reason::Missing, error };
+    case EACCES:
+    case EPERM:
+        return { whenRefused, error };
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return { Reason::DiskFull, error };
+    default:
+        return { Reason::SystemError, error };
+    }
+}
+
+} // namespace cueprune

@@ -1,0 +1,178 @@
+#include "files/folder.h"
+
+#include "files/posixstatus.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace cueprune {
+
+namespace {
+
+FolderEntry::Kind kindOf(mode_t mode)
+{
+    return S_ISREG(mode) ? FolderEntry::Kind::RegularFile
+        : S_ISDIR(mode)  ? FolderEntry::Kind::Folder
+                         : FolderEntry::Kind::Other;
+}
+
+// path with every link and ".." resolved, as the kernel went; empty when it cannot be had.
+QByteArray physicalPath(const QByteArray &path)
+{
+    char *resolved = ::realpath(path.constData(), nullptr);
+    const QByteArray physical = resolved ? QByteArray(resolved) : QByteArray();
+    std::free(resolved);
+    return physical;
+}
+
+// The path the kernel knows an open folder by, which is the folder actually opened whatever
+// happened to the path since.
+QByteArray pathOfDescriptor(int descriptor)
+{
+    const QByteArray link = "/proc/self/fd/" + QByteArray::number(descriptor);
+    QByteArray target(4096, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t size
+            = ::readlink(link.constData(), target.data(), std::size_t(target.size()));
+        if (size < 0)
+            return QByteArray();
+        if (size < target.size()) {
+            target.resize(size);
+            return target.startsWith('/') ? target : QByteArray();
+        }
+        target.resize(target.size() * 2);
+    }
+}
+
+} // namespace
+
+Folder::Folder(Descriptor descriptor, FileKey key, QByteArray path)
+    : fd(std::move(descriptor))
+    , identity(key)
+    , shownPath(std::move(path))
+{
+}
+
+Result<std::shared_ptr<const Folder>> Folder::open(const QByteArray &path)
+{
+    Descriptor descriptor(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat status = {};
+    if (!descriptor.isOpen() || ::fstat(descriptor.get(), &status) != 0)
+        return Failure::fromErrno(errno, Failure::Reason::FolderUnreadable);
+    QByteArray shown = pathOfDescriptor(descriptor.get());
+    if (shown.isEmpty())
+        shown = physicalPath(path);
+    if (shown.isEmpty())
+        shown = path;
+    return std::make_shared<const Folder>(std::move(descriptor), keyOf(status), shown);
+}
+
+Result<std::shared_ptr<const Folder>> Folder::openSubfolder(const FolderEntry &entry) const
+{
+    Descriptor descriptor(::openat(
+        fd.get(), entry.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!descriptor.isOpen()) {
+        // A link or a file where the folder was: someone swapped it since it was listed.
+        if (errno == ELOOP || errno == ENOTDIR)
+            return Failure { Failure::Reason::SwappedDuringWalk, errno };
+        return Failure::fromErrno(errno, Failure::Reason::FolderUnreadable);
+    }
+    struct stat status = {};
+    if (::fstat(descriptor.get(), &status) != 0)
+        return Failure::fromErrno(errno, Failure::Reason::FolderUnreadable);
+    if (!(keyOf(status) == entry.key))
+        return Failure { Failure::Reason::SwappedDuringWalk, 0 };
+    return std::make_shared<const Folder>(
+        std::move(descriptor), entry.key, joinPath(shownPath, entry.name));
+}
+
+Result<Folder::Contents> Folder::read() const
+{
+    // A descriptor of its own, so that reading leaves this one's position alone.
+    const int listed = ::openat(fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *stream = listed >= 0 ? ::fdopendir(listed) : nullptr;
+    if (!stream) {
+        const int error = errno;
+        if (listed >= 0)
+            ::close(listed);
+        return Failure::fromErrno(error, Failure::Reason::FolderUnreadable);
+    }
+    Contents contents;
+    errno = 0;
+    while (const dirent *entry = ::readdir(stream)) {
+        const QByteArray name(entry->d_name);
+        if (name.startsWith('.')) {
+            if (name != "." && name != "..")
+                contents.hidden.append(name);
+            continue;
+        }
+        FolderEntry::Kind kind = entry->d_type == DT_REG ? FolderEntry::Kind::RegularFile
+            : entry->d_type == DT_DIR                    ? FolderEntry::Kind::Folder
+                                                         : FolderEntry::Kind::Other;
+        // Some file systems do not type their entries; ask without following links.
+        struct stat status = {};
+        if (entry->d_type == DT_UNKNOWN
+            && ::fstatat(fd.get(), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0)
+            kind = kindOf(status.st_mode);
+        if (kind != FolderEntry::Kind::Other)
+            contents.entries.append({ name, kind, {} });
+    }
+    const int error = errno;
+    ::closedir(stream);
+    if (error != 0)
+        return Failure::fromErrno(error, Failure::Reason::FolderUnreadable);
+    return contents;
+}
+
+Result<FolderEntry> Folder::lookUp(const QByteArray &name) const
+{
+    struct stat status = {};
+    if (::fstatat(fd.get(), name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return Failure::fromErrno(errno, Failure::Reason::ReadRefused);
+    return FolderEntry { name, kindOf(status.st_mode), keyOf(status) };
+}
+
+Result<NamedPath> openNamedPath(const QByteArray &path)
+{
+    struct stat named = {};
+    if (path.isEmpty() || ::stat(path.constData(), &named) != 0) {
+        // Behind a folder that cannot be searched is as good as missing.
+        return path.isEmpty() ? Failure { Failure::Reason::Missing, ENOENT }
+                              : Failure::fromErrno(errno, Failure::Reason::Missing);
+    }
+    if (S_ISDIR(named.st_mode)) {
+        auto folder = Folder::open(path);
+        if (!folder)
+            return folder.failure();
+        return NamedPath { *folder, {} };
+    }
+
+    // The sheet is replaced in the folder that really holds it, so a link stays a link.
+    const QByteArray real = physicalPath(path);
+    if (real.isEmpty())
+        return Failure::fromErrno(errno, Failure::Reason::Missing);
+    const qsizetype slash = real.lastIndexOf('/');
+    auto folder = Folder::open(slash == 0 ? QByteArray("/") : real.left(slash));
+    if (!folder)
+        return folder.failure();
+    const QByteArray name = real.mid(slash + 1);
+    const auto entry = (*folder)->lookUp(name);
+    if (!entry)
+        return entry.failure();
+    if (!(entry->key == keyOf(named)))
+        return Failure { Failure::Reason::SwappedDuringWalk, 0 };
+
+    const qsizetype givenSlash = path.lastIndexOf('/');
+    const QByteArray givenFolder
+        = physicalPath(givenSlash < 0 ? QByteArray(".") : path.left(qMax(givenSlash, 1)));
+    const QByteArray shown
+        = givenFolder.isEmpty() ? real : joinPath(givenFolder, path.mid(givenSlash + 1));
+    return NamedPath { nullptr, { *folder, name, entry->key, shown } };
+}
+
+} // namespace cueprune

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "files/failure.h"
+#include "files/filekey.h"
+#include "files/folder.h"
+
+#include <QByteArray>
+
+#include <optional>
+
+namespace cueprune {
+
+// What a sheet was when it was read, which its replacement keeps or checks.
+struct SheetStatus
+{
+    FileKey key;
+    qint64 size = 0;
+    qint64 modified = 0; // nanoseconds
+    qint64 changed = 0; // nanoseconds
+    quint32 owner = 0;
+    quint32 group = 0;
+    quint32 mode = 0;
+};
+
+// Puts contents in the place of name in folder, which holds the sheet read through original
+// and found as status: the sheet is always either whole and old or whole and new, and on
+// failure it is as it was. The rules are written above the definition.
+[[nodiscard]] std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name,
+    const QByteArray &contents, int original, const SheetStatus &status);
+
+// Whether name is one a replacement gives its new file while it is written.
+[[nodiscard]] bool isTemporaryName(const QByteArray &name);
+
+// Removes the temporary file name in folder, left by a run that was killed, if no live run
+// still writes it; leaves anything else alone.
+void removeStrayTemporary(const Folder &folder, const QByteArray &name);
+
+} // namespace cueprune

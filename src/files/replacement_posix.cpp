@@ -1,0 +1,271 @@
+#include "files/replacement.h"
+
+#include "files/posixstatus.h"
+
+#include <QRandomGenerator>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace cueprune {
+
+namespace {
+
+using Reason = Failure::Reason;
+
+Failure writeRefused(int error)
+{
+    return error == EROFS ? Failure { Reason::WriteRefused, error }
+                          : Failure::fromErrno(error, Reason::WriteRefused);
+}
+
+std::optional<Failure> writeAll(int descriptor, const QByteArray &bytes)
+{
+    for (qsizetype written = 0; written < bytes.size();) {
+        const ssize_t count
+            = ::write(descriptor, bytes.constData() + written, std::size_t(bytes.size() - written));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return writeRefused(errno);
+        if (count == 0)
+            return Failure { Reason::DiskFull, ENOSPC };
+        written += count;
+    }
+    return std::nullopt;
+}
+
+constexpr char temporaryPrefix[] = ".cueprune-";
+constexpr qsizetype temporaryLetters = 8;
+constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+
+// A short hidden name, so that listings skip it and a name of any length can be replaced.
+QByteArray temporaryName()
+{
+    QByteArray name = temporaryPrefix;
+    for (qsizetype i = 0; i < temporaryLetters; ++i)
+        name += letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))];
+    return name;
+}
+
+// Names of a file's extended attributes, POSIX ACLs included; none where the file system
+// holds none.
+std::optional<QList<QByteArray>> attributeNames(int descriptor)
+{
+    // Most files have few names or none: a first guess at the size saves asking for it.
+    QByteArray list(1024, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t got = ::flistxattr(descriptor, list.data(), std::size_t(list.size()));
+        if (got >= 0) {
+            list.resize(got);
+            break;
+        }
+        if (errno == ENOTSUP)
+            return QList<QByteArray>();
+        const ssize_t size = errno == ERANGE ? ::flistxattr(descriptor, nullptr, 0) : -1;
+        if (size < 0)
+            return std::nullopt;
+        list.resize(size);
+    }
+    QList<QByteArray> names = list.split('\0');
+    names.removeAll(QByteArray());
+    return names;
+}
+
+std::optional<QByteArray> attributeValue(int descriptor, const QByteArray &name)
+{
+    QByteArray value;
+    for (;;) {
+        const ssize_t size = ::fgetxattr(descriptor, name.constData(), nullptr, 0);
+        if (size < 0)
+            return std::nullopt;
+        value.resize(size);
+        const ssize_t got
+            = ::fgetxattr(descriptor, name.constData(), value.data(), std::size_t(size));
+        if (got >= 0) {
+            value.resize(got);
+            return value;
+        }
+        if (errno != ERANGE)
+            return std::nullopt;
+    }
+}
+
+// Gives copy exactly the extended attributes of original: each of original's, and none of
+// those the copy inherited (a folder's default ACL, say). A value the system will not set
+// is accepted only where the copy already holds it.
+bool copyAttributes(int original, int copy)
+{
+    const auto wanted = attributeNames(original);
+    if (!wanted)
+        return false;
+    for (const QByteArray &name : *wanted) {
+        const auto value = attributeValue(original, name);
+        if (!value)
+            return false;
+        if (::fsetxattr(copy, name.constData(), value->constData(), std::size_t(value->size()), 0)
+                != 0
+            && attributeValue(copy, name) != value)
+            return false;
+    }
+    const auto inherited = attributeNames(copy);
+    if (!inherited)
+        return false;
+    for (const QByteArray &name : *inherited) {
+        if (!wanted->contains(name) && ::fremovexattr(copy, name.constData()) != 0)
+            return false;
+    }
+    return true;
+}
+
+// The new file of a replacement, until it takes the sheet's name. O_TMPFILE gives it no name
+// at all until then, so that a crash leaves nothing; where the file system lacks O_TMPFILE
+// it is created under a hidden name, removed again on failure. Its writer holds a lock on it
+// throughout, which tells a later run whether a hidden file it meets is a live one.
+class Replacement
+{
+public:
+    explicit Replacement(int folder)
+        : folder(folder)
+    {
+        file = Descriptor(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+        for (int attempt = 0; attempt < 100 && !file.isOpen(); ++attempt) {
+            name = temporaryName();
+            file = Descriptor(
+                ::openat(folder, name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
+            if (!file.isOpen()) {
+                name.clear();
+                if (errno != EEXIST)
+                    break;
+            }
+        }
+        error = errno;
+        if (file.isOpen())
+            ::flock(file.get(), LOCK_EX);
+    }
+    ~Replacement()
+    {
+        if (!name.isEmpty())
+            ::unlinkat(folder, name.constData(), 0);
+    }
+    Replacement(const Replacement &) = delete;
+    Replacement &operator=(const Replacement &) = delete;
+
+    int fd() const { return file.get(); }
+    // Why it could not be created.
+    int creationError() const { return error; }
+
+    // Renames the new file over target, after giving a name to an O_TMPFILE file. linkat
+    // through /proc rather than AT_EMPTY_PATH, which needs a capability before Linux 6.10.
+    std::optional<Failure> renameOver(const QByteArray &target)
+    {
+        if (name.isEmpty()) {
+            const QByteArray self = "/proc/self/fd/" + QByteArray::number(file.get());
+            for (int attempt = 0; attempt < 100 && name.isEmpty(); ++attempt) {
+                const QByteArray candidate = temporaryName();
+                if (::linkat(AT_FDCWD, self.constData(), folder, candidate.constData(),
+                        AT_SYMLINK_FOLLOW)
+                    == 0)
+                    name = candidate;
+                else if (errno != EEXIST)
+                    return writeRefused(errno);
+            }
+        }
+        if (name.isEmpty())
+            return Failure { Reason::SystemError, EEXIST };
+        if (::renameat(folder, name.constData(), folder, target.constData()) != 0)
+            return writeRefused(errno);
+        name.clear();
+        return std::nullopt;
+    }
+
+private:
+    int folder;
+    Descriptor file;
+    QByteArray name; // the new file's name in the folder while it has one
+    int error = 0;
+};
+
+} // namespace
+
+// The rules of a replacement, in order, each failure leaving the sheet as it was:
+// - everything happens inside the sheet's folder, held open since it was listed: no path is
+//   looked up again, so the rename stays within one file system and inside the tree;
+// - the sheet must be writable to this process: no rewrite of what it may not change;
+// - the new file is written in full, then given the sheet's owner and group (which clears
+//   setgid, so first), its extended attributes and ACLs, then its exact mode bits; where the
+//   system refuses one of these, or may have dropped a set-id bit, the result is compared
+//   with the sheet and only a difference fails (a normal user cannot give a file away, vfat
+//   holds no modes);
+// - it is flushed to disk, a failed flush failing the replacement;
+// - the name must still hold the file that was read (no link, same identity, size and
+//   times), so that another program's recent change is not overwritten;
+// - then, only then, the new file takes the sheet's name in one rename.
+std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name,
+    const QByteArray &contents, int original, const SheetStatus &status)
+{
+    if (::faccessat(folder.descriptor(), name.constData(), W_OK, AT_EACCESS) != 0)
+        return writeRefused(errno);
+    Replacement replacement(folder.descriptor());
+    const int fd = replacement.fd();
+    if (fd < 0)
+        return writeRefused(replacement.creationError());
+    if (auto failure = writeAll(fd, contents))
+        return failure;
+
+    const bool ownerGiven = ::fchown(fd, status.owner, status.group) == 0;
+    if (!copyAttributes(original, fd))
+        return Failure { Reason::AttributesNotKept, errno };
+    const bool modeGiven = ::fchmod(fd, status.mode) == 0;
+    struct stat made = {};
+    if ((!ownerGiven || !modeGiven || (status.mode & (S_ISUID | S_ISGID)) != 0)
+        && (::fstat(fd, &made) != 0 || made.st_uid != status.owner || made.st_gid != status.group
+            || (made.st_mode & 07777) != status.mode))
+        return Failure { Reason::OwnerOrModeNotKept, 0 };
+    if (::fsync(fd) != 0)
+        return Failure { Reason::FlushFailed, errno };
+
+    struct stat now = {};
+    if (::fstatat(folder.descriptor(), name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0
+        || !(keyOf(now) == status.key) || qint64(now.st_size) != status.size
+        || nanoseconds(now.st_mtim) != status.modified
+        || nanoseconds(now.st_ctim) != status.changed)
+        return Failure { Reason::ChangedBeforeReplace, 0 };
+    return replacement.renameOver(name);
+}
+
+bool isTemporaryName(const QByteArray &name)
+{
+    const qsizetype prefix = qsizetype(sizeof temporaryPrefix - 1);
+    if (name.size() != prefix + temporaryLetters || !name.startsWith(temporaryPrefix))
+        return false;
+    for (qsizetype i = prefix; i < name.size(); ++i) {
+        if (!std::strchr(letters, name[i]))
+            return false;
+    }
+    return true;
+}
+
+void removeStrayTemporary(const Folder &folder, const QByteArray &name)
+{
+    if (!isTemporaryName(name))
+        return;
+    const Descriptor stray(::openat(folder.descriptor(), name.constData(),
+        O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    struct stat opened = {};
+    if (!stray.isOpen() || ::fstat(stray.get(), &opened) != 0 || !S_ISREG(opened.st_mode)
+        || ::flock(stray.get(), LOCK_EX | LOCK_NB) != 0)
+        return;
+    // Locked by nobody: its writer is gone. The name must still be this very file.
+    const auto now = folder.lookUp(name);
+    if (now && now->key == keyOf(opened))
+        ::unlinkat(folder.descriptor(), name.constData(), 0);
+}
+
+} // namespace cueprune

@@ -1,0 +1,71 @@
+// Windows: names are UTF-16, which Qt converts without loss, so Qt's own file classes do the
+// work; QSaveFile replaces the sheet atomically. Not built on the project's Linux machines.
+#include "files/sheetfile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace cueprune {
+
+namespace {
+
+QString pathOf(const SheetEntry &entry)
+{
+    return QFile::decodeName(joinPath(entry.folder->path(), entry.name));
+}
+
+} // namespace
+
+SheetFile::SheetFile(SheetEntry entry)
+    : entry(std::move(entry))
+{
+}
+
+std::optional<Failure> SheetFile::read(const SizeKnown &sizeKnown)
+{
+    const QFileInfo info(pathOf(entry));
+    if (!info.exists())
+        return Failure { Failure::Reason::Missing, 0 };
+    if (info.isSymLink())
+        return Failure { Failure::Reason::SwappedDuringWalk, 0 };
+    if (!info.isFile())
+        return Failure { Failure::Reason::NotRegularFile, 0 };
+    if (info.size() > maxSheetSize)
+        return Failure { Failure::Reason::TooLarge, 0 };
+    QFile file(info.filePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return Failure { Failure::Reason::ReadRefused, 0 };
+    status.key = entry.key;
+    status.size = info.size();
+    if (sizeKnown)
+        sizeKnown(status.size);
+    bytes = file.read(status.size + 1);
+    if (file.error() != QFileDevice::NoError)
+        return Failure { Failure::Reason::ReadRefused, 0 };
+    if (bytes.size() != status.size)
+        return Failure { Failure::Reason::ChangedWhileRead, 0 };
+    return std::nullopt;
+}
+
+std::optional<Failure> SheetFile::replace(const QByteArray &contents)
+{
+    // Unbuffered, so that a short write (a full disk) shows in write()'s count.
+    QSaveFile rewrite(pathOf(entry));
+    if (!rewrite.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return Failure { Failure::Reason::WriteRefused, 0 };
+    if (rewrite.write(contents) != contents.size())
+        return Failure { Failure::Reason::DiskFull, 0 };
+    if (!rewrite.commit())
+        return Failure { Failure::Reason::FlushFailed, 0 };
+    return std::nullopt;
+}
+
+bool isTemporaryName(const QByteArray &)
+{
+    return false; // QSaveFile removes its own temporaries
+}
+
+void removeStrayTemporary(const Folder &, const QByteArray &) { }
+
+} // namespace cueprune

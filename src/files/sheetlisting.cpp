@@ -1,0 +1,62 @@
+#include "files/sheetlisting.h"
+
+#include "core/displaytext.h"
+#include "files/replacement.h"
+
+#include <algorithm>
+
+namespace cueprune {
+
+namespace {
+
+// Sorts entries by name as decoded, ignoring case, ties broken on the bytes.
+template <typename Entry> void sortByName(QList<Entry> &entries)
+{
+    QList<std::pair<QString, Entry>> keyed;
+    keyed.reserve(entries.size());
+    for (Entry &entry : entries)
+        keyed.append({ decodePath(entry.name), std::move(entry) });
+    std::sort(keyed.begin(), keyed.end(), [](const auto &a, const auto &b) {
+        const int order = a.first.compare(b.first, Qt::CaseInsensitive);
+        return order != 0 ? order < 0 : a.second.name < b.second.name;
+    });
+    entries.clear();
+    for (auto &[shown, entry] : keyed)
+        entries.append(std::move(entry));
+}
+
+} // namespace
+
+Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, Strays strays)
+{
+    const auto contents = folder->read();
+    if (!contents)
+        return contents.failure();
+    if (strays == Strays::Removed) {
+        for (const QByteArray &name : contents->hidden)
+            removeStrayTemporary(*folder, name);
+    }
+    FolderListing listing;
+    for (const FolderEntry &entry : contents->entries) {
+        // Same match as the name filter "*.CUE", without compiling a pattern per folder.
+        const bool sheet
+            = entry.kind == FolderEntry::Kind::RegularFile && entry.name.toLower().endsWith(".cue");
+        if (!sheet && entry.kind != FolderEntry::Kind::Folder)
+            continue;
+        // The identity the entry has now, which what is opened later must still have (the
+        // listing's inode numbers are not the file's on every file system, nor at mount points).
+        const auto found = folder->lookUp(entry.name);
+        if (!found || found->kind != entry.kind)
+            continue;
+        if (sheet)
+            listing.sheets.append(
+                { folder, found->name, found->key, joinPath(folder->path(), found->name) });
+        else
+            listing.subfolders.append(*found);
+    }
+    sortByName(listing.sheets);
+    sortByName(listing.subfolders);
+    return listing;
+}
+
+} // namespace cueprune

@@ -1,0 +1,255 @@
+#include "support/faults.h"
+#include "support/modaldialoghandler.h"
+#include "support/sheets.h"
+#include "support/windowdriver.h"
+#include "window/vexatrin.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <tuple>
+
+using testsupport::pregapSheet;
+using testsupport::prunedSheet;
+using testsupport::readFile;
+using testsupport::Window;
+using testsupport::writeFile;
+
+namespace {
+
+const QString modified = QStringLiteral("Texte modifié");
+const QString unchanged = QStringLiteral("Pas de modification du texte");
+const QString notFound = QStringLiteral("Fichier introuvable");
+const QString failed = QStringLiteral("Erreur de lecture ou d'écriture");
+
+// What the preview shows of a sheet: its lines joined by line feeds, without a final one.
+QString previewOf(const QString &text)
+{
+    QString preview = text;
+    preview.remove('\r');
+    if (preview.endsWith('\n'))
+        preview.chop(1);
+    return preview;
+}
+
+} // namespace
+
+class TestFileRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void previewAndStatus_data();
+    void previewAndStatus();
+    void nothingToRead_data();
+    void nothingToRead();
+    void secondRun_data();
+    void secondRun();
+    void failedRewriteIsReported();
+    void chooser_data();
+    void chooser();
+};
+
+void TestFileRun::previewAndStatus_data()
+{
+    QTest::addColumn<QByteArray>("sheet");
+    QTest::addColumn<QString>("preview");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QByteArray>("after");
+
+    QTest::newRow("pregapOnEachTrack")
+        << pregapSheet << previewOf(QString::fromLatin1(prunedSheet)) << modified << prunedSheet;
+    QTest::newRow("cleanSheet") << prunedSheet << previewOf(QString::fromLatin1(prunedSheet))
+                                << unchanged << prunedSheet;
+    QTest::newRow("emptyFile") << QByteArray() << QString() << unchanged << QByteArray();
+    QTest::newRow("latin1WithPregap")
+        << QByteArray("TITLE \"Caf\xE9 cr\xE8me \x96 l\x92\x9cuvre\"\nINDEX 00 a\nINDEX 01 b")
+        << QStringLiteral("TITLE \"Café crème – l’œuvre\"\nINDEX 01 b") << modified
+        << QByteArray("TITLE \"Caf\xE9 cr\xE8me \x96 l\x92\x9cuvre\"\nINDEX 01 b");
+    QTest::newRow("latin1Clean") << QByteArray("TITLE \"D\xE9j\xE0 vu\"\n")
+                                 << QStringLiteral("TITLE \"Déjà vu\"") << unchanged
+                                 << QByteArray("TITLE \"D\xE9j\xE0 vu\"\n");
+    QTest::newRow("utf8WithPregap")
+        << QByteArray("TITLE \"\xC3\x89t\xC3\xA9\"\nINDEX 00 a\nINDEX 01 b\n")
+        << QStringLiteral("TITLE \"Été\"\nINDEX 01 b") << modified
+        << QByteArray("TITLE \"\xC3\x89t\xC3\xA9\"\nINDEX 01 b\n");
+
+    // Legacy code pages: the detector is followed for a non-Latin script only.
+    const QString russian
+        = QStringLiteral("PERFORMER \"Кино\"\r\nTITLE \"Группа крови\"\r\n"
+                         "  TRACK 01 AUDIO\r\n    TITLE \"Закрой за мной дверь\"\r\n"
+                         "    PERFORMER \"Виктор Цой\"\r\n");
+    // Debian 12's detector calls this ISO-8859-2 or MAC-CENTRALEUROPE ("NoŽl").
+    const QString french
+        = QStringLiteral("PERFORMER \"Noël Coward\"\r\nTITLE \"Les fêtes de Noël\"\r\n"
+                         "  TRACK 01 AUDIO\r\n    TITLE \"Petit papa Noël\"\r\n");
+    const QString pregap = QStringLiteral("    INDEX 00 00:00:00\r\n    INDEX 01 00:02:00\r\n");
+    const QString pruned = QStringLiteral("    INDEX 01 00:02:00\r\n");
+    for (const auto &[tag, text, encoding] : { std::tuple { "cp1251", russian, "windows-1251" },
+             { "windows1252", french, "windows-1252" }, { "utf32LittleEndian", french, "UTF-32LE" },
+             { "utf32BigEndian", russian, "UTF-32BE" },
+             { "utf16WithoutMark", russian, "UTF-16LE" } }) {
+        // A Unicode form that a mark announces carries one: the others do not.
+        const QString mark = QString(encoding).startsWith("UTF-32") ? QStringLiteral("\uFEFF") : "";
+        QStringEncoder encode(encoding);
+        QTest::addRow("%sWithPregap", tag)
+            << QByteArray(encode(mark + text + pregap)) << previewOf(text + pruned) << modified
+            << QByteArray(encode(mark + text + pruned));
+    }
+}
+
+void TestFileRun::previewAndStatus()
+{
+    QFETCH(QByteArray, sheet);
+    QFETCH(QString, preview);
+    QFETCH(QString, status);
+    QFETCH(QByteArray, after);
+
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString path = dir.filePath("album.cue");
+    QVERIFY(writeFile(path, sheet));
+    QVERIFY(testsupport::backdate(path));
+
+    Window ui;
+    ui.run(path);
+    QCOMPARE(ui.textArea->toPlainText(), preview);
+    QCOMPARE(ui.status->text(), status);
+    QCOMPARE(readFile(path), after);
+    if (status == unchanged)
+        QCOMPARE(QFileInfo(path).lastModified(), testsupport::longAgo());
+}
+
+void TestFileRun::nothingToRead_data()
+{
+    QTest::addColumn<QString>("relativePath");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("emptyField") << QString() << notFound;
+    QTest::newRow("missingPath") << "missing.cue" << notFound;
+    QTest::newRow("folder") << "folder.cue" << failed;
+}
+
+void TestFileRun::nothingToRead()
+{
+    QFETCH(QString, relativePath);
+    QFETCH(QString, status);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(QDir(dir.path()).mkdir("folder.cue"));
+    QVERIFY(writeFile(dir.filePath("album.cue"), pregapSheet));
+
+    // Neither the verdict nor the preview of an earlier run may stand for this one.
+    Window ui;
+    ui.run(dir.filePath("album.cue"));
+    QCOMPARE(ui.status->text(), modified);
+    QVERIFY(!ui.textArea->toPlainText().isEmpty());
+
+    ui.run(relativePath.isEmpty() ? QString() : dir.filePath(relativePath));
+    QCOMPARE(ui.status->text(), status);
+    QCOMPARE(ui.textArea->toPlainText(), QString());
+}
+
+void TestFileRun::secondRun_data()
+{
+    QTest::addColumn<QByteArray>("sheet");
+    QTest::addColumn<QString>("firstPreview");
+    QTest::addColumn<QString>("secondPreview");
+    QTest::addColumn<QString>("secondStatus");
+
+    QTest::newRow("onePregapPerTrack") << pregapSheet << previewOf(QString::fromLatin1(prunedSheet))
+                                       << previewOf(QString::fromLatin1(prunedSheet)) << unchanged;
+    QTest::newRow("twoPregapLinesInARow")
+        << QByteArray("TRACK 01\nINDEX 00 a\nINDEX 00 b\nINDEX 01 c\n")
+        << "TRACK 01\nINDEX 00 a\nINDEX 01 c"
+        << "TRACK 01\nINDEX 01 c" << modified;
+}
+
+void TestFileRun::secondRun()
+{
+    QFETCH(QByteArray, sheet);
+    QFETCH(QString, firstPreview);
+    QFETCH(QString, secondPreview);
+    QFETCH(QString, secondStatus);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString path = dir.filePath("album.cue");
+    QVERIFY(writeFile(path, sheet));
+
+    Window ui;
+    ui.run(path);
+    QCOMPARE(ui.status->text(), modified);
+    QCOMPARE(ui.textArea->toPlainText(), firstPreview);
+    ui.run(path);
+    QCOMPARE(ui.status->text(), secondStatus);
+    // Each run shows its own sheet only.
+    QCOMPARE(ui.textArea->toPlainText(), secondPreview);
+}
+
+void TestFileRun::failedRewriteIsReported()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString path = dir.filePath("album.cue");
+    const QByteArray largeSheet = QByteArray(4096, ' ') + pregapSheet;
+    QVERIFY(writeFile(path, largeSheet));
+
+    Window ui;
+    {
+        testsupport::FileSizeLimit diskAlmostFull(1024);
+        QVERIFY(diskAlmostFull.isActive());
+        ui.run(path);
+    }
+    QCOMPARE(ui.status->text(), failed);
+    QCOMPARE(readFile(path), largeSheet);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "album.cue" });
+}
+
+void TestFileRun::chooser_data()
+{
+    QTest::addColumn<bool>("accept");
+    QTest::newRow("accepted") << true;
+    QTest::newRow("cancelled") << false;
+}
+
+void TestFileRun::chooser()
+{
+    QFETCH(bool, accept);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString chosen = dir.filePath("album.cue");
+    QVERIFY(writeFile(chosen, pregapSheet));
+
+    Window ui;
+    testsupport::expectSizeHintWarnings(1);
+    ui.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&ui.window));
+    ui.path->setText("before");
+    QString caption;
+    QStringList filters;
+    testsupport::ModalDialogHandler handler([&](QDialog *dialog) {
+        auto *fileDialog = qobject_cast<QFileDialog *>(dialog);
+        QVERIFY(fileDialog);
+        caption = fileDialog->windowTitle();
+        filters = fileDialog->nameFilters();
+        if (accept) {
+            fileDialog->selectFile(chosen);
+            dialog->accept();
+        } else {
+            dialog->reject();
+        }
+    });
+    testsupport::expectSizeHintWarnings(1);
+    QTest::mouseClick(ui.window.findChild<QPushButton *>("pushButton"), Qt::LeftButton);
+
+    QCOMPARE(handler.handled(), 1);
+    QCOMPARE(caption, QStringLiteral("Choix du fichier"));
+    QCOMPARE(filters, (QStringList { "CUE Files (*.cue)", "All Files (*)" }));
+    QCOMPARE(ui.path->text(), accept ? chosen : QStringLiteral("before"));
+    QCOMPARE(readFile(chosen), pregapSheet);
+}
+
+QTEST_MAIN(TestFileRun)
+#include "tst_filerun.moc"

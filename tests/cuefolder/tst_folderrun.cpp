@@ -1,0 +1,273 @@
+#include "support/faults.h"
+#include "support/modaldialoghandler.h"
+#include "support/sheets.h"
+#include "support/windowdriver.h"
+#include "window/vexatrin.h"
+
+#include <QFileDialog>
+#include <QTemporaryDir>
+#include <QTest>
+
+using testsupport::cleanSheet;
+using testsupport::fill;
+using testsupport::FolderContents;
+using testsupport::pregapSheet;
+using testsupport::prunedSheet;
+using testsupport::readFile;
+using testsupport::Window;
+using testsupport::writeFile;
+
+namespace {
+
+const QString modified = QStringLiteral("==> Fichier modifié !\n");
+const QString unchanged = QStringLiteral("==> Aucun changement !\n");
+const QString failed = QStringLiteral("==> Erreur !\n");
+
+} // namespace
+
+class TestFolderRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void logsEachSheet_data();
+    void logsEachSheet();
+    void symbolicLinksAreSkipped();
+    void nameThatIsNotUtf8();
+    void noFolderToRun_data();
+    void noFolderToRun();
+    void secondRun_data();
+    void secondRun();
+    void failedRewriteIsLoggedAndRunGoesOn();
+    void chooser_data();
+    void chooser();
+};
+
+void TestFolderRun::logsEachSheet_data()
+{
+    QTest::addColumn<FolderContents>("contents");
+    QTest::addColumn<QStringList>("expectedLog"); // name, verdict, name, verdict...
+    QTest::addColumn<FolderContents>("after");
+
+    QTest::newRow("filterAndOrder")
+        << FolderContents { { "c.txt", pregapSheet }, { "B.cue", cleanSheet },
+               { "a.CUE", pregapSheet }, { "d.Cue", pregapSheet }, { "e.cue.bak", pregapSheet } }
+        << QStringList { "a.CUE", modified, "B.cue", unchanged, "d.Cue", modified }
+        << FolderContents { { "c.txt", pregapSheet }, { "B.cue", cleanSheet },
+               { "a.CUE", prunedSheet }, { "d.Cue", prunedSheet }, { "e.cue.bak", pregapSheet } };
+    QTest::newRow("orderIgnoresCase") << FolderContents { { "b.cue", cleanSheet },
+        { "A.cue", cleanSheet }, { "_.cue", cleanSheet }, { "C.cue", cleanSheet } }
+                                      << QStringList { "_.cue", unchanged, "A.cue", unchanged,
+                                             "b.cue", unchanged, "C.cue", unchanged }
+                                      << FolderContents {};
+    QTest::newRow("subfolderAndHiddenSheetSkipped")
+        << FolderContents { { "disc.cue/", {} }, { "disc.cue/in.cue", pregapSheet },
+               { ".hidden.cue", pregapSheet }, { "z.cue", pregapSheet } }
+        << QStringList { "z.cue", modified }
+        << FolderContents { { "disc.cue/in.cue", pregapSheet }, { ".hidden.cue", pregapSheet },
+               { "z.cue", prunedSheet } };
+    QTest::newRow("namesWithSpacesAndAccents")
+        << FolderContents { { "Été à Paris (CD 1).cue", pregapSheet } }
+        << QStringList { "Été à Paris (CD 1).cue", modified }
+        << FolderContents { { "Été à Paris (CD 1).cue", prunedSheet } };
+    QTest::newRow("emptyFolder") << FolderContents {} << QStringList {} << FolderContents {};
+}
+
+void TestFolderRun::logsEachSheet()
+{
+    QFETCH(FolderContents, contents);
+    QFETCH(QStringList, expectedLog);
+    QFETCH(FolderContents, after);
+
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(fill(dir.path(), contents));
+
+    Window ui;
+    ui.textArea->setPlainText("earlier text\n");
+    ui.textArea->moveCursor(QTextCursor::End);
+    ui.run(dir.path());
+
+    QString expected = "earlier text\n";
+    for (qsizetype i = 0; i < expectedLog.size(); i += 2)
+        expected += dir.filePath(expectedLog[i]) + '\n' + expectedLog[i + 1];
+    QCOMPARE(ui.textArea->toPlainText(), expected);
+    for (auto it = after.cbegin(); it != after.cend(); ++it)
+        QCOMPARE(readFile(dir.filePath(it.key())), it.value());
+}
+
+void TestFolderRun::symbolicLinksAreSkipped()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(fill(dir.path(),
+        { { "outside/", {} }, { "outside/real.txt", pregapSheet }, { "albums/", {} } }));
+    QVERIFY(QFile::link(dir.filePath("outside/real.txt"), dir.filePath("albums/link.cue")));
+
+    Window ui;
+    ui.run(dir.filePath("albums"));
+    QCOMPARE(ui.textArea->toPlainText(), QString());
+    QCOMPARE(readFile(dir.filePath("outside/real.txt")), pregapSheet);
+}
+
+void TestFolderRun::nameThatIsNotUtf8()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QByteArray latin1Sheet = QFile::encodeName(dir.path()) + "/caf\xE9.cue";
+    const testsupport::RemovedAtEnd latin1Names({ latin1Sheet });
+    QVERIFY(writeFile(latin1Sheet, pregapSheet));
+    QVERIFY(writeFile(dir.filePath("Cafard.cue"), cleanSheet));
+    // A control character is shown escaped, so that the log keeps one line per path.
+    QVERIFY(writeFile(dir.filePath("cage\n==> Aucun changement !.cue"), cleanSheet));
+
+    Window ui;
+    ui.run(dir.path());
+    QCOMPARE(ui.textArea->toPlainText(),
+        dir.filePath("Cafard.cue") + '\n' + unchanged + dir.filePath("café.cue") + '\n' + modified
+            + '\'' + dir.filePath("cage'$'\\012''==> Aucun changement !.cue'\n") + unchanged);
+    QCOMPARE(readFile(latin1Sheet), prunedSheet);
+}
+
+void TestFolderRun::noFolderToRun_data()
+{
+    QTest::addColumn<QString>("typed"); // relative to a temporary folder, which is also the
+                                        // working folder
+    QTest::addColumn<QStringList>("expectedLog");
+    QTest::newRow("emptyField") << QString()
+                                << QStringList { "==> Aucun répertoire sélectionné !" };
+    QTest::newRow("missingFolder")
+        << "missing" << QStringList { "missing", "==> Répertoire introuvable !" };
+    QTest::newRow("pathNamesASheet")
+        << "a.cue" << QStringList { "a.cue", "==> Répertoire introuvable !" };
+    QTest::newRow("unreadableFolder")
+        << "locked" << QStringList { "locked", "==> Répertoire illisible !" };
+    // What a dialog or a field gives for a folder name that is not UTF-8.
+    QTest::newRow("folderNameNotUtf8")
+        << "caf\uFFFD" << QStringList { "caf\uFFFD", "==> Répertoire introuvable !" };
+}
+
+// Nothing is pruned, not even in the working folder, and the log says why.
+void TestFolderRun::noFolderToRun()
+{
+    QFETCH(QString, typed);
+    QFETCH(QStringList, expectedLog);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(fill(dir.path(), { { "locked/", {} }, { "a.cue", pregapSheet } }));
+    const QByteArray latin1Folder = QFile::encodeName(dir.path()) + "/caf\xE9";
+    const testsupport::RemovedAtEnd latin1Names({ latin1Folder, latin1Folder + "/b.cue" });
+    QCOMPARE(::mkdir(latin1Folder, 0755), 0);
+    QVERIFY(writeFile(latin1Folder + "/b.cue", pregapSheet));
+    QVERIFY(
+        testsupport::setMode(dir.path(), 0755) && testsupport::setMode(dir.filePath("locked"), 0));
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+
+    Window ui;
+    {
+        const testsupport::ActingUnprivileged unprivileged;
+        ui.run(typed.isEmpty() ? typed : dir.filePath(typed));
+    }
+    QDir::setCurrent(previous);
+    QString expected;
+    for (const QString &line : expectedLog)
+        expected += (line.startsWith("==>") ? line : dir.filePath(line)) + '\n';
+    QCOMPARE(ui.textArea->toPlainText(), expected);
+    QCOMPARE(readFile(dir.filePath("a.cue")), pregapSheet);
+    QCOMPARE(readFile(latin1Folder + "/b.cue"), pregapSheet);
+}
+
+void TestFolderRun::secondRun_data()
+{
+    QTest::addColumn<QByteArray>("sheet");
+    QTest::addColumn<QString>("secondVerdict");
+    QTest::newRow("onePregapPerTrack") << pregapSheet << unchanged;
+    QTest::newRow("twoPregapLinesInARow")
+        << QByteArray("TRACK 01\nINDEX 00 a\nINDEX 00 b\nINDEX 01 c\n") << modified;
+}
+
+void TestFolderRun::secondRun()
+{
+    QFETCH(QByteArray, sheet);
+    QFETCH(QString, secondVerdict);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(writeFile(dir.filePath("a.cue"), sheet));
+
+    Window ui;
+    ui.run(dir.path());
+    ui.textArea->moveCursor(QTextCursor::Start); // a click in the log puts no line there
+    ui.run(dir.path());
+    const QString entry = dir.filePath("a.cue") + '\n';
+    QCOMPARE(ui.textArea->toPlainText(), entry + modified + entry + secondVerdict);
+}
+
+void TestFolderRun::failedRewriteIsLoggedAndRunGoesOn()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QByteArray largeSheet = QByteArray(4096, ' ') + pregapSheet;
+    QVERIFY(fill(dir.path(),
+        { { "a.cue", cleanSheet }, { "b.cue", largeSheet }, { "c.cue", pregapSheet } }));
+
+    Window ui;
+    {
+        testsupport::FileSizeLimit diskAlmostFull(1024);
+        QVERIFY(diskAlmostFull.isActive());
+        ui.run(dir.path());
+    }
+    QCOMPARE(ui.textArea->toPlainText(),
+        dir.filePath("a.cue") + '\n' + unchanged + dir.filePath("b.cue") + '\n' + failed
+            + dir.filePath("c.cue") + '\n' + modified);
+    QCOMPARE(readFile(dir.filePath("b.cue")), largeSheet);
+    QCOMPARE(readFile(dir.filePath("c.cue")), prunedSheet);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
+}
+
+void TestFolderRun::chooser_data()
+{
+    QTest::addColumn<bool>("accept");
+    QTest::newRow("accepted") << true;
+    QTest::newRow("cancelled") << false;
+}
+
+void TestFolderRun::chooser()
+{
+    QFETCH(bool, accept);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString chosen = dir.filePath("Albums");
+    QVERIFY(QDir(dir.path()).mkdir("Albums"));
+
+    Window ui;
+    testsupport::expectSizeHintWarnings(1);
+    ui.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&ui.window));
+    ui.path->setText("before");
+    QString caption;
+    bool directoriesOnly = false;
+    testsupport::ModalDialogHandler handler([&](QDialog *dialog) {
+        auto *fileDialog = qobject_cast<QFileDialog *>(dialog);
+        QVERIFY(fileDialog);
+        caption = fileDialog->windowTitle();
+        directoriesOnly = fileDialog->fileMode() == QFileDialog::Directory
+            && fileDialog->testOption(QFileDialog::ShowDirsOnly);
+        if (accept) {
+            fileDialog->setDirectory(chosen);
+            dialog->accept();
+        } else {
+            dialog->reject();
+        }
+    });
+    testsupport::expectSizeHintWarnings(1);
+    QTest::mouseClick(ui.window.findChild<QPushButton *>("pushButton"), Qt::LeftButton);
+
+    QCOMPARE(handler.handled(), 1);
+    QCOMPARE(caption, QStringLiteral("Dossier avec les fichiers CUE"));
+    QVERIFY(directoriesOnly);
+    QCOMPARE(ui.path->text(), accept ? chosen : QStringLiteral("before"));
+}
+
+QTEST_MAIN(TestFolderRun)
+#include "tst_folderrun.moc"

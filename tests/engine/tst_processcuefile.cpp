@@ -1,0 +1,563 @@
+#include "engine/processcuefile.h"
+#include "engine/verdicts.h"
+#include "files/sheetfile.h"
+#include "files/sheetlisting.h"
+#include "support/faults.h"
+#include "support/sheets.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <QtEndian>
+
+#include <signal.h>
+#include <sys/xattr.h>
+
+#include <algorithm>
+#include <tuple>
+
+using namespace cueprune;
+
+using testsupport::pregapSheet;
+using testsupport::prunedSheet;
+using testsupport::readFile;
+using testsupport::setMode;
+using testsupport::writeFile;
+
+namespace {
+
+// A sheet of about size bytes with a pregap on every track.
+QByteArray largeSheet(qsizetype size)
+{
+    const QByteArray track
+        = "  TRACK 07 AUDIO\r\n    TITLE \"Caf\xE9\"\r\n    INDEX 00 12:34:00\r\n"
+          "    INDEX 01 12:36:00\r\n";
+    QByteArray sheet;
+    sheet.reserve(size);
+    while (sheet.size() + track.size() <= size)
+        sheet += track;
+    return sheet;
+}
+
+using Reason = Failure::Reason;
+
+// A pass's result with the reason of a failure, comparable in one step.
+struct Verdict
+{
+    CueResult result;
+    std::optional<Reason> reason;
+
+    friend bool operator==(const Verdict &a, const Verdict &b)
+    {
+        return a.result == b.result && a.reason == b.reason;
+    }
+};
+
+char *toString(const Verdict &verdict)
+{
+    return qstrdup(QByteArray::number(int(verdict.result)) + " reason "
+        + (verdict.reason ? QByteArray::number(int(*verdict.reason)) : "none"));
+}
+
+Verdict verdictOf(const CueOutcome &outcome)
+{
+    return { outcome.result,
+        outcome.failure ? std::optional(outcome.failure->reason) : std::nullopt };
+}
+
+const Verdict pruned { CueResult::Pruned, std::nullopt };
+
+Verdict failedFor(Reason reason)
+{
+    return { reason == Reason::Missing ? CueResult::NotFound : CueResult::Failed, reason };
+}
+
+// What prune_child printed: the result of its pass and the reason of a failure.
+Verdict childVerdict(QProcess &child)
+{
+    const QList<QByteArray> printed = child.readAllStandardOutput().trimmed().split(' ');
+    if (printed.size() != 2)
+        return { CueResult::Failed, std::nullopt };
+    const int reason = printed[1].toInt();
+    return { static_cast<CueResult>(printed[0].toInt()),
+        reason < 0 ? std::nullopt : std::optional(static_cast<Reason>(reason)) };
+}
+
+} // namespace
+
+class TestProcessCueFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void rewritesInPlace_data();
+    void rewritesInPlace();
+    void rewriteKeepsFileSystemFacts_data();
+    void rewriteKeepsFileSystemFacts();
+    void systemCallsThatFail_data();
+    void systemCallsThatFail();
+    void sheetChangedMeanwhileIsLeftAlone();
+    void missingPaths_data();
+    void missingPaths();
+    void notARegularSheetIsAFailure();
+    void cleanSheetIsNotWritten();
+    void rewriteKeepsPermissions();
+    void rewriteThroughSymbolicLink();
+    void hardLinkIsSplit();
+    void failureLeavesSheetIntact_data();
+    void failureLeavesSheetIntact();
+    void sheetsChangedAfterListing();
+    void oversizedSheetIsNotRead();
+    void peakMemoryStaysBounded();
+    void killedRewriteLeavesOldOrNewSheet();
+};
+
+void TestProcessCueFile::rewritesInPlace_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::newRow("plainName") << QByteArray("album.cue");
+    QTest::newRow("latin1Name") << QByteArray("caf\xE9 cr\xE8me.cue");
+    QTest::newRow("longestName") << QByteArray(251, 'x') + ".cue";
+}
+
+void TestProcessCueFile::rewritesInPlace()
+{
+    QFETCH(QByteArray, name);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QByteArray sheet = QFile::encodeName(dir.path()) + '/' + name;
+    const testsupport::RemovedAtEnd nativeName({ sheet });
+    QVERIFY(writeFile(sheet, pregapSheet));
+
+    QStringList seen;
+    QCOMPARE(processCueFile(sheet, [&seen](const QString &text) { seen.append(text); }).result,
+        CueResult::Pruned);
+    QCOMPARE(readFile(sheet), prunedSheet);
+    QCOMPARE(seen.join(QString()) + '\n', QString::fromLatin1(prunedSheet).remove('\r'));
+    QCOMPARE(testsupport::namesIn(dir.path()), QList<QByteArray> { name });
+
+    QCOMPARE(processCueFile(sheet).result, CueResult::Unchanged);
+    QCOMPARE(readFile(sheet), prunedSheet);
+}
+
+namespace {
+
+// Owner, group, mode bits, extended attributes and ACLs, as one comparable text.
+QString fileSystemFacts(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status
+    {
+    };
+    if (::stat(name.constData(), &status) != 0)
+        return QStringLiteral("<missing>");
+    QString facts = QStringLiteral("%1:%2 %3")
+                        .arg(status.st_uid)
+                        .arg(status.st_gid)
+                        .arg(status.st_mode & 07777, 0, 8);
+    QByteArray names(4096, '\0');
+    names.resize(qMax<ssize_t>(0, ::listxattr(name.constData(), names.data(), names.size())));
+    QList<QByteArray> sorted = names.split('\0');
+    std::sort(sorted.begin(), sorted.end());
+    for (const QByteArray &attribute : sorted) {
+        QByteArray value(4096, '\0');
+        value.resize(qMax<ssize_t>(
+            0, ::getxattr(name.constData(), attribute.constData(), value.data(), value.size())));
+        if (!attribute.isEmpty())
+            facts += QStringLiteral(" %1=%2").arg(attribute, value.toHex());
+    }
+    return facts;
+}
+
+// A POSIX ACL as the kernel stores it in an extended attribute: (tag, permissions, id).
+QByteArray aclAttribute(std::initializer_list<std::tuple<quint16, quint16, quint32>> entries)
+{
+    QByteArray bytes;
+    const auto append = [&bytes](auto value) {
+        const auto little = qToLittleEndian(value);
+        bytes.append(reinterpret_cast<const char *>(&little), sizeof little);
+    };
+    append(quint32(2));
+    for (const auto &[tag, permissions, id] : entries) {
+        append(tag);
+        append(permissions);
+        append(id);
+    }
+    return bytes;
+}
+
+bool setAttribute(const QString &path, const char *name, const QByteArray &value)
+{
+    return ::setxattr(QFile::encodeName(path).constData(), name, value.constData(),
+               std::size_t(value.size()), 0)
+        == 0;
+}
+
+enum AclTag : quint16 { UserObj = 1, User = 2, GroupObj = 4, Mask = 0x10, Other = 0x20 };
+
+} // namespace
+
+void TestProcessCueFile::rewriteKeepsFileSystemFacts_data()
+{
+    const QByteArray namedUserAcl = aclAttribute({ { UserObj, 6, 0 }, { User, 6, 1234 },
+        { GroupObj, 4, 0 }, { Mask, 6, 0 }, { Other, 4, 0 } });
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QByteArray>("attribute");
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<bool>("folderDefaultAcl");
+
+    QTest::newRow("setgidGroupWritable") << 02664 << QByteArray() << QByteArray() << false;
+    QTest::newRow("readOnlyForAll") << 0444 << QByteArray() << QByteArray() << false;
+    QTest::newRow("userAttribute")
+        << 0640 << QByteArray("user.origin") << QByteArray("rip") << false;
+    QTest::newRow("accessAcl") << 0664 << QByteArray("system.posix_acl_access") << namedUserAcl
+                               << false;
+    // The new file inherits the folder's default ACL; the sheet had none, so none is kept.
+    QTest::newRow("folderDefaultAclNotInherited") << 0644 << QByteArray() << QByteArray() << true;
+}
+
+// As root, so that the sheet can belong to someone else: a rewrite must not give it away.
+void TestProcessCueFile::rewriteKeepsFileSystemFacts()
+{
+    QFETCH(int, mode);
+    QFETCH(QByteArray, attribute);
+    QFETCH(QByteArray, value);
+    QFETCH(bool, folderDefaultAcl);
+    if (geteuid() != 0)
+        QSKIP("needs root: only root can give a sheet to another owner and group");
+
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString sheet = dir.filePath("album.cue");
+    QVERIFY(writeFile(sheet, pregapSheet));
+    QCOMPARE(::chown(QFile::encodeName(sheet).constData(), 1234, 5678), 0);
+    if (!attribute.isEmpty() && !setAttribute(sheet, attribute.constData(), value))
+        QSKIP("the temporary folder's file system holds no such attribute");
+    QVERIFY(setMode(sheet, mode));
+    if (folderDefaultAcl
+        && !setAttribute(dir.path(), "system.posix_acl_default",
+            aclAttribute({ { UserObj, 7, 0 }, { User, 7, 1234 }, { GroupObj, 5, 0 }, { Mask, 7, 0 },
+                { Other, 5, 0 } })))
+        QSKIP("the temporary folder's file system holds no ACLs");
+    const QString before = fileSystemFacts(sheet);
+
+    QCOMPARE(processCueFile(sheet).result, CueResult::Pruned);
+    QCOMPARE(readFile(sheet), prunedSheet);
+    QCOMPARE(fileSystemFacts(sheet), before);
+}
+
+void TestProcessCueFile::systemCallsThatFail_data()
+{
+    QTest::addColumn<QString>("faults");
+    QTest::addColumn<Verdict>("expected");
+    // A dying USB stick: the new text must not take the sheet's place.
+    QTest::newRow("failedFlush") << "fsync" << failedFor(Reason::FlushFailed);
+    // NFS, SMB, vfat: the new file is named from the start, and never left behind.
+    QTest::newRow("noUnnamedFiles") << "tmpfile" << pruned;
+    QTest::newRow("noUnnamedFilesAndFailedFlush")
+        << "tmpfile,fsync" << failedFor(Reason::FlushFailed);
+}
+
+void TestProcessCueFile::systemCallsThatFail()
+{
+    QFETCH(QString, faults);
+    QFETCH(Verdict, expected);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString sheet = dir.filePath("album.cue");
+    QVERIFY(writeFile(sheet, pregapSheet));
+
+    QProcess child;
+    child.setProcessEnvironment(testsupport::withFaults(FAULT_INJECTION, faults));
+    child.start(PRUNE_CHILD, { sheet });
+    QVERIFY(child.waitForFinished());
+    QCOMPARE(childVerdict(child), expected);
+    QCOMPARE(readFile(sheet), expected == pruned ? prunedSheet : pregapSheet);
+    QCOMPARE(testsupport::namesIn(dir.path()), QList<QByteArray> { "album.cue" });
+}
+
+// Another program writes the sheet after it was read: its change must survive.
+void TestProcessCueFile::sheetChangedMeanwhileIsLeftAlone()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString sheet = dir.filePath("album.cue");
+    QVERIFY(writeFile(sheet, pregapSheet));
+    const QByteArray otherText = pregapSheet + "REM edited elsewhere\n";
+
+    bool written = false;
+    const CueOutcome outcome = processCueFile(
+        sheet, [&](const QString &) { written = written || writeFile(sheet, otherText); });
+    QVERIFY(written);
+    QCOMPARE(verdictOf(outcome), failedFor(Reason::ChangedBeforeReplace));
+    QCOMPARE(readFile(sheet), otherText);
+    QCOMPARE(testsupport::namesIn(dir.path()), QList<QByteArray> { "album.cue" });
+}
+
+void TestProcessCueFile::missingPaths_data()
+{
+    QTest::addColumn<QString>("relativePath");
+    QTest::newRow("emptyPath") << QString();
+    QTest::newRow("noSuchFile") << "missing.cue";
+    QTest::newRow("noSuchFolder") << "missing/album.cue";
+}
+
+void TestProcessCueFile::missingPaths()
+{
+    QFETCH(QString, relativePath);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString path = relativePath.isEmpty() ? QString() : dir.filePath(relativePath);
+
+    bool observed = false;
+    QCOMPARE(verdictOf(processCueFile(path, [&observed](const QString &) { observed = true; })),
+        failedFor(Reason::Missing));
+    QVERIFY(!observed);
+    QVERIFY(QDir(dir.path()).isEmpty());
+}
+
+void TestProcessCueFile::notARegularSheetIsAFailure()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(QDir(dir.path()).mkdir("folder.cue"));
+    bool observed = false;
+    QCOMPARE(verdictOf(processCueFile(
+                 dir.filePath("folder.cue"), [&observed](const QString &) { observed = true; })),
+        failedFor(Reason::NotRegularFile));
+    QVERIFY(!observed);
+    // Sized 0 yet full of text, as a sheet rewritten by someone else while it is read.
+    QCOMPARE(verdictOf(processCueFile(QStringLiteral("/proc/self/status"))),
+        failedFor(Reason::ChangedWhileRead));
+}
+
+void TestProcessCueFile::cleanSheetIsNotWritten()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString sheet = dir.filePath("clean.cue");
+    const QByteArray clean = "TRACK 01 AUDIO\nINDEX 00 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:02:00";
+    QVERIFY(writeFile(sheet, clean));
+    QVERIFY(testsupport::backdate(sheet));
+
+    QCOMPARE(processCueFile(sheet).result, CueResult::Unchanged);
+    QCOMPARE(readFile(sheet), clean);
+    QCOMPARE(QFileInfo(sheet).lastModified(), testsupport::longAgo());
+}
+
+void TestProcessCueFile::rewriteKeepsPermissions()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString sheet = dir.filePath("album.cue");
+    QVERIFY(writeFile(sheet, pregapSheet));
+    const auto permissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser
+        | QFile::WriteUser | QFile::ReadGroup;
+    QVERIFY(QFile::setPermissions(sheet, permissions));
+
+    QCOMPARE(processCueFile(sheet).result, CueResult::Pruned);
+    QCOMPARE(QFile::permissions(sheet), permissions);
+}
+
+void TestProcessCueFile::rewriteThroughSymbolicLink()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(writeFile(dir.filePath("real.cue"), pregapSheet));
+    QVERIFY(QFile::link("real.cue", dir.filePath("link.cue")));
+
+    QCOMPARE(processCueFile(dir.filePath("link.cue")).result, CueResult::Pruned);
+    QCOMPARE(readFile(dir.filePath("real.cue")), prunedSheet);
+    QVERIFY(QFileInfo(dir.filePath("link.cue")).isSymLink());
+}
+
+// The replacement takes one name; the file's other names keep the old text.
+void TestProcessCueFile::hardLinkIsSplit()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(writeFile(dir.filePath("album.cue"), pregapSheet));
+    QCOMPARE(::link(QFile::encodeName(dir.filePath("album.cue")).constData(),
+                 QFile::encodeName(dir.filePath("other name.cue")).constData()),
+        0);
+
+    QCOMPARE(processCueFile(dir.filePath("album.cue")).result, CueResult::Pruned);
+    QCOMPARE(readFile(dir.filePath("album.cue")), prunedSheet);
+    QCOMPARE(readFile(dir.filePath("other name.cue")), pregapSheet);
+}
+
+void TestProcessCueFile::failureLeavesSheetIntact_data()
+{
+    QTest::addColumn<int>("sheetMode");
+    QTest::addColumn<bool>("childOwnsSheet");
+    QTest::addColumn<int>("folderMode");
+    QTest::addColumn<int>("fileSizeLimit"); // 0: none
+    QTest::addColumn<Verdict>("expected");
+
+    // The first row shows that the child can rewrite when nothing stands in its way.
+    QTest::newRow("nothingInTheWay") << 0666 << true << 0777 << 0 << pruned;
+    // Writable, but replacing it would make it ours and lock its owner out.
+    QTest::newRow("anotherUsersSheet")
+        << 0666 << false << 0777 << 0 << failedFor(Reason::OwnerOrModeNotKept);
+    QTest::newRow("unreadableSheet") << 0222 << true << 0777 << 0 << failedFor(Reason::ReadRefused);
+    QTest::newRow("readOnlySheet") << 0444 << true << 0777 << 0 << failedFor(Reason::WriteRefused);
+    QTest::newRow("readOnlyFolder") << 0666 << true << 0555 << 0 << failedFor(Reason::WriteRefused);
+    QTest::newRow("diskFullHalfway") << 0666 << true << 0777 << 64 << failedFor(Reason::DiskFull);
+}
+
+// Runs the pass in a child process as an unprivileged user (root ignores permissions) and,
+// where asked, with a file-size limit that makes writes fail as on a full disk.
+void TestProcessCueFile::failureLeavesSheetIntact()
+{
+    QFETCH(int, sheetMode);
+    QFETCH(bool, childOwnsSheet);
+    QFETCH(int, folderMode);
+    QFETCH(int, fileSizeLimit);
+    QFETCH(Verdict, expected);
+
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(setMode(dir.path(), 0777));
+    const QString folder = dir.filePath("albums");
+    QVERIFY(QDir(dir.path()).mkdir("albums"));
+    const QString sheet = folder + "/album.cue";
+    QVERIFY(writeFile(sheet, pregapSheet));
+    QVERIFY(setMode(sheet, sheetMode));
+    QVERIFY(setMode(folder, folderMode));
+    if (childOwnsSheet)
+        QVERIFY(testsupport::giveToUnprivileged(sheet));
+    else if (geteuid() != 0)
+        QSKIP("needs root: only root can make a sheet that belongs to another user");
+
+    QProcess child;
+    child.setChildProcessModifier([fileSizeLimit] {
+        if (fileSizeLimit > 0)
+            testsupport::limitFileSize(rlim_t(fileSizeLimit));
+        testsupport::dropRootPrivileges();
+    });
+    child.start(testsupport::runnableByAnyone(PRUNE_CHILD), { sheet });
+    QVERIFY(child.waitForFinished());
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
+    QCOMPARE(childVerdict(child), expected);
+
+    QVERIFY(setMode(folder, 0777));
+    QVERIFY(setMode(sheet, 0666));
+    QCOMPARE(readFile(sheet), expected == pruned ? prunedSheet : pregapSheet);
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList { "album.cue" });
+}
+
+void TestProcessCueFile::sheetsChangedAfterListing()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    for (const char *name : { "a.cue", "b.cue", "c.cue" })
+        QVERIFY(writeFile(dir.filePath(name), pregapSheet));
+    const auto folder = Folder::open(QFile::encodeName(dir.path()));
+    QVERIFY(folder);
+    const QList<SheetEntry> listed = listFolder(*folder, Strays::Kept)->sheets;
+    QCOMPARE(listed.size(), 3);
+
+    QVERIFY(QFile::remove(dir.filePath("a.cue")));
+    QVERIFY(QFile::remove(dir.filePath("b.cue")));
+    QVERIFY(QDir(dir.path()).mkdir("b.cue"));
+
+    QCOMPARE(verdictOf(processCueFile(listed[0])), failedFor(Reason::Missing));
+    QCOMPARE(verdictOf(processCueFile(listed[1])), failedFor(Reason::SwappedDuringWalk));
+    QCOMPARE(verdictOf(processCueFile(listed[2])), pruned);
+    QCOMPARE(verdictText(CueResult::NotFound), QStringLiteral("==> Erreur !"));
+    QCOMPARE(verdictText(CueResult::Failed), QStringLiteral("==> Erreur !"));
+}
+
+void TestProcessCueFile::oversizedSheetIsNotRead()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString atLimit = dir.filePath("at-limit.cue");
+    const QString tooLarge = dir.filePath("too-large.cue");
+    // Sparse files: a pregap pair at the start, NUL bytes after it.
+    for (const QString &path : { atLimit, tooLarge }) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write(pregapSheet) == pregapSheet.size());
+        QVERIFY(file.resize(path == atLimit ? maxSheetSize : maxSheetSize + 1));
+    }
+    const QDateTime before = QFileInfo(tooLarge).lastModified();
+
+    bool observed = false;
+    QCOMPARE(verdictOf(processCueFile(tooLarge, [&observed](const QString &) { observed = true; })),
+        failedFor(Reason::TooLarge));
+    QVERIFY(!observed);
+    QCOMPARE(QFileInfo(tooLarge).size(), maxSheetSize + 1);
+    QCOMPARE(QFileInfo(tooLarge).lastModified(), before);
+
+    QCOMPARE(processCueFile(atLimit).result, CueResult::Pruned);
+    QCOMPARE(QFileInfo(atLimit).size(), maxSheetSize - (pregapSheet.size() - prunedSheet.size()));
+}
+
+void TestProcessCueFile::peakMemoryStaysBounded()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer's shadow memory and quarantine distort the peak");
+#endif
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString sheet = dir.filePath("large.cue");
+    QVERIFY(writeFile(sheet, largeSheet(maxSheetSize)));
+
+    QProcess child;
+    child.start(PRUNE_CHILD, { sheet });
+    QVERIFY(child.waitForFinished(60000));
+    QCOMPARE(childVerdict(child), pruned);
+    rusage usage {};
+    QCOMPARE(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    const qint64 peakBytes = qint64(usage.ru_maxrss) * 1024;
+    QVERIFY2(peakBytes < 4 * maxSheetSize, qPrintable(QString::number(peakBytes)));
+}
+
+// Kills the child at random moments of a rewrite: the sheet must always be whole, old or new.
+void TestProcessCueFile::killedRewriteLeavesOldOrNewSheet()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString sheet = dir.filePath("large.cue");
+    const QByteArray oldSheet = largeSheet(24 * 1024 * 1024);
+    const QByteArray newSheet = pruneSheet(oldSheet).bytes;
+
+    QVERIFY(writeFile(sheet, oldSheet));
+    QElapsedTimer clock;
+    clock.start();
+    QProcess whole;
+    whole.start(PRUNE_CHILD, { sheet });
+    QVERIFY(whole.waitForFinished(60000));
+    const qint64 passMicroseconds = clock.nsecsElapsed() / 1000;
+    QCOMPARE(readFile(sheet), newSheet);
+
+    QRandomGenerator random(7);
+    int oldSeen = 0;
+    int newSeen = 0;
+    for (int round = 0; round < 25; ++round) {
+        QVERIFY(writeFile(sheet, oldSheet));
+        QProcess child;
+        child.start(PRUNE_CHILD, { sheet });
+        QVERIFY(child.waitForStarted());
+        QThread::usleep(random.bounded(passMicroseconds + 1));
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished());
+        const QByteArray after = readFile(sheet);
+        QVERIFY2(after == oldSheet || after == newSheet,
+            qPrintable(QStringLiteral("round %1: %2 bytes").arg(round).arg(after.size())));
+        (after == oldSheet ? oldSeen : newSeen)++;
+    }
+    QVERIFY2(oldSeen > 0, "no kill landed before the replacement");
+}
+
+QTEST_GUILESS_MAIN(TestProcessCueFile)
+#include "tst_processcuefile.moc"

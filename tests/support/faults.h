@@ -1,0 +1,61 @@
+#pragma once
+
+#include "support/privileges.h"
+
+#include <QProcessEnvironment>
+
+#include <signal.h>
+#include <sys/resource.h>
+
+namespace testsupport {
+
+// The environment of a child that preloads the fault library (faultinjection.cpp)
+// with faults, also under AddressSanitizer, which would otherwise insist on coming first.
+inline QProcessEnvironment withFaults(const QString &faultLibrary, const QString &faults)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LD_PRELOAD", runnableByAnyone(faultLibrary));
+    environment.insert("FAULTS", faults);
+    environment.insert(
+        "ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+    return environment;
+}
+
+// Makes writes past the given size fail with EFBIG in this process (as on a full disk),
+// whatever the user's privileges; for a QProcess child modifier as it is.
+inline bool limitFileSize(rlim_t bytes)
+{
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limited {};
+    getrlimit(RLIMIT_FSIZE, &limited);
+    limited.rlim_cur = bytes;
+    return setrlimit(RLIMIT_FSIZE, &limited) == 0;
+}
+
+// limitFileSize until destroyed.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        previousHandler = signal(SIGXFSZ, SIG_IGN);
+        active = limitFileSize(bytes);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        signal(SIGXFSZ, previousHandler);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+    bool isActive() const { return active; }
+
+private:
+    rlimit saved {};
+    sighandler_t previousHandler;
+    bool active = false;
+};
+
+} // namespace testsupport

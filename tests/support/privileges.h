@@ -1,0 +1,69 @@
+#pragma once
+
+#include "support/files.h"
+
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <grp.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace testsupport {
+
+// A copy of program that any user may run: the build folder may sit in a home that other
+// users cannot enter, or in a path with spaces, which LD_PRELOAD cannot hold. The copy lives
+// as long as the test program.
+inline QString runnableByAnyone(const QString &program)
+{
+    static QTemporaryDir copies;
+    const QString copy = copies.filePath(QFileInfo(program).fileName());
+    if (!QFileInfo::exists(copy)
+        && !(QFile::copy(program, copy) && setMode(copies.path(), 0755) && setMode(copy, 0755)))
+        return QString();
+    return copy;
+}
+
+constexpr uid_t nobody = 65534;
+
+// Gives path to "nobody" when running as root, so that an unprivileged child owns what it is
+// to rewrite; as another user, the files are the user's own already.
+inline bool giveToUnprivileged(const QString &path)
+{
+    return geteuid() != 0 || ::chown(QFile::encodeName(path).constData(), nobody, nobody) == 0;
+}
+
+// For a QProcess child modifier: root reads and writes through any permission, so a child
+// started by root runs as "nobody" instead.
+inline void dropRootPrivileges()
+{
+    if (geteuid() == 0
+        && (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
+        _exit(3);
+}
+
+// Until destroyed, this process (all its threads) acts as "nobody" when it runs as root, so
+// that permissions bind it as they bind a user; for runs inside the test process.
+class ActingUnprivileged
+{
+public:
+    ActingUnprivileged()
+        : wasRoot(geteuid() == 0)
+    {
+        if (wasRoot && (setegid(nobody) != 0 || seteuid(nobody) != 0))
+            std::abort();
+    }
+    ~ActingUnprivileged()
+    {
+        if (wasRoot && (seteuid(0) != 0 || setegid(0) != 0))
+            std::abort();
+    }
+    ActingUnprivileged(const ActingUnprivileged &) = delete;
+    ActingUnprivileged &operator=(const ActingUnprivileged &) = delete;
+
+private:
+    const bool wasRoot;
+};
+
+} // namespace testsupport
