@@ -20,7 +20,7 @@ struct PrunedSheet
 // The line rule: a line holding "INDEX 00" that is directly followed by a line holding
 // "INDEX 01" is dropped, together with its own terminator. Every other byte is kept, so
 // encoding, byte-order mark and line terminators survive. The markers are matched in the
-// sheet's own encoding (sheettext.h).
+// sheet's own encoding (core/sheetlines.h).
 [[nodiscard]] PrunedSheet pruneSheet(
     const QByteArray &sheet, const KeptLineObserver &observer = {});
 

@@ -52,7 +52,12 @@ public:
     // below it for a subfolder.
     const QByteArray &path() const { return shownPath; }
 
-    Folder(Descriptor descriptor, FileKey key, QByteArray path);
+    Folder(Descriptor descriptor, FileKey key, QByteArray path)
+        : fd(std::move(descriptor))
+        , identity(key)
+        , shownPath(std::move(path))
+    {
+    }
 
 private:
     Descriptor fd;

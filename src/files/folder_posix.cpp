@@ -51,13 +51,6 @@ QByteArray pathOfDescriptor(int descriptor)
 
 } // namespace
 
-Folder::Folder(Descriptor descriptor, FileKey key, QByteArray path)
-    : fd(std::move(descriptor))
-    , identity(key)
-    , shownPath(std::move(path))
-{
-}
-
 Result<std::shared_ptr<const Folder>> Folder::open(const QByteArray &path)
 {
     Descriptor descriptor(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

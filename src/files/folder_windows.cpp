@@ -27,13 +27,6 @@ FolderEntry entryOf(const QFileInfo &info)
 
 } // namespace
 
-Folder::Folder(Descriptor descriptor, FileKey key, QByteArray path)
-    : fd(std::move(descriptor))
-    , identity(key)
-    , shownPath(std::move(path))
-{
-}
-
 Result<std::shared_ptr<const Folder>> Folder::open(const QByteArray &path)
 {
     const QFileInfo info(QFile::decodeName(path));

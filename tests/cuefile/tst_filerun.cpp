@@ -1,10 +1,8 @@
 #include "support/faults.h"
-#include "support/modaldialoghandler.h"
 #include "support/sheets.h"
 #include "support/windowdriver.h"
 #include "window/vexatrin.h"
 
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QStringEncoder>
 #include <QTemporaryDir>
@@ -49,8 +47,6 @@ private slots:
     void secondRun_data();
     void secondRun();
     void failedRewriteIsReported();
-    void chooser_data();
-    void chooser();
 };
 
 void TestFileRun::previewAndStatus_data()
@@ -205,50 +201,6 @@ void TestFileRun::failedRewriteIsReported()
     QCOMPARE(ui.status->text(), failed);
     QCOMPARE(readFile(path), largeSheet);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "album.cue" });
-}
-
-void TestFileRun::chooser_data()
-{
-    QTest::addColumn<bool>("accept");
-    QTest::newRow("accepted") << true;
-    QTest::newRow("cancelled") << false;
-}
-
-void TestFileRun::chooser()
-{
-    QFETCH(bool, accept);
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString chosen = dir.filePath("album.cue");
-    QVERIFY(writeFile(chosen, pregapSheet));
-
-    Window ui;
-    testsupport::expectSizeHintWarnings(1);
-    ui.window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&ui.window));
-    ui.path->setText("before");
-    QString caption;
-    QStringList filters;
-    testsupport::ModalDialogHandler handler([&](QDialog *dialog) {
-        auto *fileDialog = qobject_cast<QFileDialog *>(dialog);
-        QVERIFY(fileDialog);
-        caption = fileDialog->windowTitle();
-        filters = fileDialog->nameFilters();
-        if (accept) {
-            fileDialog->selectFile(chosen);
-            dialog->accept();
-        } else {
-            dialog->reject();
-        }
-    });
-    testsupport::expectSizeHintWarnings(1);
-    QTest::mouseClick(ui.window.findChild<QPushButton *>("pushButton"), Qt::LeftButton);
-
-    QCOMPARE(handler.handled(), 1);
-    QCOMPARE(caption, QStringLiteral("Choix du fichier"));
-    QCOMPARE(filters, (QStringList { "CUE Files (*.cue)", "All Files (*)" }));
-    QCOMPARE(ui.path->text(), accept ? chosen : QStringLiteral("before"));
-    QCOMPARE(readFile(chosen), pregapSheet);
 }
 
 QTEST_MAIN(TestFileRun)

@@ -1,10 +1,8 @@
 #include "support/faults.h"
-#include "support/modaldialoghandler.h"
 #include "support/sheets.h"
 #include "support/windowdriver.h"
 #include "window/vexatrin.h"
 
-#include <QFileDialog>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -39,8 +37,6 @@ private slots:
     void secondRun_data();
     void secondRun();
     void failedRewriteIsLoggedAndRunGoesOn();
-    void chooser_data();
-    void chooser();
 };
 
 void TestFolderRun::logsEachSheet_data()
@@ -223,50 +219,6 @@ void TestFolderRun::failedRewriteIsLoggedAndRunGoesOn()
     QCOMPARE(readFile(dir.filePath("b.cue")), largeSheet);
     QCOMPARE(readFile(dir.filePath("c.cue")), prunedSheet);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
-}
-
-void TestFolderRun::chooser_data()
-{
-    QTest::addColumn<bool>("accept");
-    QTest::newRow("accepted") << true;
-    QTest::newRow("cancelled") << false;
-}
-
-void TestFolderRun::chooser()
-{
-    QFETCH(bool, accept);
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString chosen = dir.filePath("Albums");
-    QVERIFY(QDir(dir.path()).mkdir("Albums"));
-
-    Window ui;
-    testsupport::expectSizeHintWarnings(1);
-    ui.window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&ui.window));
-    ui.path->setText("before");
-    QString caption;
-    bool directoriesOnly = false;
-    testsupport::ModalDialogHandler handler([&](QDialog *dialog) {
-        auto *fileDialog = qobject_cast<QFileDialog *>(dialog);
-        QVERIFY(fileDialog);
-        caption = fileDialog->windowTitle();
-        directoriesOnly = fileDialog->fileMode() == QFileDialog::Directory
-            && fileDialog->testOption(QFileDialog::ShowDirsOnly);
-        if (accept) {
-            fileDialog->setDirectory(chosen);
-            dialog->accept();
-        } else {
-            dialog->reject();
-        }
-    });
-    testsupport::expectSizeHintWarnings(1);
-    QTest::mouseClick(ui.window.findChild<QPushButton *>("pushButton"), Qt::LeftButton);
-
-    QCOMPARE(handler.handled(), 1);
-    QCOMPARE(caption, QStringLiteral("Dossier avec les fichiers CUE"));
-    QVERIFY(directoriesOnly);
-    QCOMPARE(ui.path->text(), accept ? chosen : QStringLiteral("before"));
 }
 
 QTEST_MAIN(TestFolderRun)

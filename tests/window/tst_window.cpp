@@ -5,10 +5,12 @@
 #include "support/windowdriver.h"
 #include "window/vexatrin.h"
 
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTranslator>
 
@@ -17,10 +19,12 @@ namespace {
 #ifdef WINDOW_OF_CUEFOLDER
 const QString chooseCaption = QStringLiteral("Sélection du répertoire");
 const QString runCaption = QStringLiteral("Tester les fichiers");
+const QString chooserCaption = QStringLiteral("Dossier avec les fichiers CUE");
 const bool takesFolders = true;
 #else
 const QString chooseCaption = QStringLiteral("Sélection du fichier");
 const QString runCaption = QStringLiteral("Tester le fichier");
+const QString chooserCaption = QStringLiteral("Choix du fichier");
 const bool takesFolders = false;
 #endif
 
@@ -50,8 +54,8 @@ private slots:
     void windowAsOpened();
     void captionsAreTranslatable();
     void resizingGrowsTheTextArea();
-    void chooserButtonOpensOneDialog_data();
-    void chooserButtonOpensOneDialog();
+    void chooser_data();
+    void chooser();
     void pathFromOutside_data();
     void pathFromOutside();
 };
@@ -101,25 +105,50 @@ void TestWindow::resizingGrowsTheTextArea()
     QCOMPARE(runButton->pos(), buttonBefore);
 }
 
-void TestWindow::chooserButtonOpensOneDialog_data()
+void TestWindow::chooser_data()
 {
     QTest::addColumn<int>("key"); // 0 for a click
-    QTest::newRow("click") << 0;
-    QTest::newRow("returnOnFocusedButton") << int(Qt::Key_Return);
-    QTest::newRow("enterOnFocusedButton") << int(Qt::Key_Enter);
+    QTest::addColumn<bool>("accept");
+    QTest::newRow("clickThenChoose") << 0 << true;
+    QTest::newRow("clickThenCancel") << 0 << false;
+    QTest::newRow("returnOnFocusedButton") << int(Qt::Key_Return) << true;
+    QTest::newRow("enterOnFocusedButton") << int(Qt::Key_Enter) << true;
 }
 
-void TestWindow::chooserButtonOpensOneDialog()
+// The chooser button opens the program's dialog once; what is chosen fills the field, a
+// cancelled dialog leaves it alone.
+void TestWindow::chooser()
 {
     QFETCH(int, key);
+    QFETCH(bool, accept);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(testsupport::fill(dir.path(), { { "Albums/album.cue", testsupport::pregapSheet } }));
+    const QString chosen = dir.filePath(takesFolders ? "Albums" : "Albums/album.cue");
+
     VexaTrin window;
     testsupport::expectSizeHintWarnings(1);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     auto *path = child<QLineEdit>(window, "lineEdit");
-    path->setText("typed by hand");
-
-    testsupport::ModalDialogHandler cancel([](QDialog *dialog) { dialog->reject(); });
+    path->setText("before");
+    QString caption;
+    bool rightKind = false;
+    testsupport::ModalDialogHandler handler([&](QDialog *dialog) {
+        auto *fileDialog = qobject_cast<QFileDialog *>(dialog);
+        QVERIFY(fileDialog);
+        caption = fileDialog->windowTitle();
+        rightKind = takesFolders
+            ? fileDialog->fileMode() == QFileDialog::Directory
+                && fileDialog->testOption(QFileDialog::ShowDirsOnly)
+            : fileDialog->nameFilters() == QStringList { "CUE Files (*.cue)", "All Files (*)" };
+        if (accept) {
+            fileDialog->selectFile(chosen);
+            dialog->accept();
+        } else {
+            dialog->reject();
+        }
+    });
     testsupport::expectSizeHintWarnings(1);
     auto *button = child<QPushButton>(window, "pushButton");
     if (key == 0) {
@@ -128,8 +157,12 @@ void TestWindow::chooserButtonOpensOneDialog()
         button->setFocus();
         QTest::keyClick(button, Qt::Key(key));
     }
-    QCOMPARE(cancel.handled(), 1);
-    QCOMPARE(path->text(), QStringLiteral("typed by hand"));
+
+    QCOMPARE(handler.handled(), 1);
+    QCOMPARE(caption, chooserCaption);
+    QVERIFY(rightKind);
+    QCOMPARE(path->text(), accept ? chosen : QStringLiteral("before"));
+    QCOMPARE(testsupport::readFile(dir.filePath("Albums/album.cue")), testsupport::pregapSheet);
 }
 
 void TestWindow::pathFromOutside_data()
