@@ -60,7 +60,7 @@ void VexaTrin::on_pushButton_2_clicked()
         return;
     }
     // The folder is opened once; its sheets are found and replaced inside it.
-    const auto folder = Folder::open(QFile::encodeName(QDir(typed).absolutePath()));
+    const auto folder = Folder::open(QFile::encodeName(typed));
     const auto listing = folder ? listFolder(*folder, Strays::Removed) : folder.failure();
     if (!listing) {
         const Failure::Reason reason = listing.failure().reason;

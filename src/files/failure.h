@@ -31,11 +31,6 @@ struct Failure
 
     // The failure a system call's errno means: whenRefused for a permission error.
     [[nodiscard]] static Failure fromErrno(int error, Reason whenRefused);
-
-    friend bool operator==(const Failure &a, const Failure &b)
-    {
-        return a.reason == b.reason && a.systemError == b.systemError;
-    }
 };
 
 // A value, or the failure that kept it from being made.

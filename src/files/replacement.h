@@ -28,9 +28,6 @@ struct SheetStatus
 [[nodiscard]] std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name,
     const QByteArray &contents, int original, const SheetStatus &status);
 
-// Whether name is one a replacement gives its new file while it is written.
-[[nodiscard]] bool isTemporaryName(const QByteArray &name);
-
 // Removes the temporary file name in folder, left by a run that was killed, if no live run
 // still writes it; leaves anything else alone.
 void removeStrayTemporary(const Folder &folder, const QByteArray &name);

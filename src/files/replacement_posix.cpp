@@ -54,6 +54,19 @@ QByteArray temporaryName()
     return name;
 }
 
+// Whether name is one a replacement gives its new file while it is written.
+bool isTemporaryName(const QByteArray &name)
+{
+    const qsizetype prefix = qsizetype(sizeof temporaryPrefix - 1);
+    if (name.size() != prefix + temporaryLetters || !name.startsWith(temporaryPrefix))
+        return false;
+    for (qsizetype i = prefix; i < name.size(); ++i) {
+        if (!std::strchr(letters, name[i]))
+            return false;
+    }
+    return true;
+}
+
 // Names of a file's extended attributes, POSIX ACLs included; none where the file system
 // holds none.
 std::optional<QList<QByteArray>> attributeNames(int descriptor)
@@ -238,18 +251,6 @@ std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name
         || nanoseconds(now.st_ctim) != status.changed)
         return Failure { Reason::ChangedBeforeReplace, 0 };
     return replacement.renameOver(name);
-}
-
-bool isTemporaryName(const QByteArray &name)
-{
-    const qsizetype prefix = qsizetype(sizeof temporaryPrefix - 1);
-    if (name.size() != prefix + temporaryLetters || !name.startsWith(temporaryPrefix))
-        return false;
-    for (qsizetype i = prefix; i < name.size(); ++i) {
-        if (!std::strchr(letters, name[i]))
-            return false;
-    }
-    return true;
 }
 
 void removeStrayTemporary(const Folder &folder, const QByteArray &name)

@@ -61,11 +61,7 @@ std::optional<Failure> SheetFile::replace(const QByteArray &contents)
     return std::nullopt;
 }
 
-bool isTemporaryName(const QByteArray &)
-{
-    return false; // QSaveFile removes its own temporaries
-}
-
+// QSaveFile removes its own temporaries.
 void removeStrayTemporary(const Folder &, const QByteArray &) { }
 
 } // namespace cueprune
