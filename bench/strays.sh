@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 rounds=${1:-100}
 base=${2:-/tmp}
 faults=${3:-}
-cueprune=$PWD/build/src/cueprune
+cueprune=$PWD/build/src/cueprune/cueprune
 preload=$(mktemp -d)
 cp build/tests/libfault_injection.so "$preload/"
 work=$(mktemp -d -p "$base")
