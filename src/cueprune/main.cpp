@@ -1,5 +1,6 @@
 // cueprune: prunes the pregap lines of CUE sheets from the command line, for whole libraries
 // and for machines without a display.
+#include "core/displaytext.h"
 #include "cueprune/sheetrun.h"
 #include "engine/qtfrench.h"
 #include "engine/sheetbatch.h"
@@ -72,10 +73,12 @@ QList<QByteArray> pathArguments(int argc, char *argv[])
     return paths;
 }
 
-// Says what is wrong in one line and where help is; the exit status of a usage error.
+// Says what is wrong in one line and where help is; the exit status of a usage error. What
+// was typed is shown, not obeyed: control characters in it come out escaped.
 int usageError(const QString &what)
 {
-    std::fprintf(stderr, "cueprune : %s\nEssayez « cueprune --help ».\n", qUtf8Printable(what));
+    std::fprintf(stderr, "cueprune : %s\nEssayez « cueprune --help ».\n",
+        qUtf8Printable(displayPath(what.toUtf8())));
     return 2;
 }
 

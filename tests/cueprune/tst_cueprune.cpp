@@ -119,6 +119,9 @@ void TestCuePrune::usage_data()
     QTest::newRow("unknownOption")
         << QStringList { "--bogus", "." } << 2 << QString()
         << "cueprune : Option inconnue : « bogus ».\nEssayez « cueprune --help ».\n";
+    QTest::newRow("unknownOptionWithEscape")
+        << QStringList { "--\x1b[2K" } << 2 << QString()
+        << "cueprune : 'Option inconnue : « '$'\\033''[2K ».'\nEssayez « cueprune --help ».\n";
     QTest::newRow("badJobs") << QStringList { "-j", "0", "." } << 2 << QString()
                              << "cueprune : nombre de feuilles à la fois invalide : 0\n"
                                 "Essayez « cueprune --help ».\n";
