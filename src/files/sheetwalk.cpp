@@ -46,11 +46,13 @@ bool SheetWalk::next(WalkItem &item)
             }
             if (recursive && top.nextSubfolder < top.listing.subfolders.size()) {
                 const FolderEntry &entry = top.listing.subfolders[top.nextSubfolder++];
+                const QByteArray shown = joinPath(top.folder->path(), entry.name);
                 const auto subfolder = top.folder->openSubfolder(entry);
-                std::optional<Failure> failure
+                // enter() may grow the stack, so top is not used after it.
+                const std::optional<Failure> failure
                     = subfolder ? enter(*subfolder) : subfolder.failure();
                 if (failure) {
-                    item = { { {}, {}, {}, joinPath(top.folder->path(), entry.name) }, failure };
+                    item = { { {}, {}, {}, shown }, failure };
                     return true;
                 }
                 continue;
