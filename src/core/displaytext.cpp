@@ -109,10 +109,13 @@ QString SheetDecoder::operator()(QByteArrayView bytes)
 }
 
 // Qt's decoder replaces every ill-formed sequence, so only valid UTF-8 comes back unchanged.
-// (Qt 6.4's QStringDecoder::hasError() never reports a UTF-8 error.)
+// (Qt 6.4's QStringDecoder::hasError() never reports a UTF-8 error.) Most names are ASCII,
+// valid as it stands: checking that first spares them the round trip.
 bool isValidUtf8(QByteArrayView bytes)
 {
-    return QString::fromUtf8(bytes).toUtf8() == bytes;
+    const bool ascii = std::all_of(
+        bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return ascii || QString::fromUtf8(bytes).toUtf8() == bytes;
 }
 
 // Windows-1252 differs from Latin-1 only in 0x80..0x9F; its five unassigned bytes map to the

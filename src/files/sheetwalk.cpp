@@ -27,9 +27,10 @@ std::optional<Failure> SheetWalk::enter(const std::shared_ptr<const Folder> &fol
 
 bool SheetWalk::giveSheet(const SheetEntry &sheet, WalkItem &item)
 {
-    if (givenEntries.contains(sheet.entryKey()))
-        return false;
+    const qsizetype given = givenEntries.size();
     givenEntries.insert(sheet.entryKey());
+    if (givenEntries.size() == given)
+        return false;
     item = { sheet, std::nullopt };
     return true;
 }
