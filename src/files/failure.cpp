@@ -12,6 +12,7 @@ Failure Failure::fromErrno(int error, Reason whenRefused)
         return { Reason::Missing, error };
     case EACCES:
     case EPERM:
+    case EROFS:
         return { whenRefused, error };
     case ENOSPC:
     case EDQUOT:

@@ -19,12 +19,6 @@ namespace {
 
 using Reason = Failure::Reason;
 
-Failure writeRefused(int error)
-{
-    return error == EROFS ? Failure { Reason::WriteRefused, error }
-                          : Failure::fromErrno(error, Reason::WriteRefused);
-}
-
 std::optional<Failure> writeAll(int descriptor, const QByteArray &bytes)
 {
     for (qsizetype written = 0; written < bytes.size();) {
@@ -33,7 +27,7 @@ std::optional<Failure> writeAll(int descriptor, const QByteArray &bytes)
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)
-            return writeRefused(errno);
+            return Failure::fromErrno(errno, Reason::WriteRefused);
         if (count == 0)
             return Failure { Reason::DiskFull, ENOSPC };
         written += count;
@@ -187,13 +181,13 @@ public:
                     == 0)
                     name = candidate;
                 else if (errno != EEXIST)
-                    return writeRefused(errno);
+                    return Failure::fromErrno(errno, Reason::WriteRefused);
             }
         }
         if (name.isEmpty())
             return Failure { Reason::SystemError, EEXIST };
         if (::renameat(folder, name.constData(), folder, target.constData()) != 0)
-            return writeRefused(errno);
+            return Failure::fromErrno(errno, Reason::WriteRefused);
         name.clear();
         return std::nullopt;
     }
@@ -224,11 +218,11 @@ std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name
     const QByteArray &contents, int original, const SheetStatus &status)
 {
     if (::faccessat(folder.descriptor(), name.constData(), W_OK, AT_EACCESS) != 0)
-        return writeRefused(errno);
+        return Failure::fromErrno(errno, Reason::WriteRefused);
     Replacement replacement(folder.descriptor());
     const int fd = replacement.fd();
     if (fd < 0)
-        return writeRefused(replacement.creationError());
+        return Failure::fromErrno(replacement.creationError(), Reason::WriteRefused);
     if (auto failure = writeAll(fd, contents))
         return failure;
 
