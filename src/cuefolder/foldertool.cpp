@@ -71,9 +71,12 @@ void VexaTrin::on_pushButton_2_clicked()
         return;
     }
     SheetBatch(SheetBatch::defaultWorkers(), WriteMode::Rewrite)
-        .run(sheetsInTurn(listing->sheets), [&](const WalkItem &item, const CueOutcome &outcome) {
+        .run(inTurn(*listing), [&](const WalkItem &item, const CueOutcome &outcome) {
             appendToLog(log, displayPath(item.sheet.shownPath));
-            appendToLog(log, verdictText(outcome.result));
+            appendToLog(log,
+                item.strayRemoved
+                    ? QStringLiteral("==> Temporaire d'une exécution interrompue supprimé !")
+                    : verdictText(outcome.result));
         });
     log->ensureCursorVisible();
 }

@@ -4,6 +4,7 @@
 #include "cueprune/sheetrun.h"
 #include "engine/qtfrench.h"
 #include "engine/sheetbatch.h"
+#include "files/processedges.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -18,6 +19,7 @@
 #include <io.h>
 #else
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -117,10 +119,50 @@ bool standardErrorIsTerminal()
 #endif
 }
 
+// Whether standard output goes to a pipe or a socket, whose reader may leave.
+bool standardOutputIsPipe()
+{
+#ifdef Q_OS_WIN
+    return false;
+#else
+    struct stat status = {};
+    return ::fstat(STDOUT_FILENO, &status) == 0
+        && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
+#endif
+}
+
+// The exit status when the reader of standard output went away: what a shell reports for a
+// program killed by SIGPIPE, which cueprune ignores so that it can stop cleanly.
+constexpr int readerGoneStatus = 128 + 13;
+
+int cannotWriteOutput()
+{
+    std::fprintf(stderr, "cueprune : écriture impossible sur la sortie standard\n");
+    return 1;
+}
+
+// Prints the help or the version; a failure to print it is a failure of the run.
+int printAndLeave(const QString &text)
+{
+    std::fputs(qUtf8Printable(text), stdout);
+    return std::fflush(stdout) != 0 || std::ferror(stdout) ? cannotWriteOutput() : 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    // Nothing is opened before the standard descriptors are valid. Without its standard error
+    // the program cannot even say why it stops.
+    if (!openClosedStandardDescriptors())
+        return 1;
+    raiseDescriptorLimit();
+#ifndef Q_OS_WIN
+    // A reader that goes away is seen as a failed write, and the run stops cleanly.
+    signal(SIGPIPE, SIG_IGN);
+#endif
+    // cueprune runs no event loop: Qt's own, without GLib, costs one descriptor and no more.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("cueprune"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CUEPRUNE_VERSION));
@@ -150,10 +192,11 @@ int main(int argc, char *argv[])
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
+    // The parser offers --help-all beside --help; cueprune has no options of Qt's to add to it.
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")))
+        return printAndLeave(parser.helpText());
     if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+        return printAndLeave(QStringLiteral("cueprune %1\n").arg(CUEPRUNE_VERSION));
     if (parser.positionalArguments().isEmpty())
         return usageError(QStringLiteral("aucun CHEMIN donné."));
 
@@ -166,24 +209,26 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     QTextStream err(stderr);
     const bool quietRun = parser.isSet(quiet);
+    const bool outputIsPipe = standardOutputIsPipe();
     SheetRun run({ parser.isSet(recursive), parser.isSet(dryRun), quietRun, workers,
-                     !quietRun && standardErrorIsTerminal() },
+                     !quietRun && standardErrorIsTerminal(), outputIsPipe },
         out, err);
     for (const QByteArray &path : pathArguments(argc, argv))
         run.addPath(path);
     catchStopSignals();
     run.run([] { return stopSignal != 0; });
 
-    // What could not be printed is a failure too, as a full disk under "> list" would be.
+    // A stop signal's status wins over every other; then a reader that left; then output that
+    // could not be written, as on a full disk under "> list", which fails the run too.
     out.flush();
-    if (out.status() != QTextStream::Ok || std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "cueprune : écriture impossible sur la sortie standard\n");
-        return 1;
-    }
+    const bool outputWritten
+        = out.status() == QTextStream::Ok && std::fflush(stdout) == 0 && !std::ferror(stdout);
     err.flush();
-    if (err.status() != QTextStream::Ok || std::fflush(stderr) != 0 || std::ferror(stderr))
-        return 1;
+    const bool errorsWritten
+        = err.status() == QTextStream::Ok && std::fflush(stderr) == 0 && !std::ferror(stderr);
     if (stopSignal != 0)
         return 128 + stopSignal;
-    return run.anyFailure() ? 1 : 0;
+    if (!outputWritten)
+        return outputIsPipe ? readerGoneStatus : cannotWriteOutput();
+    return run.anyFailure() || !errorsWritten ? 1 : 0;
 }

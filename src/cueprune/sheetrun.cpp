@@ -62,6 +62,11 @@ QString failureText(const Failure &failure)
         return QStringLiteral("trop de liens symboliques");
     case ENAMETOOLONG:
         return QStringLiteral("nom trop long");
+    case EMFILE:
+    case ENFILE:
+        return QStringLiteral("trop de fichiers ouverts");
+    case EAGAIN:
+        return QStringLiteral("ressources du système épuisées");
     default:
         return QString::fromLocal8Bit(std::strerror(failure.systemError));
     }
@@ -85,7 +90,7 @@ void SheetRun::addPath(const QByteArray &path)
 void SheetRun::run(const std::function<bool()> &stopRequested)
 {
     clock.start();
-    const auto stopped = [&] { return stopRequested && stopRequested(); };
+    const auto stopped = [&] { return outputLost || (stopRequested && stopRequested()); };
     SheetBatch(options.workers, mode)
         .run([&](WalkItem &item) { return !stopped() && walk.next(item); },
             [&](const WalkItem &item, const CueOutcome &outcome) {
@@ -101,7 +106,12 @@ void SheetRun::report(const WalkItem &item, const CueOutcome &outcome)
 {
     if (item.unreachable) {
         ++unreachable;
-        complain(item.sheet.shownPath, *item.unreachable, false);
+        complain(item.sheet.shownPath, failureText(*item.unreachable), false);
+        return;
+    }
+    if (item.strayRemoved) {
+        complain(item.sheet.shownPath,
+            QStringLiteral("temporaire d'une exécution interrompue supprimé"), false);
         return;
     }
     switch (outcome.result) {
@@ -120,19 +130,21 @@ void SheetRun::report(const WalkItem &item, const CueOutcome &outcome)
         return;
     clearProgress();
     out << displayPath(item.sheet.shownPath) << '\n' << verdictText(outcome.result, mode) << '\n';
+    if (options.outputIsPipe)
+        out.flush();
+    outputLost = out.status() != QTextStream::Ok;
     if (outcome.failure)
-        complain(item.sheet.shownPath, *outcome.failure, true);
+        complain(item.sheet.shownPath, failureText(*outcome.failure), true);
     else
         drawProgress();
 }
 
-// A failed sheet: "cueprune : PATH : REASON"; an unreachable path: "cueprune : REASON : PATH".
-void SheetRun::complain(const QByteArray &path, const Failure &failure, bool sheet)
+// A failed sheet: "cueprune : PATH : REASON"; another path: "cueprune : REASON : PATH".
+void SheetRun::complain(const QByteArray &path, const QString &reason, bool sheet)
 {
     clearProgress();
     out.flush(); // what was printed comes first, on a shared terminal
     const QString shown = displayPath(path);
-    const QString reason = failureText(failure);
     err << "cueprune : " << (sheet ? shown : reason) << " : " << (sheet ? reason : shown)
         << Qt::endl;
     drawProgress();
@@ -172,15 +184,22 @@ void SheetRun::clearProgress()
     progressVisible = false;
 }
 
+// On err when out cannot be written: the count of what was done is never lost.
 void SheetRun::printSummary(bool interrupted)
 {
     const qsizetype sheets = pruned + unchanged + errors;
-    out << counted(sheets, "fichier", "fichiers") << " : "
-        << (options.dryRun ? QStringLiteral("%1 à modifier").arg(pruned)
-                           : counted(pruned, "modifié", "modifiés"))
-        << ", " << counted(unchanged, "inchangé", "inchangés") << ", "
-        << counted(errors, "erreur", "erreurs")
-        << (interrupted ? QStringLiteral(" (interrompu)") : QString()) << Qt::endl;
+    const QString summary = counted(sheets, "fichier", "fichiers") + QStringLiteral(" : ")
+        + (options.dryRun ? QStringLiteral("%1 à modifier").arg(pruned)
+                          : counted(pruned, "modifié", "modifiés"))
+        + QStringLiteral(", ") + counted(unchanged, "inchangé", "inchangés") + QStringLiteral(", ")
+        + counted(errors, "erreur", "erreurs")
+        + (interrupted ? QStringLiteral(" (interrompu)") : QString());
+    if (!outputLost) {
+        out << summary << Qt::endl;
+        outputLost = out.status() != QTextStream::Ok;
+    }
+    if (outputLost)
+        err << summary << Qt::endl;
 }
 
 } // namespace cueprune

@@ -26,6 +26,8 @@ public:
         int workers = 1;
         // A self-updating line on err while a long run goes on (err being a terminal).
         bool progress = false;
+        // out is flushed after each sheet, so that a reader that leaves is seen at once.
+        bool outputIsPipe = false;
     };
 
     SheetRun(Options options, QTextStream &out, QTextStream &err);
@@ -33,15 +35,15 @@ public:
     // Walks path (as the system names it: bytes), absolute or relative to the working folder.
     void addPath(const QByteArray &path);
     // Prunes what the walk finds, prints it, then the summary. Once stopRequested answers true,
-    // no new sheet starts; those started are printed, and the summary says the run was
-    // interrupted.
+    // or out cannot be written, no new sheet starts; those started are printed, and the
+    // summary says the run was interrupted (on err when out failed).
     void run(const std::function<bool()> &stopRequested = {});
     // True when a path was missing, a folder could not be read or a sheet failed.
     [[nodiscard]] bool anyFailure() const { return errors > 0 || unreachable > 0; }
 
 private:
     void report(const WalkItem &item, const CueOutcome &outcome);
-    void complain(const QByteArray &path, const Failure &failure, bool sheet);
+    void complain(const QByteArray &path, const QString &reason, bool sheet);
     void updateProgress();
     void drawProgress();
     void clearProgress();
@@ -60,6 +62,7 @@ private:
     qint64 progressUpdatedAt = -1000; // milliseconds into the run
     QString progressText; // empty until the run has lasted a second
     bool progressVisible = false;
+    bool outputLost = false;
 };
 
 // The reason of a failure, as cueprune prints it.

@@ -1,18 +1,115 @@
 #include "engine/sheetbatch.h"
 
+#include "files/processedges.h"
 #include "files/sheetfile.h"
 
 #include <QMutex>
 #include <QSet>
-#include <QThreadPool>
 #include <QWaitCondition>
 
+#include <cerrno>
+#include <condition_variable>
 #include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace cueprune {
 
+namespace {
+
+// Runs tasks on up to a given number of threads, started as tasks come. Plain threads rather
+// than QThreadPool's: each QThread opens a descriptor for its event loop and ends the process
+// when it cannot, so a low descriptor limit would abort a run. A thread that cannot be started
+// leaves the work to those that could.
+class WorkerThreads
+{
+public:
+    explicit WorkerThreads(int most)
+        : most(std::size_t(most))
+    {
+    }
+    ~WorkerThreads()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            closing = true;
+        }
+        queued.notify_all();
+        for (std::thread &thread : threads)
+            thread.join();
+    }
+    WorkerThreads(const WorkerThreads &) = delete;
+    WorkerThreads &operator=(const WorkerThreads &) = delete;
+
+    // False when there is no thread to run task, and none can be started.
+    [[nodiscard]] bool start(std::function<void()> task)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            if (idle == 0 && threads.size() < most) {
+                try {
+                    threads.emplace_back([this] { work(); });
+                } catch (const std::system_error &) {
+                    if (threads.empty())
+                        return false;
+                }
+            }
+            tasks.push_back(std::move(task));
+        }
+        queued.notify_one();
+        return true;
+    }
+
+private:
+    void work()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            ++idle;
+            queued.wait(lock, [this] { return closing || !tasks.empty(); });
+            --idle;
+            if (tasks.empty())
+                return;
+            std::function<void()> task = std::move(tasks.front());
+            tasks.pop_front();
+            lock.unlock();
+            task();
+            lock.lock();
+        }
+    }
+
+    const std::size_t most;
+    std::mutex mutex;
+    std::condition_variable queued;
+    std::deque<std::function<void()>> tasks;
+    std::vector<std::thread> threads;
+    std::size_t idle = 0;
+    bool closing = false;
+};
+
+} // namespace
+
+namespace {
+
+// A sheet under way holds up to three descriptors at once (the entry, the sheet, its new
+// text); the standard ones, Qt's and the folders of the walk are kept room for.
+constexpr int descriptorsPerSheet = 3;
+constexpr int descriptorsKeptFree = 16;
+
+// The workers that the descriptor limit leaves room for, so that a low limit slows a run
+// rather than failing its sheets.
+int workersWithinDescriptorLimit(int workers)
+{
+    return qBound(
+        1, (descriptorLimit() - descriptorsKeptFree) / descriptorsPerSheet, qMax(1, workers));
+}
+
+} // namespace
+
 SheetBatch::SheetBatch(int workers, WriteMode mode)
-    : workers(qMax(1, workers))
+    : workers(workersWithinDescriptorLimit(workers))
     , mode(mode)
 {
 }
@@ -38,8 +135,7 @@ void SheetBatch::run(const Source &next, const Report &report, const StopRequest
     const std::size_t ahead = 4 * std::size_t(workers);
     bool sourceDone = false;
     // Declared last, so that it is destroyed first: its tasks use everything above.
-    QThreadPool pool;
-    pool.setMaxThreadCount(workers);
+    WorkerThreads pool(workers);
 
     QMutexLocker lock(&mutex);
     for (;;) {
@@ -61,13 +157,13 @@ void SheetBatch::run(const Source &next, const Report &report, const StopRequest
         for (Slot &slot : window) {
             if (slot.started)
                 continue;
-            if (slot.item.unreachable) {
+            if (!slot.item.isSheet()) {
                 slot.outcome = CueOutcome { CueResult::Failed, slot.item.unreachable };
             } else {
                 if (busy.contains(slot.item.sheet.key))
                     break;
                 busy.insert(slot.item.sheet.key);
-                pool.start([&, target = &slot] {
+                const bool started = pool.start([&, target = &slot] {
                     const CueOutcome outcome
                         = processCueFile(target->item.sheet, {}, mode, &budget);
                     const QMutexLocker done(&mutex);
@@ -75,6 +171,11 @@ void SheetBatch::run(const Source &next, const Report &report, const StopRequest
                     busy.remove(target->item.sheet.key);
                     finished.wakeOne();
                 });
+                if (!started) {
+                    busy.remove(slot.item.sheet.key);
+                    slot.outcome = CueOutcome { CueResult::Failed,
+                        Failure { Failure::Reason::SystemError, EAGAIN } };
+                }
             }
             slot.started = true;
         }
@@ -90,16 +191,17 @@ void SheetBatch::run(const Source &next, const Report &report, const StopRequest
             finished.wait(&mutex);
         }
     }
-    lock.unlock();
-    pool.waitForDone();
 }
 
-SheetBatch::Source sheetsInTurn(const QList<SheetEntry> &sheets)
+SheetBatch::Source inTurn(const FolderListing &listing)
 {
-    return [&sheets, index = qsizetype(0)](WalkItem &item) mutable {
-        if (index == sheets.size())
+    return [&listing, index = qsizetype(0)](WalkItem &item) mutable {
+        const qsizetype notices = listing.notices.size();
+        if (index == notices + listing.sheets.size())
             return false;
-        item = { sheets[index++], std::nullopt };
+        item = index < notices ? listing.notices[index]
+                               : WalkItem { listing.sheets[index - notices], std::nullopt };
+        ++index;
         return true;
     };
 }

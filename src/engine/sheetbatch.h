@@ -17,8 +17,8 @@ class SheetBatch
 public:
     // Gives the next sheet or unreachable path, on the calling thread; false at the end.
     using Source = std::function<bool(WalkItem &item)>;
-    // Receives each item with its outcome, in order, on the calling thread, one at a time. An
-    // unreachable path is not worked on: its outcome is a failure with its reason.
+    // Receives each item with its outcome, in order, on the calling thread, one at a time. Only
+    // sheets are worked on: an unreachable path's outcome is a failure with its reason.
     using Report = std::function<void(const WalkItem &item, const CueOutcome &outcome)>;
     // Asked between sheets: once true, no new sheet starts, and those started are reported.
     using StopRequested = std::function<bool()>;
@@ -36,7 +36,7 @@ private:
     const WriteMode mode;
 };
 
-// A source that gives sheets in turn.
-[[nodiscard]] SheetBatch::Source sheetsInTurn(const QList<SheetEntry> &sheets);
+// A source that gives a listing's notices, then its sheets, in turn.
+[[nodiscard]] SheetBatch::Source inTurn(const FolderListing &listing);
 
 } // namespace cueprune

@@ -29,7 +29,7 @@ struct SheetStatus
     const QByteArray &contents, int original, const SheetStatus &status);
 
 // Removes the temporary file name in folder, left by a run that was killed, if no live run
-// still writes it; leaves anything else alone.
-void removeStrayTemporary(const Folder &folder, const QByteArray &name);
+// still writes it; leaves anything else alone. True when it removed it.
+[[nodiscard]] bool removeStrayTemporary(const Folder &folder, const QByteArray &name);
 
 } // namespace cueprune

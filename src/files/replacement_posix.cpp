@@ -36,6 +36,9 @@ std::optional<Failure> writeAll(int descriptor, const QByteArray &bytes)
 }
 
 constexpr char temporaryPrefix[] = ".cueprune-";
+// Set on a named temporary from its creation until it takes the sheet's name, so that a later
+// run removes a killed run's temporary only, never a user's file of the same name.
+constexpr char temporaryMark[] = "user.cueprune.temporary";
 constexpr qsizetype temporaryLetters = 8;
 constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
 
@@ -105,43 +108,47 @@ std::optional<QByteArray> attributeValue(int descriptor, const QByteArray &name)
 }
 
 // Gives copy exactly the extended attributes of original: each of original's, and none of
-// those the copy inherited (a folder's default ACL, say). A value the system will not set
-// is accepted only where the copy already holds it.
-bool copyAttributes(int original, int copy)
+// those the copy inherited (a folder's default ACL, say), but for the temporary's mark, which
+// the caller removes last. A value the system will not set is accepted only where the copy
+// already holds it. Returns the names copied.
+std::optional<QList<QByteArray>> copyAttributes(int original, int copy)
 {
     const auto wanted = attributeNames(original);
     if (!wanted)
-        return false;
+        return std::nullopt;
     for (const QByteArray &name : *wanted) {
         const auto value = attributeValue(original, name);
         if (!value)
-            return false;
+            return std::nullopt;
         if (::fsetxattr(copy, name.constData(), value->constData(), std::size_t(value->size()), 0)
                 != 0
             && attributeValue(copy, name) != value)
-            return false;
+            return std::nullopt;
     }
     const auto inherited = attributeNames(copy);
     if (!inherited)
-        return false;
+        return std::nullopt;
     for (const QByteArray &name : *inherited) {
-        if (!wanted->contains(name) && ::fremovexattr(copy, name.constData()) != 0)
-            return false;
+        if (!wanted->contains(name) && name != temporaryMark
+            && ::fremovexattr(copy, name.constData()) != 0)
+            return std::nullopt;
     }
-    return true;
+    return wanted;
 }
 
 // The new file of a replacement, until it takes the sheet's name. O_TMPFILE gives it no name
-// at all until then, so that a crash leaves nothing; where the file system lacks O_TMPFILE
-// it is created under a hidden name, removed again on failure. Its writer holds a lock on it
-// throughout, which tells a later run whether a hidden file it meets is a live one.
+// at all until then, so that a crash leaves nothing; where the file system lacks O_TMPFILE, or
+// there is no /proc to name such a file through, it is created under a hidden name and marked,
+// and removed again on failure. Its writer holds a lock on it throughout, which tells a later
+// run whether a hidden file it meets is a live one.
 class Replacement
 {
 public:
     explicit Replacement(int folder)
         : folder(folder)
     {
-        file = Descriptor(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+        if (descriptorsHaveNames())
+            file = Descriptor(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
         for (int attempt = 0; attempt < 100 && !file.isOpen(); ++attempt) {
             name = temporaryName();
             file = Descriptor(
@@ -153,8 +160,11 @@ public:
             }
         }
         error = errno;
-        if (file.isOpen())
-            ::flock(file.get(), LOCK_EX);
+        if (!file.isOpen())
+            return;
+        ::flock(file.get(), LOCK_EX);
+        // A file system without user attributes takes no mark; the name alone then tells.
+        marked = !name.isEmpty() && ::fsetxattr(file.get(), temporaryMark, "1", 1, 0) == 0;
     }
     ~Replacement()
     {
@@ -168,12 +178,14 @@ public:
     // Why it could not be created.
     int creationError() const { return error; }
 
-    // Renames the new file over target, after giving a name to an O_TMPFILE file. linkat
-    // through /proc rather than AT_EMPTY_PATH, which needs a capability before Linux 6.10.
-    std::optional<Failure> renameOver(const QByteArray &target)
+    // Renames the new file over target, after giving a name to an O_TMPFILE file and taking
+    // its mark off a named one, unless the sheet carried that attribute itself (sheetAttributes).
+    // linkat through /proc rather than AT_EMPTY_PATH, which needs a capability before Linux 6.10.
+    std::optional<Failure> renameOver(
+        const QByteArray &target, const QList<QByteArray> &sheetAttributes)
     {
         if (name.isEmpty()) {
-            const QByteArray self = "/proc/self/fd/" + QByteArray::number(file.get());
+            const QByteArray self = nameOfDescriptor(file.get());
             for (int attempt = 0; attempt < 100 && name.isEmpty(); ++attempt) {
                 const QByteArray candidate = temporaryName();
                 if (::linkat(AT_FDCWD, self.constData(), folder, candidate.constData(),
@@ -186,6 +198,9 @@ public:
         }
         if (name.isEmpty())
             return Failure { Reason::SystemError, EEXIST };
+        if (marked && !sheetAttributes.contains(temporaryMark)
+            && ::fremovexattr(file.get(), temporaryMark) != 0)
+            return Failure { Reason::AttributesNotKept, errno };
         if (::renameat(folder, name.constData(), folder, target.constData()) != 0)
             return Failure::fromErrno(errno, Reason::WriteRefused);
         name.clear();
@@ -196,6 +211,7 @@ private:
     int folder;
     Descriptor file;
     QByteArray name; // the new file's name in the folder while it has one
+    bool marked = false;
     int error = 0;
 };
 
@@ -227,7 +243,8 @@ std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name
         return failure;
 
     const bool ownerGiven = ::fchown(fd, status.owner, status.group) == 0;
-    if (!copyAttributes(original, fd))
+    const auto sheetAttributes = copyAttributes(original, fd);
+    if (!sheetAttributes)
         return Failure { Reason::AttributesNotKept, errno };
     const bool modeGiven = ::fchmod(fd, status.mode) == 0;
     struct stat made = {};
@@ -244,23 +261,30 @@ std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name
         || nanoseconds(now.st_mtim) != status.modified
         || nanoseconds(now.st_ctim) != status.changed)
         return Failure { Reason::ChangedBeforeReplace, 0 };
-    return replacement.renameOver(name);
+    return replacement.renameOver(name, *sheetAttributes);
 }
 
-void removeStrayTemporary(const Folder &folder, const QByteArray &name)
+// A hidden file is a killed run's temporary when it bears the mark, or, on a file system that
+// takes no mark, when it has a temporary's exact name; and when no live run holds its lock.
+bool removeStrayTemporary(const Folder &folder, const QByteArray &name)
 {
-    if (!isTemporaryName(name))
-        return;
-    const Descriptor stray(::openat(folder.descriptor(), name.constData(),
-        O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    if (!name.startsWith(temporaryPrefix))
+        return false;
     struct stat opened = {};
-    if (!stray.isOpen() || ::fstat(stray.get(), &opened) != 0 || !S_ISREG(opened.st_mode)
-        || ::flock(stray.get(), LOCK_EX | LOCK_NB) != 0)
-        return;
+    const auto stray = openRegularFile(folder.descriptor(), name, nullptr, opened);
+    if (!stray)
+        return false;
+    char mark = 0;
+    const ssize_t got = ::fgetxattr(stray->get(), temporaryMark, &mark, sizeof mark);
+    const bool marked = got == 1 && mark == '1';
+    const bool markless = got < 0 && (errno == ENOTSUP || errno == EOPNOTSUPP);
+    if (!(marked || (markless && isTemporaryName(name)))
+        || ::flock(stray->get(), LOCK_EX | LOCK_NB) != 0)
+        return false;
     // Locked by nobody: its writer is gone. The name must still be this very file.
     const auto now = folder.lookUp(name);
-    if (now && now->key == keyOf(opened))
-        ::unlinkat(folder.descriptor(), name.constData(), 0);
+    return now && now->key == keyOf(opened)
+        && ::unlinkat(folder.descriptor(), name.constData(), 0) == 0;
 }
 
 } // namespace cueprune

@@ -2,7 +2,6 @@
 
 #include "files/posixstatus.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,23 +18,11 @@ SheetFile::SheetFile(SheetEntry entry)
 
 std::optional<Failure> SheetFile::read(const SizeKnown &sizeKnown)
 {
-    // Opened without following a link and without blocking, and read only once known to be
-    // the regular file listed, so that neither a link put in its place nor a FIFO or device
-    // named like a sheet is ever read.
-    descriptor = Descriptor(::openat(entry.folder->descriptor(), entry.name.constData(),
-        O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
-    if (!descriptor.isOpen()) {
-        if (errno == ELOOP)
-            return Failure { Reason::SwappedDuringWalk, errno };
-        return Failure::fromErrno(errno, Reason::ReadRefused);
-    }
     struct stat opened = {};
-    if (::fstat(descriptor.get(), &opened) != 0)
-        return Failure::fromErrno(errno, Reason::ReadRefused);
-    if (!(keyOf(opened) == entry.key))
-        return Failure { Reason::SwappedDuringWalk, 0 };
-    if (!S_ISREG(opened.st_mode))
-        return Failure { Reason::NotRegularFile, 0 };
+    auto file = openRegularFile(entry.folder->descriptor(), entry.name, &entry.key, opened);
+    if (!file)
+        return file.failure();
+    descriptor = std::move(*file);
     if (opened.st_size > maxSheetSize)
         return Failure { Reason::TooLarge, 0 };
     status = { keyOf(opened), qint64(opened.st_size), nanoseconds(opened.st_mtim),

@@ -62,6 +62,9 @@ std::optional<Failure> SheetFile::replace(const QByteArray &contents)
 }
 
 // QSaveFile removes its own temporaries.
-void removeStrayTemporary(const Folder &, const QByteArray &) { }
+bool removeStrayTemporary(const Folder &, const QByteArray &)
+{
+    return false;
+}
 
 } // namespace cueprune

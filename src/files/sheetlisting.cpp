@@ -4,6 +4,7 @@
 #include "files/replacement.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace cueprune {
 
@@ -32,11 +33,14 @@ Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, St
     const auto contents = folder->read();
     if (!contents)
         return contents.failure();
-    if (strays == Strays::Removed) {
-        for (const QByteArray &name : contents->hidden)
-            removeStrayTemporary(*folder, name);
-    }
     FolderListing listing;
+    if (strays == Strays::Removed) {
+        for (const QByteArray &name : contents->hidden) {
+            if (removeStrayTemporary(*folder, name))
+                listing.notices.append(
+                    { { {}, {}, {}, joinPath(folder->path(), name) }, {}, true });
+        }
+    }
     for (const FolderEntry &entry : contents->entries) {
         // Same match as the name filter "*.CUE", without compiling a pattern per folder.
         const bool sheet
@@ -46,8 +50,13 @@ Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, St
         // The identity the entry has now, which what is opened later must still have (the
         // listing's inode numbers are not the file's on every file system, nor at mount points).
         const auto found = folder->lookUp(entry.name);
-        if (!found || found->kind != entry.kind)
+        if (!found && found.failure().systemError == EACCES)
+            return Failure { Failure::Reason::FolderUnreadable, EACCES };
+        if (!found || found->kind != entry.kind) {
+            listing.notices.append({ { {}, {}, {}, joinPath(folder->path(), entry.name) },
+                found ? Failure { Failure::Reason::SwappedDuringWalk, 0 } : found.failure() });
             continue;
+        }
         if (sheet)
             listing.sheets.append(
                 { folder, found->name, found->key, joinPath(folder->path(), found->name) });

@@ -6,11 +6,24 @@
 #include <QList>
 
 #include <memory>
+#include <optional>
 
 namespace cueprune {
 
+// One step of a walk: a sheet to prune; or, with only the sheet's shownPath set, a path that
+// could not be reached or a killed run's temporary that was removed.
+struct WalkItem
+{
+    SheetEntry sheet;
+    std::optional<Failure> unreachable;
+    bool strayRemoved = false;
+
+    bool isSheet() const { return !unreachable && !strayRemoved; }
+};
+
 struct FolderListing
 {
+    QList<WalkItem> notices; // entries that could not be looked up, temporaries removed
     QList<SheetEntry> sheets; // the regular files named "*.CUE", any letter case
     QList<FolderEntry> subfolders;
 };
@@ -20,7 +33,9 @@ enum class Strays { Kept, Removed };
 
 // Lists folder in one pass. Both lists go by name ignoring case, compared as decoded, ties
 // broken on the bytes. Hidden entries and symbolic links are left out, so that a walk down
-// the subfolders never loops.
+// the subfolders never loops. A folder whose names can be read but not looked up (read
+// permission without search permission) is FolderUnreadable; an entry that cannot be looked up
+// for another reason is a notice, never left out in silence.
 [[nodiscard]] Result<FolderListing> listFolder(
     const std::shared_ptr<const Folder> &folder, Strays strays);
 

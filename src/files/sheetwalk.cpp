@@ -40,6 +40,10 @@ bool SheetWalk::next(WalkItem &item)
     for (;;) {
         if (!stack.empty()) {
             OpenListing &top = stack.back();
+            if (top.nextNotice < top.listing.notices.size()) {
+                item = top.listing.notices[top.nextNotice++];
+                return true;
+            }
             if (top.nextSheet < top.listing.sheets.size()) {
                 if (giveSheet(top.listing.sheets[top.nextSheet++], item))
                     return true;

@@ -13,16 +13,8 @@
 
 namespace cueprune {
 
-// One step of a walk: a sheet to prune, or a path that could not be reached (then only the
-// sheet's shownPath is set).
-struct WalkItem
-{
-    SheetEntry sheet;
-    std::optional<Failure> unreachable;
-};
-
-// Walks the paths given, in order, one step at a time: each sheet named, and the "*.cue"
-// sheets of each folder named, then (when recursive) its subfolders by name, depth first.
+// Walks the paths given, in order, one step at a time: each sheet named, and the notices and
+// "*.cue" sheets of each folder named, then (when recursive) its subfolders by name, depth first.
 // Below a named path every folder and sheet is opened relative to its parent, so that a
 // folder or sheet swapped meanwhile is reported, not followed. Each folder is walked once and
 // each directory entry given once, however often it is reached; two names of one file are
@@ -42,6 +34,7 @@ private:
     {
         std::shared_ptr<const Folder> folder;
         FolderListing listing;
+        qsizetype nextNotice = 0;
         qsizetype nextSheet = 0;
         qsizetype nextSubfolder = 0;
     };

@@ -138,6 +138,8 @@ void TestFolderRun::noFolderToRun_data()
         << "a.cue" << QStringList { "a.cue", "==> Répertoire introuvable !" };
     QTest::newRow("unreadableFolder")
         << "locked" << QStringList { "locked", "==> Répertoire illisible !" };
+    QTest::newRow("readableNotSearchable")
+        << "listed" << QStringList { "listed", "==> Répertoire illisible !" };
     // What a dialog or a field gives for a folder name that is not UTF-8.
     QTest::newRow("folderNameNotUtf8")
         << "caf\uFFFD" << QStringList { "caf\uFFFD", "==> Répertoire introuvable !" };
@@ -150,13 +152,15 @@ void TestFolderRun::noFolderToRun()
     QFETCH(QStringList, expectedLog);
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    QVERIFY(fill(dir.path(), { { "locked/", {} }, { "a.cue", pregapSheet } }));
+    QVERIFY(fill(dir.path(),
+        { { "locked/", {} }, { "listed/c.cue", pregapSheet }, { "a.cue", pregapSheet } }));
     const QByteArray latin1Folder = QFile::encodeName(dir.path()) + "/caf\xE9";
     const testsupport::RemovedAtEnd latin1Names({ latin1Folder, latin1Folder + "/b.cue" });
     QCOMPARE(::mkdir(latin1Folder, 0755), 0);
     QVERIFY(writeFile(latin1Folder + "/b.cue", pregapSheet));
-    QVERIFY(
-        testsupport::setMode(dir.path(), 0755) && testsupport::setMode(dir.filePath("locked"), 0));
+    QVERIFY(testsupport::setMode(dir.path(), 0755)
+        && testsupport::setMode(dir.filePath("locked"), 0)
+        && testsupport::setMode(dir.filePath("listed"), 0444));
     const QString previous = QDir::currentPath();
     QVERIFY(QDir::setCurrent(dir.path()));
 
@@ -166,6 +170,8 @@ void TestFolderRun::noFolderToRun()
         ui.run(typed.isEmpty() ? typed : dir.filePath(typed));
     }
     QDir::setCurrent(previous);
+    QVERIFY(testsupport::setMode(dir.filePath("listed"), 0755));
+    QCOMPARE(readFile(dir.filePath("listed/c.cue")), pregapSheet);
     QString expected;
     for (const QString &line : expectedLog)
         expected += (line.startsWith("==>") ? line : dir.filePath(line)) + '\n';

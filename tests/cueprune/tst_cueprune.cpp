@@ -14,7 +14,12 @@
 #include <QTest>
 
 #include <pty.h>
+#include <sched.h>
 #include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/sysmacros.h>
+#include <sys/xattr.h>
 
 using cueprune::pruneSheet;
 using cueprune::SheetRun;
@@ -36,23 +41,46 @@ struct Outcome
     QString err;
 };
 
+// prepareChild runs in the child before cueprune starts, after it gave up root when asked.
 Outcome runCueprune(const QStringList &arguments, const QString &workingDirectory = QString(),
     bool unprivileged = false,
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment())
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment(),
+    const std::function<void()> &prepareChild = {})
 {
     QProcess process;
     process.setWorkingDirectory(workingDirectory);
     for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
         environment.remove(name);
     process.setProcessEnvironment(environment);
-    if (unprivileged) {
-        process.setChildProcessModifier(testsupport::dropRootPrivileges);
-    }
+    process.setChildProcessModifier([unprivileged, prepareChild] {
+        if (unprivileged)
+            testsupport::dropRootPrivileges();
+        if (prepareChild)
+            prepareChild();
+    });
     process.start(unprivileged ? testsupport::runnableByAnyone(CUEPRUNE) : CUEPRUNE, arguments);
     if (!process.waitForFinished() || process.exitStatus() != QProcess::NormalExit)
         return {};
     return { process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
         QString::fromUtf8(process.readAllStandardError()) };
+}
+
+// A folder of count sheets with pregaps, named 000.cue, 001.cue...
+testsupport::FolderContents pregapSheets(int count)
+{
+    testsupport::FolderContents contents;
+    for (int i = 0; i < count; ++i)
+        contents.insert(QStringLiteral("%1.cue").arg(i, 3, 10, QLatin1Char('0')), pregapSheet);
+    return contents;
+}
+
+// How many of contents' sheets in root hold the pruned text now.
+qsizetype prunedOnDisk(const QString &root, const testsupport::FolderContents &contents)
+{
+    qsizetype pruned = 0;
+    for (auto it = contents.cbegin(); it != contents.cend(); ++it)
+        pruned += readFile(root + '/' + it.key()) == prunedSheet;
+    return pruned;
 }
 
 // The per-sheet lines of a run: path then verdict, for each name under root.
@@ -104,7 +132,13 @@ private slots:
     void stopSignalEndsCleanly_data();
     void stopSignalEndsCleanly();
     void straysOfKilledRunsAreRemoved();
+    void outputThatCannotBeWrittenFails_data();
     void outputThatCannotBeWrittenFails();
+    void closedOrFewDescriptors_data();
+    void closedOrFewDescriptors();
+    void unsearchableFolderIsReported();
+    void rewritesWithoutProc();
+    void noDeviceIsEverOpened();
 };
 
 void TestCuePrune::usage_data()
@@ -733,84 +767,242 @@ void TestCuePrune::controlCharactersAreShownEscaped()
 
 void TestCuePrune::stopSignalEndsCleanly_data()
 {
-    QTest::addColumn<int>("signal");
-    QTest::newRow("interrupt") << int(SIGINT);
-    QTest::newRow("terminate") << int(SIGTERM);
-    QTest::newRow("hangUp") << int(SIGHUP);
+    QTest::addColumn<int>("signal"); // 0: the reader of standard output leaves instead
+    QTest::addColumn<bool>("outputFails");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("interrupt") << int(SIGINT) << false << 130;
+    QTest::newRow("terminate") << int(SIGTERM) << false << 143;
+    QTest::newRow("hangUp") << int(SIGHUP) << false << 129;
+    QTest::newRow("readerLeaves") << 0 << false << 141;
+    QTest::newRow("interruptWhileOutputFails") << int(SIGINT) << true << 130;
 }
 
-// Stopped mid-run, cueprune starts no new sheet, prints every sheet it rewrote, says the run
-// was interrupted and leaves no temporary file behind.
+// Stopped mid-run, by a signal or by the reader of its output leaving, cueprune starts no new
+// sheet, counts every sheet it rewrote, says the run was interrupted (on standard error when
+// standard output is lost) and leaves no temporary file behind.
 void TestCuePrune::stopSignalEndsCleanly()
 {
     QFETCH(int, signal);
+    QFETCH(bool, outputFails);
+    QFETCH(int, exitCode);
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    testsupport::FolderContents contents;
-    for (int i = 0; i < 400; ++i)
-        contents.insert(QStringLiteral("%1.cue").arg(i, 3, 10, QLatin1Char('0')), pregapSheet);
+    const testsupport::FolderContents contents = pregapSheets(400);
     QVERIFY(fill(dir.path(), contents));
 
     QProcess process;
     process.setProcessEnvironment(testsupport::withFaults(FAULT_INJECTION, "slowfsync"));
-    process.start(CUEPRUNE, { "-j", "2", dir.path() });
-    QVERIFY(process.waitForStarted());
-    QTRY_COMPARE(readFile(dir.filePath("000.cue")), prunedSheet);
-    ::kill(pid_t(process.processId()), signal);
+    if (outputFails)
+        process.setStandardOutputFile("/dev/full");
+    const QStringList arguments = { "-j", "2", dir.path() };
+    if (signal != 0) {
+        process.start(CUEPRUNE, arguments);
+        QVERIFY(process.waitForStarted());
+        QTRY_COMPARE(readFile(dir.filePath("000.cue")), prunedSheet);
+        ::kill(pid_t(process.processId()), signal);
+    } else {
+        process.start("bash",
+            QStringList { "-c", "\"$0\" \"$@\" | head -n 1; exit \"${PIPESTATUS[0]}\"", CUEPRUNE }
+                + arguments);
+    }
     QVERIFY(process.waitForFinished());
 
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 128 + signal);
+    QCOMPARE(process.exitCode(), exitCode);
     const QString out = QString::fromUtf8(process.readAllStandardOutput());
-    qsizetype rewritten = 0;
-    for (auto it = contents.cbegin(); it != contents.cend(); ++it)
-        rewritten += readFile(dir.filePath(it.key())) == prunedSheet;
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    const qsizetype rewritten = prunedOnDisk(dir.path(), contents);
     QVERIFY2(rewritten > 0 && rewritten < contents.size(), qPrintable(QString::number(rewritten)));
-    QCOMPARE(out.count(modified), rewritten);
-    QVERIFY2(out.endsWith(QStringLiteral("%1 fichiers : %1 modifiés, 0 inchangé, 0 erreur "
-                                         "(interrompu)\n")
-                              .arg(rewritten)),
-        qPrintable(out.right(100)));
+    const QString summary = QStringLiteral("%1 fichiers : %1 modifiés, 0 inchangé, 0 erreur "
+                                           "(interrompu)\n")
+                                .arg(rewritten);
+    if (signal != 0 && !outputFails) {
+        QCOMPARE(out.count(modified), rewritten);
+        QVERIFY2(out.endsWith(summary), qPrintable(out.right(100)));
+    } else {
+        QVERIFY2(err.endsWith(summary), qPrintable(err.right(200)));
+    }
     QCOMPARE(testsupport::namesIn(dir.path()).size(), contents.size());
 }
 
-// A run meets the hidden files that killed runs left: those no live run holds go; a live
-// run's, a link or a file of another name stay. A dry run writes nothing, so removes nothing.
+// A run meets the hidden files that killed runs left: those bearing a temporary's mark that no
+// live run holds go, and each removal is said; a user's file of a temporary's name, a hard
+// link to it, a live run's temporary, a link or a file of another name stay. A dry run writes
+// nothing, so removes nothing.
 void TestCuePrune::straysOfKilledRunsAreRemoved()
 {
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QList<QByteArray> kept
-        = { ".cueprune-held0000", ".cueprune-link0000", ".cueprune-toolong00", ".other", "a.cue" };
+    const QList<QByteArray> kept = { ".cueprune-abcdefgh", ".cueprune-abcdefgi",
+        ".cueprune-held0000", ".cueprune-link0000", ".other", "a.cue" };
     QVERIFY(fill(dir.path(),
-        { { ".cueprune-a1b2c3d4", pregapSheet }, { ".cueprune-held0000", pregapSheet },
-            { ".cueprune-toolong00", pregapSheet }, { ".other", pregapSheet },
+        { { ".cueprune-a1b2c3d4", pregapSheet }, { ".cueprune-abcdefgh", "my notes" },
+            { ".cueprune-held0000", pregapSheet }, { ".other", pregapSheet },
             { "a.cue", pregapSheet } }));
+    for (const char *marked : { ".cueprune-a1b2c3d4", ".cueprune-held0000" }) {
+        if (::setxattr(QFile::encodeName(dir.filePath(marked)).constData(),
+                "user.cueprune.temporary", "1", 1, 0)
+            != 0)
+            QSKIP("The temporary folder's file system takes no user attributes");
+    }
     QVERIFY(setMode(dir.filePath(".cueprune-a1b2c3d4"), 06755));
     QVERIFY(QFile::link("a.cue", dir.filePath(".cueprune-link0000")));
+    QCOMPARE(::link(QFile::encodeName(dir.filePath(".cueprune-abcdefgh")).constData(),
+                 QFile::encodeName(dir.filePath(".cueprune-abcdefgi")).constData()),
+        0);
     QFile held(dir.filePath(".cueprune-held0000"));
     QVERIFY(held.open(QIODevice::ReadOnly));
     QCOMPARE(::flock(held.handle(), LOCK_EX), 0);
 
     QCOMPARE(runCueprune({ "-n", dir.path() }).exitCode, 0);
     QCOMPARE(testsupport::namesIn(dir.path()).size(), kept.size() + 1);
-    QCOMPARE(runCueprune({ dir.path() }).exitCode, 0);
+    const Outcome outcome = runCueprune({ dir.path() });
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.err,
+        "cueprune : temporaire d'une exécution interrompue supprimé : "
+            + dir.filePath(".cueprune-a1b2c3d4") + '\n');
     QCOMPARE(testsupport::namesIn(dir.path()), kept);
     QCOMPARE(readFile(dir.filePath("a.cue")), prunedSheet);
+    QCOMPARE(readFile(dir.filePath(".cueprune-abcdefgi")), QByteArray("my notes"));
+}
+
+void TestCuePrune::outputThatCannotBeWrittenFails_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // DIR for a folder of one sheet
+    QTest::newRow("run") << QStringList { "-n", "DIR" };
+    QTest::newRow("help") << QStringList { "--help" };
+    QTest::newRow("version") << QStringList { "--version" };
 }
 
 void TestCuePrune::outputThatCannotBeWrittenFails()
 {
+    QFETCH(QStringList, arguments);
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     QVERIFY(writeFile(dir.filePath("a.cue"), pregapSheet));
     QProcess process;
     process.setStandardOutputFile("/dev/full");
-    process.start(CUEPRUNE, { "-n", dir.path() });
+    process.start(CUEPRUNE, arguments.replaceInStrings("DIR", dir.path()));
     QVERIFY(process.waitForFinished());
     QCOMPARE(process.exitCode(), 1);
-    QCOMPARE(process.readAllStandardError(),
-        QByteArray("cueprune : écriture impossible sur la sortie standard\n"));
+    QVERIFY2(process.readAllStandardError().endsWith(
+                 "cueprune : écriture impossible sur la sortie standard\n"),
+        "the failure is said");
+}
+
+void TestCuePrune::closedOrFewDescriptors_data()
+{
+    QTest::addColumn<QList<int>>("closed");
+    QTest::addColumn<int>("descriptorLimit"); // hard and soft; 0 leaves them
+    QTest::newRow("inputClosed") << QList<int> { 0 } << 0;
+    QTest::newRow("outputClosed") << QList<int> { 1 } << 0;
+    QTest::newRow("errorsClosed") << QList<int> { 2 } << 0;
+    QTest::newRow("allClosed") << QList<int> { 0, 1, 2 } << 0;
+    QTest::newRow("limit10") << QList<int>() << 10;
+    QTest::newRow("limit24") << QList<int>() << 24;
+    QTest::newRow("limit48") << QList<int>() << 48;
+}
+
+// Started as cron jobs and service managers may start it, cueprune gives no file of the
+// library a standard descriptor (the fault library ends it if one does), so no sheet ever
+// holds its output; with few descriptors it neither aborts nor says less than it did.
+void TestCuePrune::closedOrFewDescriptors()
+{
+    QFETCH(QList<int>, closed);
+    QFETCH(int, descriptorLimit);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const testsupport::FolderContents contents = pregapSheets(60);
+    QVERIFY(fill(dir.path(), contents));
+
+    const Outcome outcome = runCueprune({ dir.path() }, QString(), false,
+        testsupport::withFaults(FAULT_INJECTION, "lowdescriptor"), [closed, descriptorLimit] {
+            for (const int descriptor : closed)
+                ::close(descriptor);
+            const rlimit limit { rlim_t(descriptorLimit), rlim_t(descriptorLimit) };
+            if (descriptorLimit > 0 && setrlimit(RLIMIT_NOFILE, &limit) != 0)
+                _exit(3);
+        });
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(prunedOnDisk(dir.path(), contents), contents.size());
+    if (!closed.contains(1)) {
+        QCOMPARE(outcome.out.count(modified), contents.size());
+        QVERIFY2(outcome.out.endsWith("60 fichiers : 60 modifiés, 0 inchangé, 0 erreur\n"),
+            qPrintable(outcome.out.right(100)));
+    }
+    QCOMPARE(testsupport::namesIn(dir.path()).size(), contents.size());
+}
+
+// A folder whose names can be read but not looked up (r without x) is said to be unreadable,
+// as the folder named and as a subfolder; its sheets are left alone.
+void TestCuePrune::unsearchableFolderIsReported()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(fill(dir.path(),
+        { { "lib/sub/a.cue", pregapSheet }, { "lib/sub/b.cue", pregapSheet },
+            { "lib/top.cue", cleanSheet } }));
+    QVERIFY(setMode(dir.path(), 0755) && setMode(dir.filePath("lib"), 0755));
+    QVERIFY(setMode(dir.filePath("lib/sub"), 0444));
+    const QString sub = dir.filePath("lib/sub");
+
+    const Outcome recursive = runCueprune({ "-r", dir.filePath("lib") }, QString(), true);
+    const Outcome named = runCueprune({ sub }, QString(), true);
+    QVERIFY(setMode(sub, 0755));
+    QCOMPARE(recursive.exitCode, 1);
+    QCOMPARE(recursive.err, "cueprune : dossier illisible : " + sub + '\n');
+    QCOMPARE(named.exitCode, 1);
+    QCOMPARE(named.err, "cueprune : dossier illisible : " + sub + '\n');
+    QCOMPARE(readFile(dir.filePath("lib/sub/a.cue")), pregapSheet);
+}
+
+// In a chroot or container without /proc, rewrites still work, with a named temporary.
+void TestCuePrune::rewritesWithoutProc()
+{
+    if (geteuid() != 0)
+        QSKIP("Hiding /proc takes a mount namespace, which needs root");
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(fill(dir.path(), { { "a.cue", pregapSheet }, { "b.cue", cleanSheet } }));
+    const Outcome outcome = runCueprune(
+        { dir.path() }, QString(), false, QProcessEnvironment::systemEnvironment(), [] {
+            if (::unshare(CLONE_NEWNS) != 0
+                || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+                || ::mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
+                _exit(77);
+        });
+    if (outcome.exitCode == 77)
+        QSKIP("No mount namespace can be made here");
+    QCOMPARE(outcome.err, QString());
+    QCOMPARE(outcome.out,
+        entries(dir.path(), { "a.cue", modified, "b.cue", unchanged })
+            + "2 fichiers : 1 modifié, 1 inchangé, 0 erreur\n");
+    QCOMPARE(readFile(dir.filePath("a.cue")), prunedSheet);
+    QCOMPARE(testsupport::namesIn(dir.path()).size(), 2);
+}
+
+// A device named like a temporary and a sheet swapped for a device after the listing are never
+// opened (the fault library ends the run if one is): a driver acts when its device is opened.
+void TestCuePrune::noDeviceIsEverOpened()
+{
+    if (geteuid() != 0)
+        QSKIP("Making a device node needs root");
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(
+        fill(dir.path(), { { "library/a.cue", pregapSheet }, { "library/b.cue", pregapSheet } }));
+    const QString root = dir.filePath("library");
+    for (const QString &device : { root + "/.cueprune-abcdefgh", dir.filePath("device") })
+        QCOMPARE(::mknod(QFile::encodeName(device).constData(), S_IFCHR | 0666, makedev(1, 3)), 0);
+
+    QProcessEnvironment environment = testsupport::withFaults(FAULT_INJECTION, "device");
+    environment.insert("SWAP_ENTRY", "b.cue");
+    environment.insert("SWAP_MOVE", dir.filePath("device"));
+    const Outcome outcome = runCueprune({ root }, QString(), false, environment);
+    QCOMPARE(outcome.exitCode, 1);
+    QCOMPARE(outcome.err, "cueprune : " + root + "/b.cue : changé pendant le parcours\n");
+    QCOMPARE(readFile(dir.filePath("library/a.cue")), prunedSheet);
+    QCOMPARE(readFile(dir.filePath("library/b.cue.away")), pregapSheet);
 }
 
 QTEST_MAIN(TestCuePrune)

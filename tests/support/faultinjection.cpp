@@ -1,11 +1,15 @@
 // Preloaded into a child to make chosen system calls fail as a dying drive or a file system
 // without unnamed files would, take long as on a slow disk, or to swap a directory entry as
 // another user could while a run goes on. FAULTS lists them, separated by commas: "fsync",
-// "tmpfile", "slowfsync" (5 ms a flush). SWAP_ENTRY names an entry: the first time it is
-// opened with openat, it is renamed to "<entry>.away" and replaced, just before the open, by
-// a symbolic link to SWAP_LINK or by the file or folder at SWAP_MOVE.
+// "tmpfile", "slowfsync" (5 ms a flush). Two more end the child at once when it opens what it
+// must never open: "lowdescriptor" (exit 97) when a file other than /dev/null gets descriptor
+// 0, 1 or 2; "device" (exit 98) when a device or FIFO outside /dev is opened for real. SWAP_ENTRY
+// names an entry: the first time it is opened with openat, it is renamed to "<entry>.away" and
+// replaced, just before the open, by a symbolic link to SWAP_LINK or by the file or folder at
+// SWAP_MOVE.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -46,6 +50,27 @@ void swapOnce(int folder, const char *name)
     errno = saved;
 }
 
+// Checks what an open gave, for the "lowdescriptor" and "device" faults.
+int checkOpened(const char *path, int flags, int fd)
+{
+    if (fd < 0)
+        return fd;
+    const bool inDev = std::strncmp(path, "/dev/", 5) == 0;
+    if (fd <= 2 && std::strcmp(path, "/dev/null") != 0 && failing("lowdescriptor"))
+        _exit(97);
+    struct stat status = {};
+    if (!(flags & O_PATH) && !inDev && failing("device") && fstat(fd, &status) == 0
+        && (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode) || S_ISFIFO(status.st_mode)))
+        _exit(98);
+    return fd;
+}
+
+mode_t modeArgument(int flags, va_list arguments)
+{
+    const bool created = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE;
+    return created ? va_arg(arguments, mode_t) : 0;
+}
+
 } // namespace
 
 extern "C" int fsync(int fd)
@@ -60,20 +85,27 @@ extern "C" int fsync(int fd)
     return next(fd);
 }
 
+extern "C" int open(const char *path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = modeArgument(flags, arguments);
+    va_end(arguments);
+    static const auto next = real<int (*)(const char *, int, ...)>("open");
+    return checkOpened(path, flags, next(path, flags, mode));
+}
+
 extern "C" int openat(int folder, const char *path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = modeArgument(flags, arguments);
+    va_end(arguments);
     if ((flags & O_TMPFILE) == O_TMPFILE && failing("tmpfile")) {
         errno = EOPNOTSUPP;
         return -1;
     }
     swapOnce(folder, path);
     static const auto next = real<int (*)(int, const char *, int, ...)>("openat");
-    return next(folder, path, flags, mode);
+    return checkOpened(path, flags, next(folder, path, flags, mode));
 }

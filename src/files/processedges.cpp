@@ -1,0 +1,69 @@
+#include "files/processedges.h"
+
+#include <QtGlobal>
+
+#include <limits>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
+namespace cueprune {
+
+// A Windows GUI program has no standard descriptors and no such limit to raise.
+#ifdef _WIN32
+
+bool openClosedStandardDescriptors()
+{
+    return true;
+}
+
+void raiseDescriptorLimit() { }
+
+int descriptorLimit()
+{
+    return std::numeric_limits<int>::max();
+}
+
+#else
+
+bool openClosedStandardDescriptors()
+{
+    for (int standard = STDIN_FILENO; standard <= STDERR_FILENO; ++standard) {
+        if (::fcntl(standard, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        // The lowest free number is the closed one: those below it are open already.
+        const int null = ::open("/dev/null", standard == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (null != standard) {
+            if (null >= 0)
+                ::close(null);
+            return false;
+        }
+    }
+    return true;
+}
+
+void raiseDescriptorLimit()
+{
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+int descriptorLimit()
+{
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return std::numeric_limits<int>::max();
+    return int(qMin<rlim_t>(limit.rlim_cur, std::numeric_limits<int>::max()));
+}
+
+#endif
+
+} // namespace cueprune
