@@ -141,31 +141,25 @@ QString fromWindows1252(QByteArrayView bytes)
 
 namespace {
 
-using Form = SheetEncoding::Form;
-
-// Calls decoded(wasUtf8, text) for each component of path, decoded on its own, and
-// separator() between them.
-template <typename Decoded, typename Separator>
-void forEachComponent(QByteArrayView path, Decoded decoded, Separator separator)
-{
-    qsizetype start = 0;
-    for (;;) {
-        qsizetype end = path.indexOf('/', start);
-        if (end < 0)
-            end = path.size();
-        const QByteArrayView component = path.sliced(start, end - start);
-        const bool utf8 = isValidUtf8(component);
-        decoded(utf8, utf8 ? QString::fromUtf8(component) : fromWindows1252(component));
-        if (end == path.size())
-            return;
-        separator();
-        start = end + 1;
-    }
-}
-
+// C0 and C1 controls and DEL, and the marks that reorder or break what a terminal shows
+// (bidirectional embeddings, overrides, isolates and marks; line and paragraph separators).
 bool isControl(QChar c)
 {
-    return c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0);
+    const char16_t u = c.unicode();
+    return u < 0x20 || (u >= 0x7F && u < 0xA0) || u == 0x061C || u == 0x200E || u == 0x200F
+        || (u >= 0x2028 && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+}
+
+// The length of the well-formed UTF-8 sequence at the start of bytes, or 0.
+qsizetype utf8SequenceLength(QByteArrayView bytes)
+{
+    const auto lead = static_cast<unsigned char>(bytes.front());
+    const qsizetype length = lead < 0x80 ? 1
+        : lead >= 0xC2 && lead <= 0xDF   ? 2
+        : lead >= 0xE0 && lead <= 0xEF   ? 3
+        : lead >= 0xF0 && lead <= 0xF4   ? 4
+                                         : 0;
+    return length > 0 && length <= bytes.size() && isValidUtf8(bytes.first(length)) ? length : 0;
 }
 
 } // namespace
@@ -174,10 +168,17 @@ QString decodePath(QByteArrayView path)
 {
     QString text;
     text.reserve(path.size());
-    forEachComponent(
-        path, [&](bool, const QString &component) { text += component; },
-        [&] { text += QLatin1Char('/'); });
-    return text;
+    for (qsizetype start = 0;;) {
+        qsizetype end = path.indexOf('/', start);
+        if (end < 0)
+            end = path.size();
+        const QByteArrayView component = path.sliced(start, end - start);
+        text += isValidUtf8(component) ? QString::fromUtf8(component) : fromWindows1252(component);
+        if (end == path.size())
+            return text;
+        text += QLatin1Char('/');
+        start = end + 1;
+    }
 }
 
 QString displayPath(QByteArrayView path)
@@ -185,16 +186,17 @@ QString displayPath(QByteArrayView path)
     const QString decoded = decodePath(path);
     if (std::none_of(decoded.cbegin(), decoded.cend(), isControl))
         return decoded;
-    // Printable runs go between single quotes, each control character as $'\ooo' of its bytes.
+    // Printable UTF-8 goes between single quotes; each control character, and each byte that is
+    // not UTF-8, as $'\ooo' of its bytes, so that a shell gives back the very bytes.
     QString quoted;
     bool quoting = false;
-    const auto add = [&](QChar c) {
+    const auto add = [&](const QString &text) {
         if (!quoting)
             quoted += QLatin1Char('\'');
         quoting = true;
-        quoted += c == QLatin1Char('\'') ? QStringLiteral("'\\''") : QString(c);
+        quoted += text == QLatin1String("'") ? QStringLiteral("'\\''") : text;
     };
-    const auto addControl = [&](const QByteArray &bytes) {
+    const auto addBytes = [&](QByteArrayView bytes) {
         if (quoting)
             quoted += QLatin1Char('\'');
         quoting = false;
@@ -204,17 +206,16 @@ QString displayPath(QByteArrayView path)
                 uint(static_cast<unsigned char>(byte)), 3, 8, QLatin1Char('0'));
         quoted += QLatin1Char('\'');
     };
-    forEachComponent(
-        path,
-        [&](bool utf8, const QString &component) {
-            for (const QChar c : component) {
-                if (!isControl(c))
-                    add(c);
-                else // a Windows-1252 control stands for the byte of the same value
-                    addControl(utf8 ? QString(c).toUtf8() : QByteArray(1, char(c.unicode())));
-            }
-        },
-        [&] { add(QLatin1Char('/')); });
+    for (qsizetype at = 0; at < path.size();) {
+        const QByteArrayView rest = path.sliced(at);
+        const qsizetype length = utf8SequenceLength(rest);
+        const QString character = length > 0 ? QString::fromUtf8(rest.first(length)) : QString();
+        if (length == 0 || isControl(character.front()))
+            addBytes(rest.first(qMax<qsizetype>(length, 1)));
+        else
+            add(character);
+        at += qMax<qsizetype>(length, 1);
+    }
     if (quoting)
         quoted += QLatin1Char('\'');
     return quoted;

@@ -37,9 +37,11 @@ private:
 // reads well beside UTF-8 ones.
 [[nodiscard]] QString decodePath(QByteArrayView path);
 
-// decodePath, for display. A path holding a control character (C0, DEL, C1) is
-// shown whole in the shell's quoting instead, 'a'$'\033''[2K' for "a", ESC, "[2K", so that it
-// stays on one line, drives no terminal and can be pasted back into a shell.
+// decodePath, for display. A path holding a control character (C0, DEL, C1, or a mark that
+// reorders or breaks a line: bidirectional controls, line and paragraph separators) is shown
+// whole in the shell's quoting instead, 'a'$'\033''[2K' for "a", ESC, "[2K", with every byte
+// that is not printable UTF-8 escaped, so that it stays on one line, drives no terminal and
+// pasted back into a shell gives the very bytes.
 [[nodiscard]] QString displayPath(QByteArrayView path);
 
 } // namespace cueprune

@@ -4,7 +4,6 @@
 #include "ui_vexatrin.h"
 
 #include <QFileDialog>
-#include <QFileInfo>
 
 // cuefile: the window's part that makes it the single-sheet tool, with every text it shows.
 
@@ -42,9 +41,24 @@ void VexaTrin::applyProgramTexts()
     ui->plainTextEdit->setAccessibleName(QStringLiteral("Aperçu des lignes gardées"));
 }
 
-bool VexaTrin::takesDroppedPath(const QString &path)
+QString VexaTrin::usage()
 {
-    return QFileInfo(path).isFile();
+    return QStringLiteral(
+        "Utilisation : cuefile [FEUILLE]\n"
+        "Ouvre la fenêtre qui retire les index de prégap (chaque ligne « INDEX 00 » directement\n"
+        "suivie d'une ligne « INDEX 01 ») d'une feuille CUE et montre les lignes gardées.\n"
+        "FEUILLE remplit le champ ; rien n'est traité avant le bouton « Tester le fichier »,\n"
+        "qui réécrit aussitôt la feuille. Pour voir d'abord ce qui changerait :\n"
+        "cueprune -n FEUILLE.\n"
+        "\n"
+        "  -h, --help     Affiche cette aide.\n"
+        "  -v, --version  Affiche la version.\n"
+        "  --             Termine les options : ce qui suit est la feuille.\n");
+}
+
+bool VexaTrin::takesDroppedPath(const QByteArray &path)
+{
+    return kindOfPath(path) == FolderEntry::Kind::RegularFile;
 }
 
 void VexaTrin::on_pushButton_clicked()
@@ -52,15 +66,14 @@ void VexaTrin::on_pushButton_clicked()
     const QString sheet = QFileDialog::getOpenFileName(this, QStringLiteral("Choix du fichier"),
         QString(), QStringLiteral("CUE Files (*.cue);;All Files (*)"));
     if (!sheet.isEmpty())
-        ui->lineEdit->setText(sheet);
+        takeChosenPath(sheet);
 }
 
 void VexaTrin::on_pushButton_2_clicked()
 {
     QString kept;
-    const CueResult result = processCueFile(ui->lineEdit->text(), [&kept](const QString &line) {
-        kept += line;
-    }).result;
+    const CueResult result
+        = processCueFile(pathToRun(), [&kept](const QString &line) { kept += line; }).result;
     // The preview shows the sheet just processed, and nothing when it could not be.
     const bool processed = result == CueResult::Pruned || result == CueResult::Unchanged;
     ui->plainTextEdit->setPlainText(processed ? kept : QString());

@@ -8,7 +8,6 @@
 #include "ui_vexatrin.h"
 
 #include <QFileDialog>
-#include <QFileInfo>
 
 // cuefolder: the window's part that makes it the folder tool, with every text it shows.
 
@@ -38,9 +37,23 @@ void VexaTrin::applyProgramTexts()
     ui->plainTextEdit->setAccessibleName(QStringLiteral("Journal"));
 }
 
-bool VexaTrin::takesDroppedPath(const QString &path)
+QString VexaTrin::usage()
 {
-    return QFileInfo(path).isDir();
+    return QStringLiteral(
+        "Utilisation : cuefolder [DOSSIER]\n"
+        "Ouvre la fenêtre qui retire les index de prégap (chaque ligne « INDEX 00 » directement\n"
+        "suivie d'une ligne « INDEX 01 ») des feuilles *.cue d'un dossier. DOSSIER remplit le\n"
+        "champ ; rien n'est traité avant le bouton « Tester les fichiers », qui réécrit\n"
+        "aussitôt les feuilles. Pour voir d'abord ce qui changerait : cueprune -n DOSSIER.\n"
+        "\n"
+        "  -h, --help     Affiche cette aide.\n"
+        "  -v, --version  Affiche la version.\n"
+        "  --             Termine les options : ce qui suit est le dossier.\n");
+}
+
+bool VexaTrin::takesDroppedPath(const QByteArray &path)
+{
+    return kindOfPath(path) == FolderEntry::Kind::Folder;
 }
 
 void VexaTrin::on_pushButton_clicked()
@@ -48,23 +61,23 @@ void VexaTrin::on_pushButton_clicked()
     const QString folder = QFileDialog::getExistingDirectory(this,
         QStringLiteral("Dossier avec les fichiers CUE"), QString(), QFileDialog::ShowDirsOnly);
     if (!folder.isEmpty())
-        ui->lineEdit->setText(folder);
+        takeChosenPath(folder);
 }
 
 void VexaTrin::on_pushButton_2_clicked()
 {
     QPlainTextEdit *log = ui->plainTextEdit;
-    const QString typed = ui->lineEdit->text();
-    if (typed.isEmpty()) {
+    const QByteArray path = pathToRun();
+    if (path.isEmpty()) {
         appendToLog(log, QStringLiteral("==> Aucun répertoire sélectionné !"));
         return;
     }
     // The folder is opened once; its sheets are found and replaced inside it.
-    const auto folder = Folder::open(QFile::encodeName(typed));
+    const auto folder = Folder::open(path);
     const auto listing = folder ? listFolder(*folder, Strays::Removed) : folder.failure();
     if (!listing) {
         const Failure::Reason reason = listing.failure().reason;
-        appendToLog(log, displayPath(QFile::encodeName(typed)));
+        appendToLog(log, displayPath(path));
         appendToLog(log,
             reason == Failure::Reason::Missing ? QStringLiteral("==> Répertoire introuvable !")
                                                : QStringLiteral("==> Répertoire illisible !"));

@@ -119,6 +119,19 @@ bool standardErrorIsTerminal()
 #endif
 }
 
+// Whether standard output is the very terminal that standard error is.
+bool outputOnErrorsTerminal()
+{
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stdout)) && _isatty(_fileno(stderr));
+#else
+    struct stat output = {};
+    struct stat errors = {};
+    return isatty(STDOUT_FILENO) && isatty(STDERR_FILENO) && ::fstat(STDOUT_FILENO, &output) == 0
+        && ::fstat(STDERR_FILENO, &errors) == 0 && output.st_rdev == errors.st_rdev;
+#endif
+}
+
 // Whether standard output goes to a pipe or a socket, whose reader may leave.
 bool standardOutputIsPipe()
 {
@@ -210,8 +223,9 @@ int main(int argc, char *argv[])
     QTextStream err(stderr);
     const bool quietRun = parser.isSet(quiet);
     const bool outputIsPipe = standardOutputIsPipe();
-    SheetRun run({ parser.isSet(recursive), parser.isSet(dryRun), quietRun, workers,
-                     !quietRun && standardErrorIsTerminal(), outputIsPipe },
+    SheetRun run(
+        { parser.isSet(recursive), parser.isSet(dryRun), quietRun, workers,
+            !quietRun && standardErrorIsTerminal(), outputOnErrorsTerminal(), outputIsPipe },
         out, err);
     for (const QByteArray &path : pathArguments(argc, argv))
         run.addPath(path);

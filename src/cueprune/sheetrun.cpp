@@ -128,14 +128,15 @@ void SheetRun::report(const WalkItem &item, const CueOutcome &outcome)
     }
     if (options.quiet && outcome.result == CueResult::Unchanged)
         return;
-    clearProgress();
+    if (options.outputOnProgressTerminal)
+        clearProgress();
     out << displayPath(item.sheet.shownPath) << '\n' << verdictText(outcome.result, mode) << '\n';
     if (options.outputIsPipe)
         out.flush();
     outputLost = out.status() != QTextStream::Ok;
     if (outcome.failure)
         complain(item.sheet.shownPath, failureText(*outcome.failure), true);
-    else
+    else if (options.outputOnProgressTerminal)
         drawProgress();
 }
 
@@ -151,7 +152,8 @@ void SheetRun::complain(const QByteArray &path, const QString &reason, bool shee
 }
 
 // The count is brought up to date once the run has lasted a second, at most ten times a
-// second; the line is drawn again after every line printed, so it stays at the bottom.
+// second; the line is drawn again after every line printed on its terminal, so it stays at the
+// bottom.
 void SheetRun::updateProgress()
 {
     const qint64 now = clock.elapsed();

@@ -26,6 +26,8 @@ public:
         int workers = 1;
         // A self-updating line on err while a long run goes on (err being a terminal).
         bool progress = false;
+        // out is the terminal the progress line is drawn on.
+        bool outputOnProgressTerminal = false;
         // out is flushed after each sheet, so that a reader that leaves is seen at once.
         bool outputIsPipe = false;
     };

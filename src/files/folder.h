@@ -93,4 +93,7 @@ struct NamedPath
 
 [[nodiscard]] Result<NamedPath> openNamedPath(const QByteArray &path);
 
+// What is at path, links followed; Other when nothing is.
+[[nodiscard]] FolderEntry::Kind kindOfPath(const QByteArray &path);
+
 } // namespace cueprune

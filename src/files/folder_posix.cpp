@@ -130,6 +130,13 @@ Result<FolderEntry> Folder::lookUp(const QByteArray &name) const
     return FolderEntry { name, kindOf(status.st_mode), keyOf(status) };
 }
 
+FolderEntry::Kind kindOfPath(const QByteArray &path)
+{
+    struct stat status = {};
+    return ::stat(path.constData(), &status) == 0 ? kindOf(status.st_mode)
+                                                  : FolderEntry::Kind::Other;
+}
+
 Result<NamedPath> openNamedPath(const QByteArray &path)
 {
     struct stat named = {};

@@ -90,4 +90,12 @@ Result<NamedPath> openNamedPath(const QByteArray &path)
             QFile::encodeName(info.absoluteFilePath()) } };
 }
 
+FolderEntry::Kind kindOfPath(const QByteArray &path)
+{
+    const QFileInfo info(QFile::decodeName(path));
+    return info.isDir() ? FolderEntry::Kind::Folder
+        : info.isFile() ? FolderEntry::Kind::RegularFile
+                        : FolderEntry::Kind::Other;
+}
+
 } // namespace cueprune

@@ -1,9 +1,24 @@
+#include "core/displaytext.h"
 #include "engine/qtfrench.h"
 #include "files/processedges.h"
+#include "window/commandline.h"
 #include "window/vexatrin.h"
 
 #include <QApplication>
 #include <QIcon>
+
+#include <cstdio>
+
+namespace {
+
+// Prints text on stream; a failure to print it is a failure of the program.
+int printAndLeave(std::FILE *stream, const QString &text, int status)
+{
+    std::fputs(qUtf8Printable(text), stream);
+    return std::fflush(stream) != 0 || std::ferror(stream) ? 1 : status;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -11,13 +26,29 @@ int main(int argc, char *argv[])
     if (!cueprune::openClosedStandardDescriptors())
         return 1;
     cueprune::raiseDescriptorLimit();
+    const CommandLine asked = parseCommandLine(argc, argv);
+    if (asked.action == CommandLine::Action::Help)
+        return printAndLeave(stdout, VexaTrin::usage(), 0);
+    if (asked.action == CommandLine::Action::Version)
+        return printAndLeave(stdout, QStringLiteral(CUEPRUNE_PROGRAM " " CUEPRUNE_VERSION "\n"), 0);
+
     QApplication application(argc, argv);
+    // What is left once Qt has taken its own options (-platform, -style...) out of argv.
+    const CommandLine given = parseCommandLine(argc, argv);
+    if (given.action == CommandLine::Action::UnknownOption) {
+        return printAndLeave(stderr,
+            QStringLiteral(CUEPRUNE_PROGRAM " : option inconnue : « %1 »\n"
+                                            "Essayez « " CUEPRUNE_PROGRAM " --help ».\n")
+                .arg(cueprune::displayPath(given.argument)),
+            2);
+    }
     // Lets docks and task bars match the window with its desktop entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(CUEPRUNE_DESKTOP_ID));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/cueprune.svg")));
     cueprune::installQtFrenchTexts();
     VexaTrin window;
-    window.takeArguments(QCoreApplication::arguments());
+    if (!given.argument.isEmpty())
+        window.takePath(given.argument);
     window.show();
     application.exec();
     return 0;

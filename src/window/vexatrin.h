@@ -18,9 +18,13 @@ public:
     explicit VexaTrin(QWidget *parent = nullptr);
     ~VexaTrin() override;
 
-    // The program's arguments, its own name first: a path given after it fills the path
-    // field, as if chosen. Nothing runs until the run button is pressed.
-    void takeArguments(const QStringList &arguments);
+    // A path given from outside (the program's argument), as the bytes the system names it by:
+    // it fills the path field, as if chosen, and is used as such while the field shows it
+    // unedited. Nothing runs until the run button is pressed.
+    void takePath(const QByteArray &path);
+
+    // The program's short help for --help, in French.
+    static QString usage();
 
 public slots:
     void on_pushButton_clicked();
@@ -34,7 +38,14 @@ private:
     // Gives the shared form the program's captions and accessible texts.
     void applyProgramTexts();
     // Whether a path dropped on the window is one the program works on (a folder, a sheet).
-    static bool takesDroppedPath(const QString &path);
+    static bool takesDroppedPath(const QByteArray &path);
+    // Fills the path field with a path chosen in Qt's dialog.
+    void takeChosenPath(const QString &path);
+    // The path the run button works on: the bytes given from outside while the field shows
+    // them, else the field's text as the system names files.
+    QByteArray pathToRun() const;
 
     const std::unique_ptr<Ui_Vexatrin> ui;
+    QByteArray givenPath;
+    QString givenPathShown;
 };

@@ -6,6 +6,7 @@
 #include "window/vexatrin.h"
 
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QProcess>
@@ -106,6 +107,7 @@ class TestCuePrune : public QObject
 private slots:
     void usage_data();
     void usage();
+    void onlyPruningOptionsChangeFiles();
     void noEnglishText_data();
     void noEnglishText();
     void needsNoDisplay();
@@ -180,6 +182,30 @@ void TestCuePrune::usage()
     else
         QVERIFY2(outcome.out.contains(expectedOut), qPrintable(outcome.out));
     QCOMPARE(outcome.err, expectedErr);
+}
+
+// Every option that --help lists, given with a folder: only those meant to prune change it.
+void TestCuePrune::onlyPruningOptionsChangeFiles()
+{
+    const QString help = runCueprune({ "--help" }).out;
+    const QRegularExpression listed(
+        R"(^  (?:-\w, )?(--[\w-]+)( <\w+>)?)", QRegularExpression::MultilineOption);
+    QStringList seen;
+    for (const auto &match : listed.globalMatch(help)) {
+        const QString option = match.captured(1);
+        seen.append(option);
+        QTemporaryDir dir;
+        QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+        QVERIFY(writeFile(dir.filePath("a.cue"), pregapSheet));
+        QStringList arguments { option };
+        if (!match.captured(2).isEmpty())
+            arguments.append("2");
+        const Outcome outcome = runCueprune(arguments + QStringList { dir.path() });
+        const bool prunes = QStringList { "--recursive", "--quiet", "--jobs" }.contains(option);
+        QCOMPARE(outcome.exitCode, 0);
+        QVERIFY2((readFile(dir.filePath("a.cue")) == prunedSheet) == prunes, qPrintable(option));
+    }
+    QVERIFY2(seen.contains("--help-all") && seen.contains("--dry-run"), qPrintable(help));
 }
 
 void TestCuePrune::noEnglishText_data()
@@ -526,25 +552,26 @@ void TestCuePrune::parallelRunMatchesOneWorker()
 
 void TestCuePrune::progressOnlyOnATerminal_data()
 {
-    QTest::addColumn<bool>("terminal");
+    QTest::addColumn<QString>("terminal"); // which of the outputs go to a terminal
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<bool>("progress");
-    QTest::newRow("terminal") << true << QStringList() << true;
-    QTest::newRow("terminalQuiet") << true << QStringList { "-q" } << false;
-    QTest::newRow("pipe") << false << QStringList() << false;
+    QTest::newRow("errorsOnTerminal") << "err" << QStringList() << true;
+    QTest::newRow("bothOnTerminal") << "out+err" << QStringList() << true;
+    QTest::newRow("terminalQuiet") << "err" << QStringList { "-q" } << false;
+    QTest::newRow("pipe") << "" << QStringList() << false;
 }
 
 // Flushes slowed to 5 ms make the run last more than the second after which progress shows.
+// It is drawn again after each line printed on its own terminal, so it stays in sight, and
+// otherwise at most ten times a second.
 void TestCuePrune::progressOnlyOnATerminal()
 {
-    QFETCH(bool, terminal);
+    QFETCH(QString, terminal);
     QFETCH(QStringList, options);
     QFETCH(bool, progress);
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    testsupport::FolderContents contents;
-    for (int i = 0; i < 250; ++i)
-        contents.insert(QStringLiteral("%1.cue").arg(i, 3, 10, QLatin1Char('0')), pregapSheet);
+    const testsupport::FolderContents contents = pregapSheets(250);
     QVERIFY(fill(dir.path(), contents));
 
     int terminalSide = -1;
@@ -552,10 +579,18 @@ void TestCuePrune::progressOnlyOnATerminal()
     QVERIFY(::openpty(&terminalSide, &programSide, nullptr, nullptr, nullptr) == 0);
     QProcess process;
     process.setProcessEnvironment(testsupport::withFaults(FAULT_INJECTION, "slowfsync"));
-    if (terminal)
-        process.setChildProcessModifier([programSide] { ::dup2(programSide, STDERR_FILENO); });
+    const bool outOnTerminal = terminal.contains("out");
+    process.setChildProcessModifier([programSide, terminal] {
+        if (terminal.contains("out"))
+            ::dup2(programSide, STDOUT_FILENO);
+        if (terminal.contains("err"))
+            ::dup2(programSide, STDERR_FILENO);
+    });
+    QElapsedTimer clock;
+    clock.start();
     process.start(CUEPRUNE, options + QStringList { "-j", "1", dir.path() });
     QVERIFY(process.waitForFinished());
+    const double seconds = clock.elapsed() / 1000.0;
     ::close(programSide);
     QByteArray shown;
     char buffer[4096];
@@ -563,17 +598,25 @@ void TestCuePrune::progressOnlyOnATerminal()
         shown.append(buffer, count);
     ::close(terminalSide);
 
-    const QByteArray out = process.readAllStandardOutput();
-    QVERIFY(out.endsWith("250 fichiers : 250 modifiés, 0 inchangé, 0 erreur\n"));
-    QVERIFY(!out.contains('\r') && !out.contains('\33'));
+    const QByteArray out = outOnTerminal ? shown : process.readAllStandardOutput();
+    QVERIFY2(out.contains("250 fichiers : 250 modifiés, 0 inchangé, 0 erreur"),
+        out.right(200).constData());
+    if (!outOnTerminal)
+        QVERIFY(!out.contains('\r') && !out.contains('\33'));
     QCOMPARE(process.readAllStandardError(), QByteArray());
     QCOMPARE(shown.contains(" feuilles, 0 erreur"), progress);
-    if (progress) {
-        // Drawn again right after each line printed, so it stays in sight; erased at the end.
-        QVERIFY2(!shown.contains("\33[K\r\33[K"), shown.left(200).constData());
-        QVERIFY2(shown.endsWith("\r\33[K"), shown.right(40).constData());
-    } else
+    if (!progress) {
         QCOMPARE(shown, QByteArray());
+        return;
+    }
+    const QByteArray sinceShown = shown.mid(shown.indexOf("\rcueprune : "));
+    const qsizetype redraws = sinceShown.count("\rcueprune : ");
+    if (outOnTerminal)
+        QCOMPARE(sinceShown.count("!\r\n\rcueprune : "), sinceShown.count("!\r\n"));
+    else
+        QVERIFY2(redraws <= 10 * seconds + 2, qPrintable(QString::number(redraws)));
+    QVERIFY2(!shown.contains("\33[K\r\33[K"), shown.left(200).constData());
+    QVERIFY2(outOnTerminal || shown.endsWith("\r\33[K"), shown.right(40).constData());
 }
 
 void TestCuePrune::entrySwappedDuringTheRun_data()
@@ -744,6 +787,10 @@ void TestCuePrune::controlCharactersAreShownEscaped_data()
         << R"(a'$'\033''[2K'$'\015'$'\012'$'\177'$'\302\235''.cue')";
     QTest::newRow("latin1C1AndQuote")
         << QByteArray("it's\x9d\t.cue") << R"(it'\''s'$'\235'$'\011''.cue')";
+    QTest::newRow("escAndLatin1") << QByteArray("mix\x1b\xe9.cue") << R"(mix'$'\033'$'\351''.cue')";
+    QTest::newRow("rightToLeftOverride")
+        << QByteArray("a\u202Egpj.cue") << R"(a'$'\342\200\256''gpj.cue')";
+    QTest::newRow("lineSeparator") << QByteArray("a\u2028b.cue") << R"(a'$'\342\200\250''b.cue')";
 }
 
 // A name cannot move the cursor, erase lines or forge a verdict: it is shown on one line, in
@@ -763,6 +810,11 @@ void TestCuePrune::controlCharactersAreShownEscaped()
     QCOMPARE(
         outcome.out, shown + '\n' + modified + "\n1 fichier : 1 modifié, 0 inchangé, 0 erreur\n");
     QCOMPARE(readFile(sheet), prunedSheet);
+    // Pasted into a shell, it names the very bytes.
+    QProcess shell;
+    shell.start("bash", { "-c", "printf %s " + shown });
+    QVERIFY(shell.waitForFinished());
+    QCOMPARE(shell.readAllStandardOutput(), sheet);
 }
 
 void TestCuePrune::stopSignalEndsCleanly_data()
@@ -964,16 +1016,19 @@ void TestCuePrune::rewritesWithoutProc()
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     QVERIFY(fill(dir.path(), { { "a.cue", pregapSheet }, { "b.cue", cleanSheet } }));
-    const Outcome outcome = runCueprune(
-        { dir.path() }, QString(), false, QProcessEnvironment::systemEnvironment(), [] {
-            if (::unshare(CLONE_NEWNS) != 0
-                || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-                || ::mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
-                _exit(77);
-        });
+    // The leak checker of sanitized builds needs /proc, and says so.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":detect_leaks=0");
+    const Outcome outcome = runCueprune({ dir.path() }, QString(), false, environment, [] {
+        if (::unshare(CLONE_NEWNS) != 0
+            || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || ::mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
+            _exit(77);
+    });
     if (outcome.exitCode == 77)
         QSKIP("No mount namespace can be made here");
-    QCOMPARE(outcome.err, QString());
+    QCOMPARE(outcome.exitCode, 0);
+    QVERIFY2(!outcome.err.contains("cueprune"), qPrintable(outcome.err));
     QCOMPARE(outcome.out,
         entries(dir.path(), { "a.cue", modified, "b.cue", unchanged })
             + "2 fichiers : 1 modifié, 1 inchangé, 0 erreur\n");

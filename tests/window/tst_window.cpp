@@ -3,16 +3,23 @@
 #include "support/modaldialoghandler.h"
 #include "support/sheets.h"
 #include "support/windowdriver.h"
+#include "window/commandline.h"
 #include "window/vexatrin.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTranslator>
+
+#include <sys/stat.h>
+
+#include <vector>
 
 namespace {
 
@@ -58,6 +65,9 @@ private slots:
     void chooser();
     void pathFromOutside_data();
     void pathFromOutside();
+    void commandLine_data();
+    void commandLine();
+    void helpWithoutDisplay();
 };
 
 void TestWindow::windowAsOpened()
@@ -168,41 +178,111 @@ void TestWindow::chooser()
 void TestWindow::pathFromOutside_data()
 {
     QTest::addColumn<bool>("dropped"); // else given as the program's argument
-    QTest::addColumn<QString>("given"); // relative to a temporary folder
-    QTest::addColumn<bool>("taken");
-    QTest::newRow("folderAsArgument") << false << "Albums" << true;
-    QTest::newRow("sheetAsArgument") << false << "Albums/a.cue" << true;
-    QTest::newRow("folderDropped") << true << "Albums" << takesFolders;
-    QTest::newRow("sheetDropped") << true << "Albums/a.cue" << !takesFolders;
+    QTest::addColumn<QByteArray>("folder"); // made in a temporary folder, holding a.cue
+    QTest::addColumn<bool>("sheet"); // the sheet given, else the folder
+    QTest::addColumn<QString>("shown"); // the folder's name as the field shows it
+    for (const bool dropped : { false, true }) {
+        const char *way = dropped ? "Dropped" : "AsArgument";
+        for (const bool sheet : { false, true }) {
+            const QByteArray given = QByteArray(sheet ? "sheet" : "folder") + way;
+            QTest::newRow(given) << dropped << QByteArray("Albums") << sheet << "Albums";
+            QTest::newRow(given + "Latin1")
+                << dropped << QByteArray("caf\xe9") << sheet << QStringLiteral("café");
+            QTest::newRow(given + "Utf8")
+                << dropped << QByteArray("caf\xc3\xa9") << sheet << QStringLiteral("café");
+        }
+    }
 }
 
-// A path from the command line or a drop fills the field; nothing runs before the button.
+// A path from the command line or a drop fills the field, shown as the log shows names, and
+// keeps its bytes: the run button then prunes that very sheet. Nothing runs before it. A drop
+// is taken as a copy, never as a move, and only of what the program works on.
 void TestWindow::pathFromOutside()
 {
     QFETCH(bool, dropped);
-    QFETCH(QString, given);
-    QFETCH(bool, taken);
+    QFETCH(QByteArray, folder);
+    QFETCH(bool, sheet);
+    QFETCH(QString, shown);
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    QVERIFY(testsupport::fill(dir.path(), { { "Albums/a.cue", testsupport::pregapSheet } }));
-    const QString path = dir.filePath(given);
+    const QByteArray folderPath = QFile::encodeName(dir.path()) + '/' + folder;
+    const QByteArray sheetPath = folderPath + "/a.cue";
+    const testsupport::RemovedAtEnd nativeNames({ folderPath, sheetPath });
+    QCOMPARE(::mkdir(folderPath.constData(), 0755), 0);
+    QVERIFY(testsupport::writeFile(sheetPath, testsupport::pregapSheet));
+    const QByteArray path = sheet ? sheetPath : folderPath;
+    const bool taken = !dropped || sheet != takesFolders;
 
-    VexaTrin window;
-    auto *field = child<QLineEdit>(window, "lineEdit");
-    field->setText("before");
+    testsupport::Window ui;
+    ui.path->setText("before");
     if (dropped) {
         QMimeData data;
-        data.setUrls({ QUrl::fromLocalFile(path) });
-        QDragEnterEvent enter({ 10, 10 }, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(&window, &enter);
+        data.setData("text/uri-list", "file://" + path.toPercentEncoding("/") + "\r\n");
+        const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+        QDragEnterEvent enter({ 10, 10 }, offered, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&ui.window, &enter);
         QCOMPARE(enter.isAccepted(), taken);
-        QDropEvent drop({ 10, 10 }, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(&window, &drop);
+        QDropEvent drop({ 10, 10 }, offered, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&ui.window, &drop);
+        if (taken)
+            QCOMPARE(drop.dropAction(), Qt::CopyAction);
     } else {
-        window.takeArguments({ "program", path });
+        ui.window.takePath(path);
     }
-    QCOMPARE(field->text(), taken ? path : QStringLiteral("before"));
-    QCOMPARE(testsupport::readFile(dir.filePath("Albums/a.cue")), testsupport::pregapSheet);
+    const QString inField = dir.path() + '/' + shown + (sheet ? "/a.cue" : "");
+    QCOMPARE(ui.path->text(), taken ? inField : QStringLiteral("before"));
+    QCOMPARE(testsupport::readFile(sheetPath), testsupport::pregapSheet);
+    if (!taken || sheet == takesFolders)
+        return;
+    QTest::mouseClick(ui.window.findChild<QPushButton *>("pushButton_2"), Qt::LeftButton);
+    QCOMPARE(testsupport::readFile(sheetPath), testsupport::prunedSheet);
+}
+
+void TestWindow::commandLine_data()
+{
+    QTest::addColumn<QByteArrayList>("arguments"); // after the program's name
+    QTest::addColumn<int>("action");
+    QTest::addColumn<QByteArray>("argument");
+    using Action = CommandLine::Action;
+    QTest::newRow("nothing") << QByteArrayList() << int(Action::Open) << QByteArray();
+    QTest::newRow("path") << QByteArrayList { "caf\xe9" } << int(Action::Open)
+                          << QByteArray("caf\xe9");
+    QTest::newRow("help") << QByteArrayList { "x", "--help" } << int(Action::Help) << QByteArray();
+    QTest::newRow("shortVersion") << QByteArrayList { "-v" } << int(Action::Version)
+                                  << QByteArray();
+    QTest::newRow("optionAfterEnd")
+        << QByteArrayList { "--", "--help" } << int(Action::Open) << QByteArray("--help");
+    QTest::newRow("unknown") << QByteArrayList { "--odd", "x" } << int(Action::UnknownOption)
+                             << QByteArray("--odd");
+}
+
+void TestWindow::commandLine()
+{
+    QFETCH(QByteArrayList, arguments);
+    QFETCH(int, action);
+    QFETCH(QByteArray, argument);
+    std::vector<const char *> argv { "program" };
+    for (const QByteArray &given : arguments)
+        argv.push_back(given.constData());
+    const CommandLine line = parseCommandLine(int(argv.size()), argv.data());
+    QCOMPARE(int(line.action), action);
+    QCOMPARE(line.argument, argument);
+}
+
+// Help needs no display: the program answers and leaves before Qt looks for one.
+void TestWindow::helpWithoutDisplay()
+{
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+        environment.remove(name);
+    program.setProcessEnvironment(environment);
+    program.start(PROGRAM, { "--help" });
+    QVERIFY(program.waitForFinished());
+    QCOMPARE(program.exitCode(), 0);
+    const QString help = QString::fromUtf8(program.readAllStandardOutput());
+    QVERIFY2(help.startsWith("Utilisation : " + QFileInfo(PROGRAM).fileName()), qPrintable(help));
+    QVERIFY2(help.contains("cueprune -n"), qPrintable(help));
 }
 
 QTEST_MAIN(TestWindow)
