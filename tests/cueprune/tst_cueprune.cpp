@@ -609,8 +609,8 @@ void TestCuePrune::progressOnlyOnATerminal()
         QCOMPARE(shown, QByteArray());
         return;
     }
-    const QByteArray sinceShown = shown.mid(shown.indexOf("\rcueprune : "));
-    const qsizetype redraws = sinceShown.count("\rcueprune : ");
+    const QByteArray sinceShown = shown.mid(shown.indexOf("cueprune : "));
+    const qsizetype redraws = sinceShown.count("cueprune : ");
     if (outOnTerminal)
         QCOMPARE(sinceShown.count("!\r\n\rcueprune : "), sinceShown.count("!\r\n"));
     else

@@ -219,10 +219,11 @@ void TestWindow::pathFromOutside()
         QMimeData data;
         data.setData("text/uri-list", "file://" + path.toPercentEncoding("/") + "\r\n");
         const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
-        QDragEnterEvent enter({ 10, 10 }, offered, &data, Qt::LeftButton, Qt::NoModifier);
+        // Shift proposes a move.
+        QDragEnterEvent enter({ 10, 10 }, offered, &data, Qt::LeftButton, Qt::ShiftModifier);
         QApplication::sendEvent(&ui.window, &enter);
         QCOMPARE(enter.isAccepted(), taken);
-        QDropEvent drop({ 10, 10 }, offered, &data, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop({ 10, 10 }, offered, &data, Qt::LeftButton, Qt::ShiftModifier);
         QApplication::sendEvent(&ui.window, &drop);
         if (taken)
             QCOMPARE(drop.dropAction(), Qt::CopyAction);
