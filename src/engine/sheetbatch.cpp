@@ -124,25 +124,39 @@ void SheetBatch::run(const Source &next, const Report &report, const StopRequest
     struct Slot
     {
         WalkItem item;
-        bool started = false;
         std::optional<CueOutcome> outcome;
     };
+    // Sheets that are only read are handed to workers in chunks, which costs a fraction of the
+    // hand-offs; rewrites go one a task, so that their flushes overlap.
+    const std::size_t chunk = mode == WriteMode::DryRun ? 16 : 1;
+    const std::size_t ahead = 4 * std::size_t(workers) * chunk;
     ByteBudget budget(2 * maxSheetSize);
     QMutex mutex;
-    QWaitCondition finished;
-    std::deque<Slot> window; // from the next item to report; the started ones come first
+    QWaitCondition frontDone;
+    std::deque<Slot> window; // from the next item to report
+    std::size_t started = 0; // the slots at the front of the window that are started
     QSet<FileKey> busy; // the files being worked on
-    const std::size_t ahead = 4 * std::size_t(workers);
     bool sourceDone = false;
     // Declared last, so that it is destroyed first: its tasks use everything above.
     WorkerThreads pool(workers);
+
+    const auto work = [&](const std::vector<Slot *> &taken) {
+        for (Slot *slot : taken) {
+            const CueOutcome outcome = processCueFile(slot->item.sheet, {}, mode, &budget);
+            const QMutexLocker done(&mutex);
+            slot->outcome = outcome;
+            busy.remove(slot->item.sheet.key);
+            // Only the next item in order lets the reporting thread go on.
+            if (slot == &window.front())
+                frontDone.wakeOne();
+        }
+    };
 
     QMutexLocker lock(&mutex);
     for (;;) {
         if (!sourceDone && stop && stop()) {
             sourceDone = true;
-            while (!window.empty() && !window.back().started)
-                window.pop_back();
+            window.resize(started);
         }
         while (!sourceDone && window.size() < ahead) {
             WalkItem item;
@@ -152,43 +166,45 @@ void SheetBatch::run(const Source &next, const Report &report, const StopRequest
             if (!more)
                 sourceDone = true;
             else
-                window.push_back({ std::move(item), false, std::nullopt });
+                window.push_back({ std::move(item), std::nullopt });
         }
-        for (Slot &slot : window) {
-            if (slot.started)
-                continue;
-            if (!slot.item.isSheet()) {
-                slot.outcome = CueOutcome { CueResult::Failed, slot.item.unreachable };
-            } else {
+        // A chunk starts once it is full, at the end, or when nothing before it is under way.
+        while (started < window.size()
+            && (window.size() - started >= chunk || sourceDone || started == 0)) {
+            std::vector<Slot *> taken;
+            for (; started < window.size() && taken.size() < chunk; ++started) {
+                Slot &slot = window[started];
+                if (!slot.item.isSheet()) {
+                    slot.outcome = CueOutcome { CueResult::Failed, slot.item.unreachable };
+                    continue;
+                }
+                // Two names of one file wait for each other.
                 if (busy.contains(slot.item.sheet.key))
                     break;
                 busy.insert(slot.item.sheet.key);
-                const bool started = pool.start([&, target = &slot] {
-                    const CueOutcome outcome
-                        = processCueFile(target->item.sheet, {}, mode, &budget);
-                    const QMutexLocker done(&mutex);
-                    target->outcome = outcome;
-                    busy.remove(target->item.sheet.key);
-                    finished.wakeOne();
-                });
-                if (!started) {
-                    busy.remove(slot.item.sheet.key);
-                    slot.outcome = CueOutcome { CueResult::Failed,
+                taken.push_back(&slot);
+            }
+            if (taken.empty())
+                break;
+            if (!pool.start([&work, taken] { work(taken); })) {
+                for (Slot *slot : taken) {
+                    busy.remove(slot->item.sheet.key);
+                    slot->outcome = CueOutcome { CueResult::Failed,
                         Failure { Failure::Reason::SystemError, EAGAIN } };
                 }
             }
-            slot.started = true;
         }
         if (window.empty() && sourceDone)
             break;
         if (!window.empty() && window.front().outcome) {
             const Slot reported = std::move(window.front());
             window.pop_front();
+            --started;
             lock.unlock();
             report(reported.item, *reported.outcome);
             lock.relock();
         } else if (!window.empty()) {
-            finished.wait(&mutex);
+            frontDone.wait(&mutex);
         }
     }
 }
