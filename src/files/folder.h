@@ -40,7 +40,8 @@ public:
         QList<FolderEntry> entries; // visible regular files and folders, keys not looked up
         QList<QByteArray> hidden; // hidden names, for the caller to recognise its own
     };
-    // The names in the folder: symbolic links, devices, FIFOs and sockets are left out.
+    // The names in the folder: symbolic links, devices, FIFOs and sockets are left out. Read
+    // once: a second call finds the descriptor at the end of the folder.
     [[nodiscard]] Result<Contents> read() const;
 
     // What name is in this folder now, without following a link.

@@ -88,9 +88,7 @@ Result<Folder::Contents> Folder::read() const
 {
     // Read straight from the folder's own descriptor: readdir would need one of its own
     // (fdopendir takes the one it is given), which cost four more calls a folder, about a
-    // tenth of a dry run.
-    if (::lseek(fd.get(), 0, SEEK_SET) != 0)
-        return Failure::fromErrno(errno, Failure::Reason::FolderUnreadable);
+    // tenth of a dry run. A folder is read once, from the start where opening it left it.
     Contents contents;
     alignas(dirent64) char buffer[32 * 1024];
     for (;;) {

@@ -144,15 +144,17 @@ std::optional<QList<QByteArray>> copyAttributes(int original, int copy)
 class Replacement
 {
 public:
-    explicit Replacement(int folder)
+    // mode: what the new file is created with, before it is written; never writable by others.
+    Replacement(int folder, mode_t mode)
         : folder(folder)
     {
+        mode &= 0755;
         if (descriptorsHaveNames())
-            file = Descriptor(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+            file = Descriptor(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
         for (int attempt = 0; attempt < 100 && !file.isOpen(); ++attempt) {
             name = temporaryName();
             file = Descriptor(
-                ::openat(folder, name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
+                ::openat(folder, name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode));
             if (!file.isOpen()) {
                 name.clear();
                 if (errno != EEXIST)
@@ -221,11 +223,13 @@ private:
 // - everything happens inside the sheet's folder, held open since it was listed: no path is
 //   looked up again, so the rename stays within one file system and inside the tree;
 // - the sheet must be writable to this process: no rewrite of what it may not change;
-// - the new file is written in full, then given the sheet's owner and group (which clears
-//   setgid, so first), its extended attributes and ACLs, then its exact mode bits; where the
-//   system refuses one of these, or may have dropped a set-id bit, the result is compared
-//   with the sheet and only a difference fails (a normal user cannot give a file away, vfat
-//   holds no modes);
+// - the new file is created with the sheet's permission bits (never writable by others while
+//   it is written), written in full, then given the sheet's owner and group (which clears
+//   setgid, so first), its extended attributes and ACLs, then its exact mode bits, each only
+//   where it lacks them, since every metadata write costs a journalled disk; where the system
+//   refuses one of these, or may have dropped a set-id bit, the result is compared with the
+//   sheet and only a difference fails (a normal user cannot give a file away, vfat holds no
+//   modes);
 // - it is flushed to disk, a failed flush failing the replacement;
 // - the name must still hold the file that was read (no link, same identity, size and
 //   times), so that another program's recent change is not overwritten;
@@ -235,19 +239,25 @@ std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name
 {
     if (::faccessat(folder.descriptor(), name.constData(), W_OK, AT_EACCESS) != 0)
         return Failure::fromErrno(errno, Reason::WriteRefused);
-    Replacement replacement(folder.descriptor());
+    Replacement replacement(folder.descriptor(), status.mode);
     const int fd = replacement.fd();
     if (fd < 0)
         return Failure::fromErrno(replacement.creationError(), Reason::WriteRefused);
     if (auto failure = writeAll(fd, contents))
         return failure;
 
-    const bool ownerGiven = ::fchown(fd, status.owner, status.group) == 0;
+    struct stat made = {};
+    if (::fstat(fd, &made) != 0)
+        return Failure::fromErrno(errno, Reason::WriteRefused);
+    const bool ownerRight = made.st_uid == status.owner && made.st_gid == status.group;
+    const bool ownerGiven = ownerRight || ::fchown(fd, status.owner, status.group) == 0;
     const auto sheetAttributes = copyAttributes(original, fd);
     if (!sheetAttributes)
         return Failure { Reason::AttributesNotKept, errno };
-    const bool modeGiven = ::fchmod(fd, status.mode) == 0;
-    struct stat made = {};
+    // A change of owner may clear set-id bits, and an ACL sets mode bits.
+    const bool modeRight = ownerRight && sheetAttributes->isEmpty()
+        && (made.st_mode & 07777) == status.mode;
+    const bool modeGiven = modeRight || ::fchmod(fd, status.mode) == 0;
     if ((!ownerGiven || !modeGiven || (status.mode & (S_ISUID | S_ISGID)) != 0)
         && (::fstat(fd, &made) != 0 || made.st_uid != status.owner || made.st_gid != status.group
             || (made.st_mode & 07777) != status.mode))

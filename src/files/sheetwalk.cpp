@@ -27,10 +27,14 @@ std::optional<Failure> SheetWalk::enter(const std::shared_ptr<const Folder> &fol
 
 bool SheetWalk::giveSheet(const SheetEntry &sheet, WalkItem &item)
 {
-    const qsizetype given = givenEntries.size();
-    givenEntries.insert(sheet.entryKey());
-    if (givenEntries.size() == given)
-        return false;
+    // Below one path, each folder walked once gives each of its entries once: only several
+    // paths can reach an entry twice.
+    if (paths.size() > 1) {
+        const qsizetype given = givenEntries.size();
+        givenEntries.insert(sheet.entryKey());
+        if (givenEntries.size() == given)
+            return false;
+    }
     item = { sheet, std::nullopt };
     return true;
 }

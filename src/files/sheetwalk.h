@@ -25,6 +25,7 @@ class SheetWalk
 public:
     SheetWalk(bool recursive, Strays strays);
 
+    // All paths are added before the first step.
     void addPath(const QByteArray &path);
     // The next step, or false at the end.
     [[nodiscard]] bool next(WalkItem &item);
