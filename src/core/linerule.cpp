@@ -63,18 +63,18 @@ PrunedSheet pruneSheet(const QByteArray &sheet, const KeptLineObserver &observer
     return pruned;
 }
 
-bool holdsPregapPair(const QByteArray &sheet)
+qsizetype countPregapLines(const QByteArray &sheet)
 {
     SheetLines lines(sheet);
-    bool found = false;
+    qsizetype dropped = 0;
     applyRule(
         lines,
-        [&found](const SheetLines::Line &) {
-            found = true;
-            return false;
+        [&dropped](const SheetLines::Line &) {
+            ++dropped;
+            return true;
         },
         [](const SheetLines::Line &, bool) {});
-    return found;
+    return dropped;
 }
 
 } // namespace cueprune

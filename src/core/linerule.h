@@ -24,7 +24,7 @@ struct PrunedSheet
 [[nodiscard]] PrunedSheet pruneSheet(
     const QByteArray &sheet, const KeptLineObserver &observer = {});
 
-// Whether pruneSheet would drop a line, found without building the pruned bytes.
-[[nodiscard]] bool holdsPregapPair(const QByteArray &sheet);
+// How many lines pruneSheet would drop, counted without building the pruned bytes.
+[[nodiscard]] qsizetype countPregapLines(const QByteArray &sheet);
 
 } // namespace cueprune

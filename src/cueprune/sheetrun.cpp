@@ -5,6 +5,8 @@
 #include "engine/verdicts.h"
 #include "files/sheetfile.h"
 
+#include <QJsonDocument>
+
 #include <cerrno>
 #include <cstring>
 
@@ -52,6 +54,8 @@ QString failureText(const Failure &failure)
         return QStringLiteral("changé pendant le parcours");
     case Reason::FolderUnreadable:
         return QStringLiteral("dossier illisible");
+    case Reason::BackupFailed:
+        return QStringLiteral("sauvegarde impossible");
     case Reason::SystemError:
         break;
     }
@@ -72,6 +76,75 @@ QString failureText(const Failure &failure)
     }
 }
 
+QString failureCode(const Failure &failure)
+{
+    using Reason = Failure::Reason;
+    switch (failure.reason) {
+    case Reason::Missing:
+        return QStringLiteral("missing");
+    case Reason::NotRegularFile:
+        return QStringLiteral("not-regular-file");
+    case Reason::TooLarge:
+        return QStringLiteral("too-large");
+    case Reason::ReadRefused:
+        return QStringLiteral("read-refused");
+    case Reason::WriteRefused:
+        return QStringLiteral("write-refused");
+    case Reason::OwnerOrModeNotKept:
+        return QStringLiteral("owner-or-mode-not-kept");
+    case Reason::AttributesNotKept:
+        return QStringLiteral("attributes-not-kept");
+    case Reason::DiskFull:
+        return QStringLiteral("disk-full");
+    case Reason::FlushFailed:
+        return QStringLiteral("flush-failed");
+    case Reason::ChangedWhileRead:
+        return QStringLiteral("changed-while-read");
+    case Reason::ChangedBeforeReplace:
+        return QStringLiteral("changed-before-replace");
+    case Reason::SwappedDuringWalk:
+        return QStringLiteral("swapped");
+    case Reason::FolderUnreadable:
+        return QStringLiteral("folder-unreadable");
+    case Reason::BackupFailed:
+        return QStringLiteral("backup-failed");
+    case Reason::SystemError:
+        break;
+    }
+    return failure.systemError == EMFILE || failure.systemError == ENFILE
+        ? QStringLiteral("too-many-open-files")
+        : QStringLiteral("system-error");
+}
+
+namespace {
+
+// What JSON output says of a path: the text the normal output shows, and, for a name that is
+// not UTF-8, its bytes in base64 so that a script gets them back exactly.
+QJsonObject jsonPath(const QByteArray &path)
+{
+    QJsonObject object { { QStringLiteral("path"), displayPath(path) } };
+    if (!isValidUtf8(path))
+        object.insert(QStringLiteral("path_base64"), QString::fromLatin1(path.toBase64()));
+    return object;
+}
+
+QString jsonVerdict(const CueOutcome &outcome, WriteMode mode)
+{
+    switch (outcome.result) {
+    case CueResult::Pruned:
+        return mode == WriteMode::DryRun ? QStringLiteral("would-modify")
+                                         : QStringLiteral("modified");
+    case CueResult::Unchanged:
+        return QStringLiteral("unchanged");
+    case CueResult::Failed:
+    case CueResult::NotFound:
+        break;
+    }
+    return QStringLiteral("error");
+}
+
+} // namespace
+
 SheetRun::SheetRun(Options options, QTextStream &out, QTextStream &err)
     : options(options)
     , mode(options.dryRun ? WriteMode::DryRun : WriteMode::Rewrite)
@@ -91,7 +164,7 @@ void SheetRun::run(const std::function<bool()> &stopRequested)
 {
     clock.start();
     const auto stopped = [&] { return outputLost || (stopRequested && stopRequested()); };
-    SheetBatch(options.workers, mode)
+    SheetBatch(options.workers, mode, options.backup)
         .run([&](WalkItem &item) { return !stopped() && walk.next(item); },
             [&](const WalkItem &item, const CueOutcome &outcome) {
                 report(item, outcome);
@@ -106,6 +179,13 @@ void SheetRun::report(const WalkItem &item, const CueOutcome &outcome)
 {
     if (item.unreachable) {
         ++unreachable;
+        if (options.json) {
+            QJsonObject object = jsonPath(item.sheet.shownPath);
+            object.insert(QStringLiteral("unreachable"), true);
+            object.insert(QStringLiteral("reason"), failureText(*item.unreachable));
+            object.insert(QStringLiteral("code"), failureCode(*item.unreachable));
+            printJson(object);
+        }
         complain(item.sheet.shownPath, failureText(*item.unreachable), false);
         return;
     }
@@ -128,12 +208,24 @@ void SheetRun::report(const WalkItem &item, const CueOutcome &outcome)
     }
     if (options.quiet && outcome.result == CueResult::Unchanged)
         return;
-    if (options.outputOnProgressTerminal)
-        clearProgress();
-    out << displayPath(item.sheet.shownPath) << '\n' << verdictText(outcome.result, mode) << '\n';
-    if (options.outputIsPipe)
-        out.flush();
-    outputLost = out.status() != QTextStream::Ok;
+    if (options.json) {
+        QJsonObject object = jsonPath(item.sheet.shownPath);
+        object.insert(QStringLiteral("verdict"), jsonVerdict(outcome, mode));
+        object.insert(QStringLiteral("dropped"), outcome.droppedLines);
+        if (outcome.failure) {
+            object.insert(QStringLiteral("reason"), failureText(*outcome.failure));
+            object.insert(QStringLiteral("code"), failureCode(*outcome.failure));
+        }
+        printJson(object);
+    } else {
+        if (options.outputOnProgressTerminal)
+            clearProgress();
+        out << displayPath(item.sheet.shownPath) << '\n'
+            << verdictText(outcome.result, mode) << '\n';
+        if (options.outputIsPipe)
+            out.flush();
+        outputLost = out.status() != QTextStream::Ok;
+    }
     if (outcome.failure)
         complain(item.sheet.shownPath, failureText(*outcome.failure), true);
     else if (options.outputOnProgressTerminal)
@@ -186,9 +278,31 @@ void SheetRun::clearProgress()
     progressVisible = false;
 }
 
+// One line of JSON on out, flushed at once to a pipe like the text output.
+void SheetRun::printJson(const QJsonObject &object)
+{
+    out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+    if (options.outputIsPipe)
+        out.flush();
+    outputLost = out.status() != QTextStream::Ok;
+}
+
 // On err when out cannot be written: the count of what was done is never lost.
 void SheetRun::printSummary(bool interrupted)
 {
+    if (options.json && !outputLost) {
+        printJson({ { QStringLiteral("summary"),
+            QJsonObject { { QStringLiteral("sheets"), pruned + unchanged + errors },
+                { options.dryRun ? QStringLiteral("would_modify") : QStringLiteral("modified"),
+                    pruned },
+                { QStringLiteral("unchanged"), unchanged }, { QStringLiteral("errors"), errors },
+                { QStringLiteral("unreachable"), unreachable },
+                { QStringLiteral("interrupted"), interrupted } } } });
+        out.flush();
+        outputLost = out.status() != QTextStream::Ok;
+        if (!outputLost)
+            return;
+    }
     const qsizetype sheets = pruned + unchanged + errors;
     const QString summary = counted(sheets, "fichier", "fichiers") + QStringLiteral(" : ")
         + (options.dryRun ? QStringLiteral("%1 à modifier").arg(pruned)

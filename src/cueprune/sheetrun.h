@@ -4,6 +4,7 @@
 #include "files/sheetwalk.h"
 
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QTextStream>
 
 #include <functional>
@@ -30,6 +31,9 @@ public:
         bool outputOnProgressTerminal = false;
         // out is flushed after each sheet, so that a reader that leaves is seen at once.
         bool outputIsPipe = false;
+        BackupPolicy backup;
+        // out gets a JSON object a line instead of text (see jsonReport).
+        bool json = false;
     };
 
     SheetRun(Options options, QTextStream &out, QTextStream &err);
@@ -50,6 +54,7 @@ private:
     void drawProgress();
     void clearProgress();
     void printSummary(bool interrupted);
+    void printJson(const QJsonObject &object);
 
     const Options options;
     const WriteMode mode;
@@ -69,5 +74,8 @@ private:
 
 // The reason of a failure, as cueprune prints it.
 [[nodiscard]] QString failureText(const Failure &failure);
+
+// A stable name of a failure's reason, for scripts: "disk-full", "swapped"...
+[[nodiscard]] QString failureCode(const Failure &failure);
 
 } // namespace cueprune

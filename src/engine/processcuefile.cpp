@@ -16,8 +16,8 @@ CueOutcome failed(const Failure &failure)
 
 } // namespace
 
-CueOutcome processCueFile(
-    const SheetEntry &entry, const KeptLineObserver &observer, WriteMode mode, ByteBudget *budget)
+CueOutcome processCueFile(const SheetEntry &entry, const KeptLineObserver &observer, WriteMode mode,
+    ByteBudget *budget, const BackupPolicy &backup)
 {
     // Room for the sheet and its pruned copy.
     ByteBudget::Share share(budget);
@@ -25,17 +25,19 @@ CueOutcome processCueFile(
     if (const auto failure = sheet.read([&share](qint64 size) { share.take(2 * size); }))
         return failed(*failure);
     // A dry run needs only the answer, not the pruned bytes it will never write.
-    if (mode == WriteMode::DryRun && !observer)
-        return { holdsPregapPair(sheet.contents()) ? CueResult::Pruned : CueResult::Unchanged, {} };
+    if (mode == WriteMode::DryRun && !observer) {
+        const qsizetype dropped = countPregapLines(sheet.contents());
+        return { dropped > 0 ? CueResult::Pruned : CueResult::Unchanged, {}, dropped };
+    }
 
     const PrunedSheet pruned = pruneSheet(sheet.contents(), observer);
     if (pruned.droppedLines == 0)
         return { CueResult::Unchanged, {} };
-    if (mode == WriteMode::DryRun)
-        return { CueResult::Pruned, {} };
-    if (const auto failure = sheet.replace(pruned.bytes))
-        return failed(*failure);
-    return { CueResult::Pruned, {} };
+    if (mode == WriteMode::Rewrite) {
+        if (const auto failure = sheet.replace(pruned.bytes, backup))
+            return failed(*failure);
+    }
+    return { CueResult::Pruned, {}, pruned.droppedLines };
 }
 
 CueOutcome processCueFile(const QByteArray &path, const KeptLineObserver &observer)

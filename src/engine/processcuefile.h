@@ -4,6 +4,7 @@
 #include "engine/bytebudget.h"
 #include "files/failure.h"
 #include "files/folder.h"
+#include "files/replacement.h"
 
 #include <QString>
 
@@ -24,17 +25,18 @@ struct CueOutcome
 {
     CueResult result = CueResult::Failed;
     std::optional<Failure> failure; // why, for Failed and NotFound
+    qsizetype droppedLines = 0; // by Pruned
 };
 
 enum class WriteMode { Rewrite, DryRun };
 
-// Prunes the sheet in place (see pruneSheet and SheetFile::replace): a failure leaves the
-// sheet as it was. With WriteMode::DryRun nothing is written and CueResult::Pruned means the
-// sheet would change. With a budget, the sheet waits for room in it before it is read (see
-// ByteBudget).
+// Prunes the sheet in place (see pruneSheet and SheetFile::replace), keeping the old one as
+// backup says: a failure leaves the sheet as it was. With WriteMode::DryRun nothing is written
+// and CueResult::Pruned means the sheet would change. With a budget, the sheet waits for room
+// in it before it is read (see ByteBudget).
 [[nodiscard]] CueOutcome processCueFile(const SheetEntry &sheet,
     const KeptLineObserver &observer = {}, WriteMode mode = WriteMode::Rewrite,
-    ByteBudget *budget = nullptr);
+    ByteBudget *budget = nullptr, const BackupPolicy &backup = {});
 
 // The sheet at path (as the system names it), resolved by the kernel as given.
 [[nodiscard]] CueOutcome processCueFile(

@@ -108,9 +108,10 @@ int workersWithinDescriptorLimit(int workers)
 
 } // namespace
 
-SheetBatch::SheetBatch(int workers, WriteMode mode)
+SheetBatch::SheetBatch(int workers, WriteMode mode, const BackupPolicy &backup)
     : workers(workersWithinDescriptorLimit(workers))
     , mode(mode)
+    , backup(backup)
 {
 }
 
@@ -142,7 +143,7 @@ void SheetBatch::run(const Source &next, const Report &report, const StopRequest
 
     const auto work = [&](const std::vector<Slot *> &taken) {
         for (Slot *slot : taken) {
-            const CueOutcome outcome = processCueFile(slot->item.sheet, {}, mode, &budget);
+            const CueOutcome outcome = processCueFile(slot->item.sheet, {}, mode, &budget, backup);
             const QMutexLocker done(&mutex);
             slot->outcome = outcome;
             busy.remove(slot->item.sheet.key);

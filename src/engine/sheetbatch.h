@@ -23,7 +23,7 @@ public:
     // Asked between sheets: once true, no new sheet starts, and those started are reported.
     using StopRequested = std::function<bool()>;
 
-    SheetBatch(int workers, WriteMode mode);
+    SheetBatch(int workers, WriteMode mode, const BackupPolicy &backup = {});
 
     // Returns once every item started is reported.
     void run(const Source &next, const Report &report, const StopRequested &stop = {});
@@ -34,6 +34,7 @@ public:
 private:
     const int workers;
     const WriteMode mode;
+    const BackupPolicy backup;
 };
 
 // A source that gives a listing's notices, then its sheets, in turn.

@@ -23,6 +23,7 @@ struct Failure
         ChangedBeforeReplace, // someone else wrote or replaced the sheet since it was read
         SwappedDuringWalk, // the entry is no longer what the listing saw (a link, another file)
         FolderUnreadable, // a folder that cannot be opened or listed
+        BackupFailed, // the sheet could not be kept under its backup name
         SystemError, // anything else: systemError holds errno
     };
 

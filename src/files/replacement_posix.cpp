@@ -4,12 +4,14 @@
 
 #include <QRandomGenerator>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -136,6 +138,95 @@ std::optional<QList<QByteArray>> copyAttributes(int original, int copy)
     return wanted;
 }
 
+// The highest N of name's numbered backups ("name.~N~") in folder, 0 when there is none, -1
+// when the folder cannot be read (errno says why). Read through a descriptor of its own, since
+// the folder's was read to its end by the walk.
+int highestBackupNumber(int folder, const QByteArray &name)
+{
+    const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *stream = listed >= 0 ? ::fdopendir(listed) : nullptr;
+    if (!stream) {
+        if (listed >= 0)
+            ::close(listed);
+        return -1;
+    }
+    const QByteArray prefix = name + ".~";
+    int highest = 0;
+    while (const dirent *entry = ::readdir(stream)) {
+        const QByteArrayView other(entry->d_name);
+        if (other.size() <= prefix.size() + 1 || !other.startsWith(prefix) || !other.endsWith('~'))
+            continue;
+        const QByteArrayView digits = other.sliced(prefix.size(), other.size() - prefix.size() - 1);
+        bool number = std::all_of(
+            digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+        const int value = number ? digits.toInt(&number) : 0;
+        if (number)
+            highest = qMax(highest, value);
+    }
+    ::closedir(stream);
+    return highest;
+}
+
+// Gives the sheet read through original (name in folder) its backup name, as a second link to
+// that very file. made is the name linked, to be removed again if the sheet is not replaced after
+// all; empty when an older simple backup was replaced, which cannot be undone.
+std::optional<Failure> linkBackup(
+    int folder, const QByteArray &name, int original, const BackupPolicy &backup, QByteArray &made)
+{
+    using Control = BackupPolicy::Control;
+    Control control = backup.control;
+    int highest = 0;
+    if (control == Control::Numbered || control == Control::Existing) {
+        highest = highestBackupNumber(folder, name);
+        if (highest < 0)
+            return Failure { Reason::BackupFailed, errno };
+        if (control == Control::Existing)
+            control = highest > 0 ? Control::Numbered : Control::Simple;
+    }
+    const QByteArray self = nameOfDescriptor(original);
+    const auto link = [&](const QByteArray &to) {
+        return descriptorsHaveNames()
+            ? ::linkat(AT_FDCWD, self.constData(), folder, to.constData(), AT_SYMLINK_FOLLOW)
+            : ::linkat(folder, name.constData(), folder, to.constData(), 0);
+    };
+    if (control == Control::Numbered) {
+        for (int number = highest + 1; number <= highest + 100; ++number) {
+            const QByteArray numbered = name + ".~" + QByteArray::number(number) + '~';
+            if (link(numbered) == 0) {
+                made = numbered;
+                return std::nullopt;
+            }
+            if (errno != EEXIST)
+                return Failure { Reason::BackupFailed, errno };
+        }
+        return Failure { Reason::BackupFailed, EEXIST };
+    }
+    const QByteArray simple = name + backup.suffix;
+    if (link(simple) == 0) {
+        made = simple;
+        return std::nullopt;
+    }
+    if (errno != EEXIST)
+        return Failure { Reason::BackupFailed, errno };
+    // An older backup is replaced in one rename, as cp replaces it: the link is made aside.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray aside = temporaryName();
+        if (link(aside) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return Failure { Reason::BackupFailed, errno };
+        }
+        if (::renameat(folder, aside.constData(), folder, simple.constData()) != 0) {
+            const int error = errno;
+            ::unlinkat(folder, aside.constData(), 0);
+            return Failure { Reason::BackupFailed, error };
+        }
+        made.clear();
+        return std::nullopt;
+    }
+    return Failure { Reason::BackupFailed, EEXIST };
+}
+
 // The new file of a replacement, until it takes the sheet's name. O_TMPFILE gives it no name
 // at all until then, so that a crash leaves nothing; where the file system lacks O_TMPFILE, or
 // there is no /proc to name such a file through, it is created under a hidden name and marked,
@@ -181,10 +272,11 @@ public:
     int creationError() const { return error; }
 
     // Renames the new file over target, after giving a name to an O_TMPFILE file and taking
-    // its mark off a named one, unless the sheet carried that attribute itself (sheetAttributes).
+    // its mark off a named one, unless the sheet carried that attribute itself (sheetAttributes),
+    // and after giving the sheet read through original its backup name, as backup says.
     // linkat through /proc rather than AT_EMPTY_PATH, which needs a capability before Linux 6.10.
-    std::optional<Failure> renameOver(
-        const QByteArray &target, const QList<QByteArray> &sheetAttributes)
+    std::optional<Failure> renameOver(const QByteArray &target,
+        const QList<QByteArray> &sheetAttributes, int original, const BackupPolicy &backup)
     {
         if (name.isEmpty()) {
             const QByteArray self = nameOfDescriptor(file.get());
@@ -203,8 +295,17 @@ public:
         if (marked && !sheetAttributes.contains(temporaryMark)
             && ::fremovexattr(file.get(), temporaryMark) != 0)
             return Failure { Reason::AttributesNotKept, errno };
-        if (::renameat(folder, name.constData(), folder, target.constData()) != 0)
-            return Failure::fromErrno(errno, Reason::WriteRefused);
+        QByteArray backupName;
+        if (backup.control != BackupPolicy::Control::None) {
+            if (auto failure = linkBackup(folder, target, original, backup, backupName))
+                return failure;
+        }
+        if (::renameat(folder, name.constData(), folder, target.constData()) != 0) {
+            const Failure failure = Failure::fromErrno(errno, Reason::WriteRefused);
+            if (!backupName.isEmpty())
+                ::unlinkat(folder, backupName.constData(), 0);
+            return failure;
+        }
         name.clear();
         return std::nullopt;
     }
@@ -233,9 +334,11 @@ private:
 // - it is flushed to disk, a failed flush failing the replacement;
 // - the name must still hold the file that was read (no link, same identity, size and
 //   times), so that another program's recent change is not overwritten;
-// - then, only then, the new file takes the sheet's name in one rename.
+// - then, only then, the sheet read takes its backup name when one is asked for (a second link
+//   to it, so it keeps every byte and fact of its own), and the new file takes the sheet's
+//   name in one rename; a failed backup leaves the sheet as it was.
 std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name,
-    const QByteArray &contents, int original, const SheetStatus &status)
+    const QByteArray &contents, int original, const SheetStatus &status, const BackupPolicy &backup)
 {
     if (::faccessat(folder.descriptor(), name.constData(), W_OK, AT_EACCESS) != 0)
         return Failure::fromErrno(errno, Reason::WriteRefused);
@@ -255,8 +358,8 @@ std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name
     if (!sheetAttributes)
         return Failure { Reason::AttributesNotKept, errno };
     // A change of owner may clear set-id bits, and an ACL sets mode bits.
-    const bool modeRight = ownerRight && sheetAttributes->isEmpty()
-        && (made.st_mode & 07777) == status.mode;
+    const bool modeRight
+        = ownerRight && sheetAttributes->isEmpty() && (made.st_mode & 07777) == status.mode;
     const bool modeGiven = modeRight || ::fchmod(fd, status.mode) == 0;
     if ((!ownerGiven || !modeGiven || (status.mode & (S_ISUID | S_ISGID)) != 0)
         && (::fstat(fd, &made) != 0 || made.st_uid != status.owner || made.st_gid != status.group
@@ -271,7 +374,7 @@ std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name
         || nanoseconds(now.st_mtim) != status.modified
         || nanoseconds(now.st_ctim) != status.changed)
         return Failure { Reason::ChangedBeforeReplace, 0 };
-    return replacement.renameOver(name, *sheetAttributes);
+    return replacement.renameOver(name, *sheetAttributes, original, backup);
 }
 
 // A hidden file is a killed run's temporary when it bears the mark, or, on a file system that

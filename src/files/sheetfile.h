@@ -36,8 +36,9 @@ public:
     const QByteArray &contents() const { return bytes; }
 
     // Puts contents in the sheet's place so that the sheet is always either whole and old or
-    // whole and new: on failure the sheet is as it was.
-    [[nodiscard]] std::optional<Failure> replace(const QByteArray &contents);
+    // whole and new: on failure the sheet is as it was. The old sheet is kept as backup says.
+    [[nodiscard]] std::optional<Failure> replace(
+        const QByteArray &contents, const BackupPolicy &backup = {});
 
 private:
     SheetEntry entry;

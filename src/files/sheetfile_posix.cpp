@@ -53,11 +53,11 @@ std::optional<Failure> SheetFile::read(const SizeKnown &sizeKnown)
     return std::nullopt;
 }
 
-std::optional<Failure> SheetFile::replace(const QByteArray &contents)
+std::optional<Failure> SheetFile::replace(const QByteArray &contents, const BackupPolicy &backup)
 {
     if (!descriptor.isOpen())
         return Failure { Reason::SystemError, EBADF };
-    return replaceSheet(*entry.folder, entry.name, contents, descriptor.get(), status);
+    return replaceSheet(*entry.folder, entry.name, contents, descriptor.get(), status, backup);
 }
 
 } // namespace cueprune

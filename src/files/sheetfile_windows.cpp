@@ -2,8 +2,10 @@
 // work; QSaveFile replaces the sheet atomically. Not built on the project's Linux machines.
 #include "files/sheetfile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 namespace cueprune {
@@ -48,7 +50,7 @@ std::optional<Failure> SheetFile::read(const SizeKnown &sizeKnown)
     return std::nullopt;
 }
 
-std::optional<Failure> SheetFile::replace(const QByteArray &contents)
+std::optional<Failure> SheetFile::replace(const QByteArray &contents, const BackupPolicy &backup)
 {
     // Unbuffered, so that a short write (a full disk) shows in write()'s count.
     QSaveFile rewrite(pathOf(entry));
@@ -56,6 +58,23 @@ std::optional<Failure> SheetFile::replace(const QByteArray &contents)
         return Failure { Failure::Reason::WriteRefused, 0 };
     if (rewrite.write(contents) != contents.size())
         return Failure { Failure::Reason::DiskFull, 0 };
+    // No hard links to rely on here: the backup is a copy, made before the sheet is replaced.
+    if (backup.control != BackupPolicy::Control::None) {
+        const QString path = pathOf(entry);
+        const QString name = QFileInfo(path).fileName();
+        int highest = 0;
+        const QRegularExpression numbered(
+            QStringLiteral("^%1\\.~(\\d+)~$").arg(QRegularExpression::escape(name)));
+        for (const QString &other : QFileInfo(path).dir().entryList(QDir::Files | QDir::Hidden))
+            highest = qMax(highest, numbered.match(other).captured(1).toInt());
+        const bool simple = backup.control == BackupPolicy::Control::Simple
+            || (backup.control == BackupPolicy::Control::Existing && highest == 0);
+        const QString backupPath = simple ? path + QFile::decodeName(backup.suffix)
+                                          : QStringLiteral("%1.~%2~").arg(path).arg(highest + 1);
+        if ((simple && QFile::exists(backupPath) && !QFile::remove(backupPath))
+            || !QFile::copy(path, backupPath))
+            return Failure { Failure::Reason::BackupFailed, 0 };
+    }
     if (!rewrite.commit())
         return Failure { Failure::Reason::FlushFailed, 0 };
     return std::nullopt;

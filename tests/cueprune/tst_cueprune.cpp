@@ -203,7 +203,9 @@ void TestCuePrune::onlyPruningOptionsChangeFiles()
         if (!match.captured(2).isEmpty())
             arguments.append("2");
         const Outcome outcome = runCueprune(arguments + QStringList { dir.path() });
-        const bool prunes = QStringList { "--recursive", "--quiet", "--jobs" }.contains(option);
+        const bool prunes
+            = QStringList { "--recursive", "--quiet", "--jobs", "--backup", "--suffix", "--json" }
+                  .contains(option);
         QCOMPARE(outcome.exitCode, 0);
         QVERIFY2((readFile(dir.filePath("a.cue")) == prunedSheet) == prunes, qPrintable(option));
     }
@@ -476,7 +478,10 @@ void TestCuePrune::sheetReachedTwiceIsHandledOnce()
     QString err;
     QTextStream outStream(&out);
     QTextStream errStream(&err);
-    SheetRun run({ true, false, false, 4, false }, outStream, errStream);
+    SheetRun::Options options;
+    options.recursive = true;
+    options.workers = 4;
+    SheetRun run(options, outStream, errStream);
     for (const QString &path : { dir.path(), dir.filePath("Jazz"), dir.filePath("Jazz/a.cue"),
              dir.filePath("link.cue"), dir.filePath("Jazz/../Jazz") })
         run.addPath(QFile::encodeName(path));

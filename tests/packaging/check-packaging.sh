@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the project into a temporary DESTDIR and checks what lands there, validates the
-# desktop entries, the metainfo and the man pages, then builds the Debian package, checks its
+# desktop entries, the metainfo, the man pages and the bash completion, then builds the Debian package, checks its
 # contents, fields and lintian's verdict, unpacks it into a temporary folder, runs cueprune from
 # there, and asks apt whether it could install it. Nothing is installed on this machine.
 # Usage: check-packaging.sh BUILD_DIR VERSION ID_BASE
@@ -29,6 +29,9 @@ expected=(
     usr/share/man/man1/cueprune.1.gz
     usr/share/doc/cueprune/changelog.gz
     usr/share/doc/cueprune/copyright
+    usr/share/bash-completion/completions/cueprune
+    usr/share/zsh/vendor-completions/_cueprune
+    usr/share/fish/vendor_completions.d/cueprune.fish
 )
 
 DESTDIR="$work/root" cmake --install "$build" --prefix /usr >/dev/null
@@ -46,6 +49,14 @@ for page in "$work"/root/usr/share/man/man1/*.1.gz; do
         fail "groff cannot render $page"
     [ -z "$warnings" ] || fail "groff warns on $page: $warnings"
 done
+
+# The installed bash completion, loaded on its own, completes an option and a backup control.
+completed=$(bash -c '. "$1"
+    COMP_WORDS=(cueprune --back); COMP_CWORD=1; _cueprune; echo "${COMPREPLY[*]}"
+    COMP_WORDS=(cueprune --backup = num); COMP_CWORD=3; _cueprune; echo "${COMPREPLY[*]}"' \
+    _ "$work/root/usr/share/bash-completion/completions/cueprune")
+[ "$completed" = "$(printf '%s\n' '--backup= --backup' numbered)" ] ||
+    fail "bash completes: $completed"
 
 cpack --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" 2>&1 ||
     { cat "$work/cpack.log"; fail "cpack -G DEB"; }
