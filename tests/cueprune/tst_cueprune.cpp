@@ -8,6 +8,8 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLibraryInfo>
 #include <QProcess>
 #include <QRegularExpression>
@@ -143,6 +145,10 @@ private slots:
     void unsearchableFolderIsReported();
     void rewritesWithoutProc();
     void noDeviceIsEverOpened();
+    void backups_data();
+    void backups();
+    void jsonLines_data();
+    void jsonLines();
 };
 
 void TestCuePrune::usage_data()
@@ -1071,6 +1077,155 @@ void TestCuePrune::noDeviceIsEverOpened()
     QCOMPARE(outcome.err, "cueprune : " + root + "/b.cue : changé pendant le parcours\n");
     QCOMPARE(readFile(dir.filePath("library/a.cue")), prunedSheet);
     QCOMPARE(readFile(dir.filePath("library/b.cue.away")), pregapSheet);
+}
+
+void TestCuePrune::backups_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // before the folder
+    QTest::addColumn<QStringList>("environment"); // NAME=value
+    QTest::addColumn<QString>("before"); // a name in the folder beforehand: a file, or a folder/
+    QTest::addColumn<QString>("backup"); // the name the old a.cue takes, if any
+    QTest::addColumn<int>("exitCode");
+    const QStringList none;
+    QTest::newRow("existingByDefault") << QStringList { "-b" } << none << ""
+                                       << "a.cue~" << 0;
+    QTest::newRow("existingFindsNumbered") << QStringList { "-b" } << none << "a.cue.~3~"
+                                           << "a.cue.~4~" << 0;
+    QTest::newRow("numberedAbbreviated") << QStringList { "--backup=num" } << none << ""
+                                         << "a.cue.~1~" << 0;
+    QTest::newRow("tFromEnvironment")
+        << QStringList { "-b" } << QStringList { "VERSION_CONTROL=t" } << ""
+        << "a.cue.~1~" << 0;
+    QTest::newRow("offFromEnvironment")
+        << QStringList { "-b" } << QStringList { "VERSION_CONTROL=off" } << ""
+        << "" << 0;
+    QTest::newRow("optionOverEnvironment")
+        << QStringList { "--backup=never" } << QStringList { "VERSION_CONTROL=numbered" }
+        << "a.cue.~1~"
+        << "a.cue~" << 0;
+    QTest::newRow("simpleReplacesOlder") << QStringList { "--backup=simple" } << none << "a.cue~"
+                                         << "a.cue~" << 0;
+    QTest::newRow("suffixImpliesBackup") << QStringList { "-S", ".old" } << none << ""
+                                         << "a.cue.old" << 0;
+    QTest::newRow("suffixFromEnvironment")
+        << QStringList { "-b" } << QStringList { "SIMPLE_BACKUP_SUFFIX=.bak" } << ""
+        << "a.cue.bak" << 0;
+    QTest::newRow("dryRunMakesNone") << QStringList { "-b", "-n" } << none << ""
+                                     << "" << 0;
+    QTest::newRow("backupRefused") << QStringList { "-b" } << none << "a.cue~/"
+                                   << "" << 1;
+    QTest::newRow("suffixMakingASheet") << QStringList { "-S", ".CUE" } << none << ""
+                                        << "" << 2;
+    QTest::newRow("unknownControl") << QStringList { "--backup=x" } << none << ""
+                                    << "" << 2;
+    QTest::newRow("unknownFromEnvironment")
+        << QStringList { "-b" } << QStringList { "VERSION_CONTROL=x" } << ""
+        << "" << 2;
+}
+
+// Backups as GNU cp and mv make them: the old sheet itself, with every byte, takes the backup
+// name; only sheets that change get one; a backup that cannot be made leaves the sheet alone.
+void TestCuePrune::backups()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, environment);
+    QFETCH(QString, before);
+    QFETCH(QString, backup);
+    QFETCH(int, exitCode);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    testsupport::FolderContents contents { { "a.cue", pregapSheet }, { "b.cue", cleanSheet } };
+    if (!before.isEmpty())
+        contents.insert(before, "older");
+    QVERIFY(fill(dir.path(), contents));
+    struct stat sheet = {};
+    QCOMPARE(::stat(QFile::encodeName(dir.filePath("a.cue")).constData(), &sheet), 0);
+
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "VERSION_CONTROL", "SIMPLE_BACKUP_SUFFIX" })
+        variables.remove(name);
+    for (const QString &variable : environment)
+        variables.insert(variable.section('=', 0, 0), variable.section('=', 1));
+    const Outcome outcome
+        = runCueprune(arguments + QStringList { dir.path() }, {}, false, variables);
+    QCOMPARE(outcome.exitCode, exitCode);
+    const bool pruned = exitCode == 0 && !arguments.contains("-n");
+    QCOMPARE(readFile(dir.filePath("a.cue")), pruned ? prunedSheet : pregapSheet);
+    QList<QByteArray> names = { "a.cue", "b.cue" };
+    if (!before.isEmpty())
+        names.append(QFile::encodeName(before.chopped(before.endsWith('/'))));
+    if (!backup.isEmpty() && !names.contains(QFile::encodeName(backup)))
+        names.append(QFile::encodeName(backup));
+    std::sort(names.begin(), names.end());
+    QCOMPARE(testsupport::namesIn(dir.path()), names);
+    if (!backup.isEmpty()) {
+        struct stat kept = {};
+        QCOMPARE(::stat(QFile::encodeName(dir.filePath(backup)).constData(), &kept), 0);
+        QCOMPARE(kept.st_ino, sheet.st_ino);
+        QCOMPARE(readFile(dir.filePath(backup)), pregapSheet);
+    }
+}
+
+void TestCuePrune::jsonLines_data()
+{
+    QTest::addColumn<bool>("dryRun");
+    QTest::newRow("rewrite") << false;
+    QTest::newRow("dryRun") << true;
+}
+
+// One object a line, in the text output's order, parsed as a script would: every verdict (a
+// sheet too large for the disk's limit fails), a Latin-1 name given back exactly, a path that
+// cannot be reached, then the summary.
+void TestCuePrune::jsonLines()
+{
+    QFETCH(bool, dryRun);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QByteArray large = pregapSheet + QByteArray(8192, '\n');
+    QVERIFY(fill(
+        dir.path(), { { "a.cue", pregapSheet }, { "b.cue", cleanSheet }, { "c.cue", large } }));
+    const QByteArray latin1 = QFile::encodeName(dir.path()) + "/caf\xe9.cue";
+    const testsupport::RemovedAtEnd nativeName({ latin1 });
+    QVERIFY(writeFile(latin1, pregapSheet));
+
+    const Outcome outcome
+        = runCueprune(QStringList { "--json", dir.path(), dir.filePath("missing") }
+                + (dryRun ? QStringList { "-n" } : QStringList()),
+            {}, false, QProcessEnvironment::systemEnvironment(), [] {
+                if (!testsupport::limitFileSize(4096))
+                    _exit(3);
+            });
+    QCOMPARE(outcome.exitCode, 1);
+    QStringList lines = outcome.out.split('\n');
+    QCOMPARE(lines.takeLast(), QString());
+    QList<QJsonObject> objects;
+    for (const QString &line : lines) {
+        QJsonParseError error {};
+        objects.append(QJsonDocument::fromJson(line.toUtf8(), &error).object());
+        QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(line));
+    }
+    QCOMPARE(objects.size(), 6);
+    const QString changed = dryRun ? "would-modify" : "modified";
+    const QStringList verdicts = { changed, "unchanged", dryRun ? changed : "error", changed };
+    for (qsizetype i = 0; i < verdicts.size(); ++i)
+        QCOMPARE(objects[i]["verdict"].toString(), verdicts[i]);
+    QCOMPARE(objects[0]["path"].toString(), dir.filePath("a.cue"));
+    QCOMPARE(objects[0]["dropped"].toInt(), 1);
+    if (!dryRun) {
+        QCOMPARE(objects[2]["code"].toString(), QStringLiteral("disk-full"));
+        QCOMPARE(objects[2]["reason"].toString(), QStringLiteral("disque plein"));
+    }
+    QCOMPARE(objects[3]["path"].toString(), dir.path() + QStringLiteral("/café.cue"));
+    QCOMPARE(QByteArray::fromBase64(objects[3]["path_base64"].toString().toLatin1()), latin1);
+    QCOMPARE(objects[4]["path"].toString(), dir.filePath("missing"));
+    QCOMPARE(objects[4]["unreachable"].toBool(), true);
+    QCOMPARE(objects[4]["code"].toString(), QStringLiteral("missing"));
+    const QJsonObject summary = objects[5]["summary"].toObject();
+    QCOMPARE(summary["sheets"].toInt(), 4);
+    QCOMPARE(summary[dryRun ? "would_modify" : "modified"].toInt(), dryRun ? 3 : 2);
+    QCOMPARE(summary["errors"].toInt(), dryRun ? 0 : 1);
+    QCOMPARE(summary["unreachable"].toInt(), 1);
+    QCOMPARE(summary["interrupted"].toBool(), false);
 }
 
 QTEST_MAIN(TestCuePrune)
