@@ -49,11 +49,7 @@ QString VexaTrin::usage()
         "suivie d'une ligne « INDEX 01 ») d'une feuille CUE et montre les lignes gardées.\n"
         "FEUILLE remplit le champ ; rien n'est traité avant le bouton « Tester le fichier »,\n"
         "qui réécrit aussitôt la feuille. Pour voir d'abord ce qui changerait :\n"
-        "cueprune -n FEUILLE.\n"
-        "\n"
-        "  -h, --help     Affiche cette aide.\n"
-        "  -v, --version  Affiche la version.\n"
-        "  --             Termine les options : ce qui suit est la feuille.\n");
+        "cueprune -n FEUILLE.\n");
 }
 
 bool VexaTrin::takesDroppedPath(const QByteArray &path)

@@ -44,11 +44,7 @@ QString VexaTrin::usage()
         "Ouvre la fenêtre qui retire les index de prégap (chaque ligne « INDEX 00 » directement\n"
         "suivie d'une ligne « INDEX 01 ») des feuilles *.cue d'un dossier. DOSSIER remplit le\n"
         "champ ; rien n'est traité avant le bouton « Tester les fichiers », qui réécrit\n"
-        "aussitôt les feuilles. Pour voir d'abord ce qui changerait : cueprune -n DOSSIER.\n"
-        "\n"
-        "  -h, --help     Affiche cette aide.\n"
-        "  -v, --version  Affiche la version.\n"
-        "  --             Termine les options : ce qui suit est le dossier.\n");
+        "aussitôt les feuilles. Pour voir d'abord ce qui changerait : cueprune -n DOSSIER.\n");
 }
 
 bool VexaTrin::takesDroppedPath(const QByteArray &path)

@@ -28,7 +28,14 @@ int main(int argc, char *argv[])
     cueprune::raiseDescriptorLimit();
     const CommandLine asked = parseCommandLine(argc, argv);
     if (asked.action == CommandLine::Action::Help)
-        return printAndLeave(stdout, VexaTrin::usage(), 0);
+        return printAndLeave(stdout,
+            VexaTrin::usage()
+                + QStringLiteral("\n"
+                                 "  -h, --help     Affiche cette aide.\n"
+                                 "  -v, --version  Affiche la version.\n"
+                                 "  --             Termine les options : ce qui suit est le "
+                                 "chemin.\n"),
+            0);
     if (asked.action == CommandLine::Action::Version)
         return printAndLeave(stdout, QStringLiteral(CUEPRUNE_PROGRAM " " CUEPRUNE_VERSION "\n"), 0);
 

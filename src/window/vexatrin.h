@@ -23,7 +23,7 @@ public:
     // unedited. Nothing runs until the run button is pressed.
     void takePath(const QByteArray &path);
 
-    // The program's short help for --help, in French.
+    // What the program does and takes, for --help, in French; the options follow it.
     static QString usage();
 
 public slots:
