@@ -1,10 +1,9 @@
 #include "core/displaytext.h"
 
-#ifdef CUEPRUNE_HAVE_UCHARDET
-#include <uchardet.h>
-#endif
+#include "core/codepage.h"
 
 #include <QList>
+#include <QStringList>
 
 #include <algorithm>
 #include <array>
@@ -15,86 +14,45 @@ namespace {
 
 using Form = SheetEncoding::Form;
 
-// The detector's name for the code page of an 8-bit sheet, when it names one of a non-Latin
-// script. For Latin text (French, say) Debian 12's detector guesses among several Latin code
-// pages and often wrongly ("Noël" as ISO-8859-2), so Windows-1252 stays the better choice.
-QByteArray nonLatinCodePage(QByteArrayView sheet)
-{
-#ifdef CUEPRUNE_HAVE_UCHARDET
-    static const QList<QByteArray> nonLatin = {
-        "WINDOWS-1251",
-        "KOI8-R",
-        "KOI8-U",
-        "IBM866",
-        "IBM855",
-        "MAC-CYRILLIC",
-        "ISO-8859-5",
-        "ISO-8859-7",
-        "WINDOWS-1253",
-        "ISO-8859-8",
-        "WINDOWS-1255",
-        "ISO-8859-6",
-        "WINDOWS-1256",
-        "TIS-620",
-        "ISO-8859-11",
-        "SHIFT_JIS",
-        "EUC-JP",
-        "ISO-2022-JP",
-        "GB18030",
-        "BIG5",
-        "EUC-KR",
-        "EUC-TW",
-        "ISO-2022-KR",
-        "ISO-2022-CN",
-        "HZ-GB-2312",
-    };
-    const uchardet_t detector = uchardet_new();
-    QByteArray name;
-    if (uchardet_handle_data(detector, sheet.data(), std::size_t(sheet.size())) == 0) {
-        uchardet_data_end(detector);
-        name = QByteArray(uchardet_get_charset(detector)).toUpper();
-    }
-    uchardet_delete(detector);
-    return nonLatin.contains(name) ? name : QByteArray();
-#else
-    Q_UNUSED(sheet);
-    return {};
-#endif
-}
-
 } // namespace
 
-SheetDecoder::SheetDecoder(QByteArrayView sheet, const SheetEncoding &encoding)
+SheetDecoder::SheetDecoder(
+    QByteArrayView sheet, const SheetEncoding &encoding, const QByteArray &codePage)
     : unitSize(encoding.unitSize())
 {
     constexpr auto stateless = QStringConverter::Flag::Stateless;
+    const auto unicode = [&](QStringConverter::Encoding form, const char *name) {
+        decoder = QStringDecoder(form, stateless);
+        used = name;
+    };
     switch (encoding.form) {
     case Form::Utf16LE:
-        decoder = QStringDecoder(QStringConverter::Utf16LE, stateless);
+        unicode(QStringConverter::Utf16LE, "UTF-16LE");
         return;
     case Form::Utf16BE:
-        decoder = QStringDecoder(QStringConverter::Utf16BE, stateless);
+        unicode(QStringConverter::Utf16BE, "UTF-16BE");
         return;
     case Form::Utf32LE:
-        decoder = QStringDecoder(QStringConverter::Utf32LE, stateless);
+        unicode(QStringConverter::Utf32LE, "UTF-32LE");
         return;
     case Form::Utf32BE:
-        decoder = QStringDecoder(QStringConverter::Utf32BE, stateless);
+        unicode(QStringConverter::Utf32BE, "UTF-32BE");
         return;
     case Form::EightBit:
         break;
     }
-    if (encoding.byteOrderMarkSize > 0 || isValidUtf8(sheet)) {
-        decoder = QStringDecoder(QStringConverter::Utf8, stateless);
+    if (codePage.isEmpty() ? encoding.byteOrderMarkSize > 0 || isValidUtf8(sheet)
+                           : codePage == "UTF-8") {
+        unicode(QStringConverter::Utf8, "UTF-8");
         return;
     }
+    used = codePage.isEmpty() ? chooseCodePage(sheet, systemCodePage()).chosen : codePage;
+    decoder = QStringDecoder(used.constData(), stateless);
     // Qt without ICU (Windows builds) knows no legacy code page by name.
-    if (const QByteArray codePage = nonLatinCodePage(sheet); !codePage.isEmpty()) {
-        decoder = QStringDecoder(codePage.constData(), stateless);
-        if (decoder.isValid())
-            return;
+    if (!decoder.isValid() || used == "windows-1252") {
+        windows1252 = true;
+        used = "windows-1252";
     }
-    windows1252 = true;
 }
 
 QString SheetDecoder::operator()(QByteArrayView bytes)
@@ -166,6 +124,7 @@ qsizetype utf8SequenceLength(QByteArrayView bytes)
 
 QString decodePath(QByteArrayView path)
 {
+    QStringDecoder legacy(systemCodePage().constData(), QStringConverter::Flag::Stateless);
     QString text;
     text.reserve(path.size());
     for (qsizetype start = 0;;) {
@@ -173,12 +132,29 @@ QString decodePath(QByteArrayView path)
         if (end < 0)
             end = path.size();
         const QByteArrayView component = path.sliced(start, end - start);
-        text += isValidUtf8(component) ? QString::fromUtf8(component) : fromWindows1252(component);
+        if (isValidUtf8(component)) {
+            text += QString::fromUtf8(component);
+        } else {
+            // In the system's legacy code page where the name is valid there, else windows-1252.
+            const QString decoded = legacy.isValid() ? legacy.decode(component) : QString();
+            text += legacy.isValid() && !legacy.hasError() ? decoded : fromWindows1252(component);
+            legacy.resetState();
+        }
         if (end == path.size())
             return text;
         text += QLatin1Char('/');
         start = end + 1;
     }
+}
+
+QString decodeSheet(const QByteArray &sheet, const QByteArray &codePage)
+{
+    SheetLines lines(sheet);
+    SheetDecoder decode(sheet, lines.encoding(), codePage);
+    QStringList decoded;
+    for (SheetLines::Line line; lines.next(line);)
+        decoded.append(decode(lines.content(line)));
+    return decoded.join(QLatin1Char('\n'));
 }
 
 QString displayPath(QByteArrayView path)

@@ -1,9 +1,15 @@
+#include "core/codepage.h"
+#include "core/displaytext.h"
 #include "engine/processcuefile.h"
 #include "window/vexatrin.h"
 
 #include "ui_vexatrin.h"
 
+#include <QActionGroup>
 #include <QFileDialog>
+#include <QMenu>
+
+#include <memory>
 
 // cuefile: the window's part that makes it the single-sheet tool, with every text it shows.
 
@@ -39,6 +45,9 @@ void VexaTrin::applyProgramTexts()
         QStringLiteral("Retire les index de prégap de la feuille et montre les lignes gardées"));
     ui->lineEdit->setAccessibleName(QStringLiteral("Feuille CUE"));
     ui->plainTextEdit->setAccessibleName(QStringLiteral("Aperçu des lignes gardées"));
+    ui->plainTextEdit->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(
+        ui->plainTextEdit, &QWidget::customContextMenuRequested, this, &VexaTrin::showPreviewMenu);
 }
 
 QString VexaTrin::usage()
@@ -68,11 +77,52 @@ void VexaTrin::on_pushButton_clicked()
 void VexaTrin::on_pushButton_2_clicked()
 {
     QString kept;
-    const CueResult result
-        = processCueFile(pathToRun(), [&kept](const QString &line) { kept += line; }).result;
+    const CueOutcome outcome
+        = processCueFile(pathToRun(), [&kept](const QString &line) { kept += line; });
     // The preview shows the sheet just processed, and nothing when it could not be.
-    const bool processed = result == CueResult::Pruned || result == CueResult::Unchanged;
-    ui->plainTextEdit->setPlainText(processed ? kept : QString());
+    const bool processed
+        = outcome.result == CueResult::Pruned || outcome.result == CueResult::Unchanged;
+    previewBytes = processed ? outcome.keptBytes : QByteArray();
+    previewCodePage.clear();
+    showPreview(processed ? kept : QString());
+    ui->lineEdit_2->setText(statusText(outcome.result));
+}
+
+void VexaTrin::showPreview(const QString &text)
+{
+    ui->plainTextEdit->setPlainText(text);
     ui->plainTextEdit->moveCursor(QTextCursor::End);
-    ui->lineEdit_2->setText(statusText(result));
+}
+
+// The preview's context menu: the standard one, and "Encodage", the code pages the kept bytes
+// could be in, the one shown checked. Choosing one decodes them again; the file is not read.
+void VexaTrin::showPreviewMenu(const QPoint &at)
+{
+    const std::unique_ptr<QMenu> menu(ui->plainTextEdit->createStandardContextMenu());
+    QMenu *encodings = menu->addMenu(QStringLiteral("Encodage"));
+    const SheetEncoding form = detectEncoding(previewBytes);
+    const QByteArray current = SheetDecoder(previewBytes, form, previewCodePage).codePage();
+    QList<QByteArray> offered = { current };
+    if (form.form == SheetEncoding::Form::EightBit) {
+        if (isValidUtf8(previewBytes))
+            offered.append("UTF-8");
+        for (const QByteArray &codePage :
+            chooseCodePage(previewBytes, systemCodePage()).plausible) {
+            if (!offered.contains(codePage))
+                offered.append(codePage);
+        }
+    }
+    encodings->setEnabled(!previewBytes.isEmpty());
+    auto *group = new QActionGroup(encodings);
+    for (const QByteArray &codePage : offered) {
+        QAction *action = encodings->addAction(codePageLabel(codePage));
+        action->setCheckable(true);
+        action->setChecked(codePage == current);
+        group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, codePage] {
+            previewCodePage = codePage;
+            showPreview(decodeSheet(previewBytes, codePage));
+        });
+    }
+    menu->exec(ui->plainTextEdit->viewport()->mapToGlobal(at));
 }

@@ -11,7 +11,7 @@ namespace {
 CueOutcome failed(const Failure &failure)
 {
     return { failure.reason == Failure::Reason::Missing ? CueResult::NotFound : CueResult::Failed,
-        failure };
+        failure, 0, {} };
 }
 
 } // namespace
@@ -27,17 +27,18 @@ CueOutcome processCueFile(const SheetEntry &entry, const KeptLineObserver &obser
     // A dry run needs only the answer, not the pruned bytes it will never write.
     if (mode == WriteMode::DryRun && !observer) {
         const qsizetype dropped = countPregapLines(sheet.contents());
-        return { dropped > 0 ? CueResult::Pruned : CueResult::Unchanged, {}, dropped };
+        return { dropped > 0 ? CueResult::Pruned : CueResult::Unchanged, {}, dropped, {} };
     }
 
     const PrunedSheet pruned = pruneSheet(sheet.contents(), observer);
+    const QByteArray kept = observer ? pruned.bytes : QByteArray();
     if (pruned.droppedLines == 0)
-        return { CueResult::Unchanged, {} };
+        return { CueResult::Unchanged, {}, 0, kept };
     if (mode == WriteMode::Rewrite) {
         if (const auto failure = sheet.replace(pruned.bytes, backup))
             return failed(*failure);
     }
-    return { CueResult::Pruned, {}, pruned.droppedLines };
+    return { CueResult::Pruned, {}, pruned.droppedLines, kept };
 }
 
 CueOutcome processCueFile(const QByteArray &path, const KeptLineObserver &observer)

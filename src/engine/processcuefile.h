@@ -26,6 +26,7 @@ struct CueOutcome
     CueResult result = CueResult::Failed;
     std::optional<Failure> failure; // why, for Failed and NotFound
     qsizetype droppedLines = 0; // by Pruned
+    QByteArray keptBytes; // the sheet's text as kept, when an observer was given
 };
 
 enum class WriteMode { Rewrite, DryRun };

@@ -176,7 +176,7 @@ void SheetBatch::run(const Source &next, const Report &report, const StopRequest
             for (; started < window.size() && taken.size() < chunk; ++started) {
                 Slot &slot = window[started];
                 if (!slot.item.isSheet()) {
-                    slot.outcome = CueOutcome { CueResult::Failed, slot.item.unreachable };
+                    slot.outcome = CueOutcome { CueResult::Failed, slot.item.unreachable, 0, {} };
                     continue;
                 }
                 // Two names of one file wait for each other.
@@ -191,7 +191,7 @@ void SheetBatch::run(const Source &next, const Report &report, const StopRequest
                 for (Slot *slot : taken) {
                     busy.remove(slot->item.sheet.key);
                     slot->outcome = CueOutcome { CueResult::Failed,
-                        Failure { Failure::Reason::SystemError, EAGAIN } };
+                        Failure { Failure::Reason::SystemError, EAGAIN }, 0, {} };
                 }
             }
         }

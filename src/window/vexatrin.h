@@ -45,7 +45,13 @@ private:
     // them, else the field's text as the system names files.
     QByteArray pathToRun() const;
 
+    // The preview of the file tool, and its menu of code pages.
+    void showPreview(const QString &text);
+    void showPreviewMenu(const QPoint &at);
+
     const std::unique_ptr<Ui_Vexatrin> ui;
     QByteArray givenPath;
     QString givenPathShown;
+    QByteArray previewBytes; // the kept bytes of the sheet shown in the preview
+    QByteArray previewCodePage; // chosen by hand for them; empty for the one found
 };

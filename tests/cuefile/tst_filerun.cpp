@@ -3,11 +3,15 @@
 #include "support/windowdriver.h"
 #include "window/vexatrin.h"
 
+#include <QApplication>
 #include <QFileInfo>
+#include <QMenu>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
+#include <algorithm>
 #include <tuple>
 
 using testsupport::pregapSheet;
@@ -47,6 +51,7 @@ private slots:
     void secondRun_data();
     void secondRun();
     void failedRewriteIsReported();
+    void encodingChosenByHand();
 };
 
 void TestFileRun::previewAndStatus_data()
@@ -201,6 +206,49 @@ void TestFileRun::failedRewriteIsReported()
     QCOMPARE(ui.status->text(), failed);
     QCOMPARE(readFile(path), largeSheet);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "album.cue" });
+}
+
+// The preview's "Encodage" menu lists the code page found, checked, and the others the kept
+// bytes could be in; choosing one shows them again in it, and the sheet is not touched.
+void TestFileRun::encodingChosenByHand()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString path = dir.filePath("album.cue");
+    const QByteArray sheet = QStringEncoder("GB18030")(
+        u"PERFORMER \"王菲\"\nTITLE \"歌声伴随你\"\nFILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n"
+        u"    INDEX 01 00:00:00\n");
+    QVERIFY(writeFile(path, sheet));
+
+    Window ui;
+    ui.run(path);
+    QCOMPARE(ui.status->text(), unchanged);
+    QVERIFY2(ui.textArea->toPlainText().startsWith(u"PERFORMER \"王菲\""),
+        qPrintable(ui.textArea->toPlainText()));
+
+    QStringList offered;
+    QString checked;
+    QTimer::singleShot(0, [&] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        const auto actions = menu->actions();
+        const auto encoding = std::find_if(actions.cbegin(), actions.cend(),
+            [](const QAction *action) { return action->text() == "Encodage"; });
+        QVERIFY(encoding != actions.cend() && (*encoding)->menu());
+        for (QAction *action : (*encoding)->menu()->actions()) {
+            offered.append(action->text());
+            if (action->isChecked())
+                checked = action->text();
+        }
+        (*encoding)->menu()->actions().constLast()->trigger();
+        menu->close();
+    });
+    emit ui.textArea->customContextMenuRequested({ 5, 5 });
+    QCOMPARE(checked, QStringLiteral("GB18030 (chinois simplifié)"));
+    QCOMPARE(offered.constLast(), QStringLiteral("Windows-1252 (Europe occidentale)"));
+    QVERIFY2(ui.textArea->toPlainText().startsWith(u"PERFORMER \"Íõ·Æ\""),
+        qPrintable(ui.textArea->toPlainText()));
+    QCOMPARE(readFile(path), sheet);
 }
 
 QTEST_MAIN(TestFileRun)

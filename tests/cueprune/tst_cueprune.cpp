@@ -149,6 +149,8 @@ private slots:
     void backups();
     void jsonLines_data();
     void jsonLines();
+    void namesInTheSystemCodePage_data();
+    void namesInTheSystemCodePage();
 };
 
 void TestCuePrune::usage_data()
@@ -1226,6 +1228,32 @@ void TestCuePrune::jsonLines()
     QCOMPARE(summary["errors"].toInt(), dryRun ? 0 : 1);
     QCOMPARE(summary["unreachable"].toInt(), 1);
     QCOMPARE(summary["interrupted"].toBool(), false);
+}
+
+void TestCuePrune::namesInTheSystemCodePage_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("chinese") << "zh_CN.UTF-8" << QStringLiteral("歌.cue");
+    QTest::newRow("noHint") << "C.UTF-8" << QStringLiteral("¸è.cue");
+}
+
+// A name that is not UTF-8 is shown in the system's legacy code page, else in windows-1252.
+void TestCuePrune::namesInTheSystemCodePage()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, shown);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QByteArray sheet = QFile::encodeName(dir.path()) + "/\xb8\xe8.cue"; // GBK
+    const testsupport::RemovedAtEnd nativeName({ sheet });
+    QVERIFY(writeFile(sheet, cleanSheet));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("LC_ALL");
+    environment.remove("LC_CTYPE");
+    environment.insert("LANG", locale);
+    const Outcome outcome = runCueprune({ dir.path() }, {}, false, environment);
+    QCOMPARE(outcome.out.section('\n', 0, 0), dir.path() + '/' + shown);
 }
 
 QTEST_MAIN(TestCuePrune)

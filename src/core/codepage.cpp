@@ -1,0 +1,347 @@
+#include "core/codepage.h"
+
+#ifdef CUEPRUNE_HAVE_UCHARDET
+#include <uchardet.h>
+#endif
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+#include <QSet>
+#include <QString>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <optional>
+#include <string_view>
+
+namespace cueprune {
+
+namespace {
+
+constexpr char windows1252[] = "windows-1252";
+
+// The multibyte code pages of East Asian Windows systems, in the order ties go.
+const QList<QByteArray> &multibyteCodePages()
+{
+    static const QList<QByteArray> pages
+        = { "GB18030", "Big5", "windows-31j", "windows-949", "EUC-JP" };
+    return pages;
+}
+
+// The detector's names for code pages of a non-Latin script, in Qt's spelling. For Latin text
+// (French, say) Debian 12's detector guesses among several Latin code pages and often wrongly
+// ("Noël" as ISO-8859-2), so its Latin answers are not taken.
+QByteArray detectedCodePage(QByteArrayView text)
+{
+#ifdef CUEPRUNE_HAVE_UCHARDET
+    static const QList<std::pair<QByteArray, QByteArray>> names = {
+        { "GB18030", "GB18030" },
+        { "BIG5", "Big5" },
+        { "SHIFT_JIS", "windows-31j" },
+        { "EUC-KR", "windows-949" },
+        { "EUC-JP", "EUC-JP" },
+        { "WINDOWS-1251", "windows-1251" },
+        { "KOI8-R", "KOI8-R" },
+        { "KOI8-U", "KOI8-U" },
+        { "IBM866", "IBM866" },
+        { "ISO-8859-5", "ISO-8859-5" },
+        { "ISO-8859-7", "ISO-8859-7" },
+        { "WINDOWS-1253", "windows-1253" },
+        { "ISO-8859-8", "ISO-8859-8" },
+        { "WINDOWS-1255", "windows-1255" },
+        { "ISO-8859-6", "ISO-8859-6" },
+        { "WINDOWS-1256", "windows-1256" },
+        { "TIS-620", "TIS-620" },
+    };
+    const uchardet_t detector = uchardet_new();
+    QByteArray name;
+    if (uchardet_handle_data(detector, text.data(), std::size_t(text.size())) == 0) {
+        uchardet_data_end(detector);
+        name = QByteArray(uchardet_get_charset(detector)).toUpper();
+    }
+    uchardet_delete(detector);
+    for (const auto &[detected, qtName] : names) {
+        if (detected == name)
+            return qtName;
+    }
+#else
+    Q_UNUSED(text);
+#endif
+    return {};
+}
+
+// text decoded strictly: nothing when a byte sequence is not valid in codePage, or when Qt
+// knows no such code page (builds without ICU).
+std::optional<QString> decodeStrictly(QByteArrayView text, const QByteArray &codePage)
+{
+    QStringDecoder decoder(codePage.constData(), QStringConverter::Flag::Stateless);
+    if (!decoder.isValid())
+        return std::nullopt;
+    QString decoded = decoder.decode(text);
+    if (decoder.hasError())
+        return std::nullopt;
+    return decoded;
+}
+
+// Characters that people write, among those an East Asian code page gives: the most frequent
+// Chinese characters (simplified and traditional) and kanji, and the most frequent Hangul
+// syllables. Bytes decoded in the wrong code page are valid there more often than not (GBK
+// takes almost any pair of high bytes, and kana sit at the same places in GBK and EUC-JP), so
+// validity cannot decide; and the detectors need more text than a sheet's few titles hold,
+// or mistake GBK with kana for EUC-JP. What tells is whether the decoded text is made of
+// characters that are written.
+const QSet<char16_t> &frequentCharacters()
+{
+    static const QSet<char16_t> characters = [] {
+        const std::u16string_view lists[] = {
+            u"的一是不了人我在有他这中大来上国个到说们为子和你地出道也时年得就那要下以生会自着"
+            u"去之过家学对可她里后小么心多天而能好都然没日于起还发成事只作当想看文无开手十用主"
+            u"行方又如前所本见经头面公同三已老从动两长知民样现分将外但身些与高意进把法此实回二"
+            u"理美点月明其种声全工己话儿者向情部正名定女问力机给等几很业最间新什打便位因重被走"
+            u"电四第门相次东政海口使教西再平真听世气信北少关并内加化由却代军产入先山五太水万市"
+            u"眼体别处总才场师书比住员九笑性通目华报立马命张活难神数件安表原车白应路期叫死常提"
+            u"感金何更反合放做系计或司利受光王果亲界及今京务制解各任至清物台象记边共风战干接它"
+            u"许八特觉望直服毛林题建南度统色字请交爱让认算论百吃义科怎元社术结六功指思非流每青"
+            u"管夫连远资队跟带花快条院变联言权往展该领传近留红治决周保达办运武半候七必城父强步"
+            u"完革深区即求品士转量空甚众技轻程告江语英基派满式李息写呢识极令黄德收脸钱党倒未持"
+            u"取设始版双历越史商千片容研像找友孩站广改议形委早房音火际则首单据导影失拿网香似斯"
+            u"专石若兵弟谁校读志飞观争究包组造落视济喜离虽坏兴切妈随病歌曲唱乐梦夜雨雪春秋冬夏"
+            u"星泪恋永故乡洋朋忆幸福悲伤孤寂寞温柔丽微希昨姑娘妹哥姐伴旋律钢琴吉响奏序幕终精选"
+            u"辑演初們這個說來為國時會對後裡麼發從動兩長樣現將實點種聲話兒見經頭開當還沒於過學"
+            u"與東門問間聽氣無愛戀淚憶夢歲樂車電語書讀寫網頁專輯選場館體龍鳳華麗風雲燈鐘鄉親嗎"
+            u"邊讓認識應該號鐵飛遠進運達齊請謝錄藝術傳統憂傷歡紅綠藍塵緣歸張歷師寶貝壞記鬥劍戰"
+            u"紀私僕君彼駅円気桜顔葉約束奇跡魔伝説盤",
+            u"이의가는에을를다고하지서로기리한사도자나인대시아수부어정해게전주일들상국보요내우"
+            u"성비제그있없것만중세마라소원랑너노래눈물늘바람별꽃길밤날음간억행복추당신처럼모두"
+            u"같영히오친구학교엄빠안녕잘네습니입했되까터께테"
+        };
+        QSet<char16_t> set;
+        for (const std::u16string_view list : lists) {
+            for (const char16_t character : list)
+                set.insert(character);
+        }
+        return set;
+    }();
+    return characters;
+}
+
+bool isAscii(QChar c)
+{
+    return c.unicode() < 0x80;
+}
+
+// The share of text's characters beyond ASCII that are written in an East Asian text: kana,
+// CJK punctuation and full-width forms, and the frequent ideographs and syllables.
+double eastAsianPlausibility(const QString &text)
+{
+    qsizetype beyondAscii = 0;
+    qsizetype written = 0;
+    for (const QChar c : text) {
+        if (isAscii(c))
+            continue;
+        ++beyondAscii;
+        const char16_t u = c.unicode();
+        // Not half-width katakana: Shift-JIS reads any lone byte from A1 to DF as one.
+        written += (u >= 0x3000 && u <= 0x30FF) || (u >= 0xFF01 && u <= 0xFF5E)
+            || frequentCharacters().contains(u);
+    }
+    // One character is too little to tell anything by.
+    return beyondAscii < 2 ? 0.0 : double(written) / double(beyondAscii);
+}
+
+// The share of the bytes beyond ASCII that read, in windows-1252, as letters beside an ASCII
+// letter: é in "café". Text of other code pages puts its high bytes side by side.
+double latinPlausibility(QByteArrayView text)
+{
+    const auto asciiLetter = [&](qsizetype at) {
+        return at >= 0 && at < text.size() && QChar::isLetter(char32_t(uchar(text[at])))
+            && uchar(text[at]) < 0x80;
+    };
+    qsizetype high = 0;
+    qsizetype latin = 0;
+    for (qsizetype at = 0; at < text.size(); ++at) {
+        const uchar byte = uchar(text[at]);
+        if (byte < 0x80)
+            continue;
+        ++high;
+        latin += byte >= 0xC0 && (asciiLetter(at - 1) || asciiLetter(at + 1));
+    }
+    return high == 0 ? 1.0 : double(latin) / double(high);
+}
+
+// The share of letters of the code page's own script among the characters beyond ASCII.
+double scriptPlausibility(const QString &text)
+{
+    qsizetype beyondAscii = 0;
+    qsizetype letters = 0;
+    for (const QChar c : text) {
+        if (isAscii(c))
+            continue;
+        ++beyondAscii;
+        letters += c.isLetter() && c.unicode() >= 0x0370;
+    }
+    return beyondAscii == 0 ? 0.0 : double(letters) / double(beyondAscii);
+}
+
+constexpr double plausible = 0.5;
+
+} // namespace
+
+QByteArray codePageOfLocale(QByteArrayView locale)
+{
+    const QByteArray name = locale.toByteArray();
+    const QByteArray language
+        = name.left(name.indexOf('_') < 0 ? name.indexOf('.') : name.indexOf('_'));
+    const QByteArray territory = name.mid(language.size() + 1, 2);
+    const auto in = [&language](std::initializer_list<const char *> languages) {
+        return std::any_of(languages.begin(), languages.end(),
+            [&language](const char *one) { return language == one; });
+    };
+    if (language == "zh")
+        return territory == "TW" || territory == "HK" || territory == "MO" ? "Big5" : "GB18030";
+    if (language == "ja")
+        return "windows-31j";
+    if (language == "ko")
+        return "windows-949";
+    if (in({ "ru", "uk", "be", "bg", "sr", "mk" }))
+        return "windows-1251";
+    if (language == "el")
+        return "windows-1253";
+    if (in({ "tr", "az" }))
+        return "windows-1254";
+    if (language == "he")
+        return "windows-1255";
+    if (in({ "ar", "fa", "ur" }))
+        return "windows-1256";
+    if (in({ "lt", "lv", "et" }))
+        return "windows-1257";
+    if (language == "vi")
+        return "windows-1258";
+    if (language == "th")
+        return "windows-874";
+    if (in({ "pl", "cs", "sk", "hu", "sl", "hr", "ro" }))
+        return "windows-1250";
+    return windows1252;
+}
+
+QByteArray systemCodePage()
+{
+    static const QByteArray codePage = [] {
+#ifdef Q_OS_WIN
+        switch (GetACP()) {
+        case 936:
+            return QByteArray("GB18030");
+        case 950:
+            return QByteArray("Big5");
+        case 932:
+            return QByteArray("windows-31j");
+        case 949:
+            return QByteArray("windows-949");
+        default:
+            return "windows-" + QByteArray::number(uint(GetACP()));
+        }
+#else
+        for (const char *variable : { "LC_ALL", "LC_CTYPE", "LANG" }) {
+            const QByteArray locale = qgetenv(variable);
+            if (!locale.isEmpty())
+                return codePageOfLocale(locale);
+        }
+        return QByteArray(windows1252);
+#endif
+    }();
+    return codePage;
+}
+
+CodePageChoice chooseCodePage(QByteArrayView text, const QByteArray &prior)
+{
+    struct Candidate
+    {
+        QByteArray codePage;
+        double plausibility;
+    };
+    QList<Candidate> candidates;
+    const QByteArray detected = detectedCodePage(text);
+    for (const QByteArray &codePage : multibyteCodePages()) {
+        if (const auto decoded = decodeStrictly(text, codePage))
+            candidates.append({ codePage, eastAsianPlausibility(*decoded) });
+    }
+    // Most plausible first; ties to the system's code page, then the detector's, then in order.
+    const auto rank = [&](const QByteArray &codePage) {
+        return codePage == prior ? 0 : codePage == detected ? 1 : 2;
+    };
+    std::stable_sort(candidates.begin(), candidates.end(), [&](const auto &a, const auto &b) {
+        return a.plausibility != b.plausibility ? a.plausibility > b.plausibility
+                                                : rank(a.codePage) < rank(b.codePage);
+    });
+    const auto valid = [&candidates](const QByteArray &codePage) {
+        return std::find_if(candidates.cbegin(), candidates.cend(),
+            [&codePage](const Candidate &c) { return c.codePage == codePage; });
+    };
+
+    const QByteArray chosen = [&]() -> QByteArray {
+        const auto priorCandidate = valid(prior);
+        if (priorCandidate != candidates.cend() && priorCandidate->plausibility >= plausible)
+            return prior;
+        if (!candidates.isEmpty() && candidates.first().plausibility >= plausible
+            && candidates.first().plausibility > latinPlausibility(text))
+            return candidates.first().codePage;
+        // A Latin code page of the system's is taken as it is; one of another script only
+        // where the text reads as that script.
+        static const QList<QByteArray> latinScripts
+            = { "windows-1250", "windows-1254", "windows-1257", "windows-1258" };
+        if (prior != windows1252 && !multibyteCodePages().contains(prior)) {
+            const auto decoded = decodeStrictly(text, prior);
+            if (decoded
+                && (latinScripts.contains(prior) || scriptPlausibility(*decoded) >= plausible))
+                return prior;
+        }
+        if (!detected.isEmpty() && !multibyteCodePages().contains(detected)
+            && decodeStrictly(text, detected))
+            return detected;
+        return windows1252;
+    }();
+
+    CodePageChoice choice { chosen, { chosen } };
+    for (const Candidate &candidate : candidates) {
+        if (candidate.plausibility > 0)
+            choice.plausible.append(candidate.codePage);
+    }
+    for (const QByteArray &other : { detected, prior, QByteArray(windows1252) })
+        choice.plausible.append(other);
+    choice.plausible.removeAll(QByteArray());
+    for (qsizetype i = choice.plausible.size() - 1; i > 0; --i) {
+        if (choice.plausible.indexOf(choice.plausible[i]) < i)
+            choice.plausible.removeAt(i);
+    }
+    return choice;
+}
+
+QString codePageLabel(const QByteArray &codePage)
+{
+    static const QList<std::pair<QByteArray, const char *>> labels = {
+        { "UTF-8", "UTF-8" },
+        { "GB18030", "GB18030 (chinois simplifié)" },
+        { "Big5", "Big5 (chinois traditionnel)" },
+        { "windows-31j", "Shift-JIS (japonais)" },
+        { "EUC-JP", "EUC-JP (japonais)" },
+        { "windows-949", "EUC-KR (coréen)" },
+        { "windows-1250", "Windows-1250 (Europe centrale)" },
+        { "windows-1251", "Windows-1251 (cyrillique)" },
+        { "windows-1252", "Windows-1252 (Europe occidentale)" },
+        { "windows-1253", "Windows-1253 (grec)" },
+        { "windows-1254", "Windows-1254 (turc)" },
+        { "windows-1255", "Windows-1255 (hébreu)" },
+        { "windows-1256", "Windows-1256 (arabe)" },
+        { "windows-1257", "Windows-1257 (balte)" },
+        { "windows-1258", "Windows-1258 (vietnamien)" },
+        { "windows-874", "Windows-874 (thaï)" },
+    };
+    for (const auto &[name, label] : labels) {
+        if (name == codePage)
+            return QString::fromUtf8(label);
+    }
+    return QString::fromLatin1(codePage);
+}
+
+} // namespace cueprune
