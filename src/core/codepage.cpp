@@ -253,8 +253,15 @@ QByteArray systemCodePage()
     return codePage;
 }
 
-CodePageChoice chooseCodePage(QByteArrayView text, const QByteArray &prior)
+CodePageChoice chooseCodePage(QByteArrayView whole, const QByteArray &prior)
 {
+    // A megabyte tells as much as the whole: a sheet the size of the 64 MiB cap would otherwise
+    // keep the preview waiting for seconds. It ends with a line, never inside a character.
+    constexpr qsizetype sampleSize = 1 << 20;
+    const qsizetype lineEnd = whole.size() > sampleSize ? whole.lastIndexOf('\n', sampleSize) : -1;
+    const QByteArrayView text = whole.size() <= sampleSize ? whole
+        : lineEnd > 0                                      ? whole.first(lineEnd + 1)
+                                                           : whole.first(sampleSize);
     struct Candidate
     {
         QByteArray codePage;

@@ -27,7 +27,8 @@ struct CodePageChoice
 
 // Decides the code page of text with every signal: which multibyte code pages decode it
 // without error, the system's detector, the prior (the system's code page), and how plausible
-// each decoded text is. Latin text stays windows-1252 unless the prior says otherwise.
+// each decoded text is, all on its first megabyte. Latin text stays windows-1252 unless the
+// prior says otherwise.
 [[nodiscard]] CodePageChoice chooseCodePage(QByteArrayView text, const QByteArray &prior);
 
 // A name for the code page in a menu, with what it is for: "GB18030 (chinois simplifié)".
