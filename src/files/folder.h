@@ -20,7 +20,9 @@ struct FolderEntry
     enum class Kind { RegularFile, Folder, Other };
     QByteArray name;
     Kind kind = Kind::Other;
-    FileKey key; // known once looked up
+    // From a lookup; from a listing, the folder's device and the inode number it lists, which
+    // is the file's identity on most file systems but not on all (overlays, mount points).
+    FileKey key;
 };
 
 class Folder
@@ -37,7 +39,7 @@ public:
 
     struct Contents
     {
-        QList<FolderEntry> entries; // visible regular files and folders, keys not looked up
+        QList<FolderEntry> entries; // visible regular files and folders, keys as listed
         QList<QByteArray> hidden; // hidden names, for the caller to recognise its own
     };
     // The names in the folder: symbolic links, devices, FIFOs and sockets are left out. Read

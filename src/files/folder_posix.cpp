@@ -115,7 +115,7 @@ Result<Folder::Contents> Folder::read() const
                 && ::fstatat(fd.get(), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0)
                 kind = kindOf(status.st_mode);
             if (kind != FolderEntry::Kind::Other)
-                contents.entries.append({ name, kind, {} });
+                contents.entries.append({ name, kind, { identity.device, quint64(entry->d_ino) } });
         }
     }
 }

@@ -41,14 +41,22 @@ Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, St
                     { { {}, {}, {}, joinPath(folder->path(), name) }, {}, true });
         }
     }
+    // Whether the listing's inode numbers are the files' identities here, as a first lookup
+    // of a sheet shows: then the other sheets need none. Either way, what is opened later must
+    // still be the file listed.
+    std::optional<bool> listedKeysHold;
     for (const FolderEntry &entry : contents->entries) {
         // Same match as the name filter "*.CUE", without compiling a pattern per folder.
         const bool sheet
             = entry.kind == FolderEntry::Kind::RegularFile && entry.name.toLower().endsWith(".cue");
         if (!sheet && entry.kind != FolderEntry::Kind::Folder)
             continue;
-        // The identity the entry has now, which what is opened later must still have (the
-        // listing's inode numbers are not the file's on every file system, nor at mount points).
+        if (sheet && listedKeysHold.value_or(false)) {
+            listing.sheets.append(
+                { folder, entry.name, entry.key, joinPath(folder->path(), entry.name) });
+            continue;
+        }
+        // The identity the entry has now (a subfolder may be a mount point).
         const auto found = folder->lookUp(entry.name);
         if (!found && found.failure().systemError == EACCES)
             return Failure { Failure::Reason::FolderUnreadable, EACCES };
@@ -57,6 +65,8 @@ Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, St
                 found ? Failure { Failure::Reason::SwappedDuringWalk, 0 } : found.failure() });
             continue;
         }
+        if (sheet && !listedKeysHold)
+            listedKeysHold = found->key == entry.key;
         if (sheet)
             listing.sheets.append(
                 { folder, found->name, found->key, joinPath(folder->path(), found->name) });
