@@ -208,6 +208,8 @@ void SheetRun::report(const WalkItem &item, const CueOutcome &outcome)
     }
     if (options.quiet && outcome.result == CueResult::Unchanged)
         return;
+    if (options.outputOnProgressTerminal)
+        clearProgress();
     if (options.json) {
         QJsonObject object = jsonPath(item.sheet.shownPath);
         object.insert(QStringLiteral("verdict"), jsonVerdict(outcome, mode));
@@ -218,13 +220,9 @@ void SheetRun::report(const WalkItem &item, const CueOutcome &outcome)
         }
         printJson(object);
     } else {
-        if (options.outputOnProgressTerminal)
-            clearProgress();
         out << displayPath(item.sheet.shownPath) << '\n'
             << verdictText(outcome.result, mode) << '\n';
-        if (options.outputIsPipe)
-            out.flush();
-        outputLost = out.status() != QTextStream::Ok;
+        sent();
     }
     if (outcome.failure)
         complain(item.sheet.shownPath, failureText(*outcome.failure), true);
@@ -278,13 +276,18 @@ void SheetRun::clearProgress()
     progressVisible = false;
 }
 
-// One line of JSON on out, flushed at once to a pipe like the text output.
-void SheetRun::printJson(const QJsonObject &object)
+// What was written on out goes at once to a pipe, so that a reader that left is seen.
+void SheetRun::sent()
 {
-    out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
     if (options.outputIsPipe)
         out.flush();
     outputLost = out.status() != QTextStream::Ok;
+}
+
+void SheetRun::printJson(const QJsonObject &object)
+{
+    out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+    sent();
 }
 
 // On err when out cannot be written: the count of what was done is never lost.

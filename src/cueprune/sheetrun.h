@@ -54,6 +54,8 @@ private:
     void drawProgress();
     void clearProgress();
     void printSummary(bool interrupted);
+    void sent();
+    // One line of JSON on out.
     void printJson(const QJsonObject &object);
 
     const Options options;
