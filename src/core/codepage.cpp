@@ -126,28 +126,30 @@ const QSet<char16_t> &frequentCharacters()
     return characters;
 }
 
-bool isAscii(QChar c)
-{
-    return c.unicode() < 0x80;
-}
-
-// The share of text's characters beyond ASCII that are written in an East Asian text: kana,
-// CJK punctuation and full-width forms, and the frequent ideographs and syllables.
-double eastAsianPlausibility(const QString &text)
+// The share of text's characters beyond ASCII for which counts is true; 0 below two of them,
+// too few to tell anything by.
+template <typename Counts> double shareBeyondAscii(const QString &text, Counts counts)
 {
     qsizetype beyondAscii = 0;
-    qsizetype written = 0;
+    qsizetype counted = 0;
     for (const QChar c : text) {
-        if (isAscii(c))
+        if (c.unicode() < 0x80)
             continue;
         ++beyondAscii;
-        const char16_t u = c.unicode();
-        // Not half-width katakana: Shift-JIS reads any lone byte from A1 to DF as one.
-        written += (u >= 0x3000 && u <= 0x30FF) || (u >= 0xFF01 && u <= 0xFF5E)
-            || frequentCharacters().contains(u);
+        counted += counts(c.unicode());
     }
-    // One character is too little to tell anything by.
-    return beyondAscii < 2 ? 0.0 : double(written) / double(beyondAscii);
+    return beyondAscii < 2 ? 0.0 : double(counted) / double(beyondAscii);
+}
+
+// How much of text is what East Asian text is written with: kana, CJK punctuation and
+// full-width forms, and the frequent ideographs and syllables. Not half-width katakana:
+// Shift-JIS reads any lone byte from A1 to DF as one.
+double eastAsianPlausibility(const QString &text)
+{
+    return shareBeyondAscii(text, [](char16_t u) {
+        return (u >= 0x3000 && u <= 0x30FF) || (u >= 0xFF01 && u <= 0xFF5E)
+            || frequentCharacters().contains(u);
+    });
 }
 
 // The share of the bytes beyond ASCII that read, in windows-1252, as letters beside an ASCII
@@ -170,18 +172,11 @@ double latinPlausibility(QByteArrayView text)
     return high == 0 ? 1.0 : double(latin) / double(high);
 }
 
-// The share of letters of the code page's own script among the characters beyond ASCII.
+// How much of text is letters of a script other than Latin, as a Cyrillic or Greek code
+// page's text is.
 double scriptPlausibility(const QString &text)
 {
-    qsizetype beyondAscii = 0;
-    qsizetype letters = 0;
-    for (const QChar c : text) {
-        if (isAscii(c))
-            continue;
-        ++beyondAscii;
-        letters += c.isLetter() && c.unicode() >= 0x0370;
-    }
-    return beyondAscii == 0 ? 0.0 : double(letters) / double(beyondAscii);
+    return shareBeyondAscii(text, [](char16_t u) { return QChar::isLetter(u) && u >= 0x0370; });
 }
 
 constexpr double plausible = 0.5;
