@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 namespace cueprune {
 
@@ -124,7 +125,8 @@ qsizetype utf8SequenceLength(QByteArrayView bytes)
 
 QString decodePath(QByteArrayView path)
 {
-    QStringDecoder legacy(systemCodePage().constData(), QStringConverter::Flag::Stateless);
+    // Made only for a name that is not UTF-8: opening a decoder costs more than most names.
+    std::optional<QStringDecoder> legacy;
     QString text;
     text.reserve(path.size());
     for (qsizetype start = 0;;) {
@@ -136,9 +138,11 @@ QString decodePath(QByteArrayView path)
             text += QString::fromUtf8(component);
         } else {
             // In the system's legacy code page where the name is valid there, else windows-1252.
-            const QString decoded = legacy.isValid() ? legacy.decode(component) : QString();
-            text += legacy.isValid() && !legacy.hasError() ? decoded : fromWindows1252(component);
-            legacy.resetState();
+            if (!legacy)
+                legacy.emplace(systemCodePage().constData(), QStringConverter::Flag::Stateless);
+            const QString decoded = legacy->isValid() ? legacy->decode(component) : QString();
+            text += legacy->isValid() && !legacy->hasError() ? decoded : fromWindows1252(component);
+            legacy->resetState();
         }
         if (end == path.size())
             return text;
