@@ -37,8 +37,7 @@ Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, St
     if (strays == Strays::Removed) {
         for (const QByteArray &name : contents->hidden) {
             if (removeStrayTemporary(*folder, name))
-                listing.notices.append(
-                    { { {}, {}, {}, joinPath(folder->path(), name) }, {}, true });
+                listing.notices.append(WalkItem::removedStray(joinPath(folder->path(), name)));
         }
     }
     // Whether the listing's inode numbers are the files' identities here, as a first lookup
@@ -61,8 +60,8 @@ Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, St
         if (!found && found.failure().systemError == EACCES)
             return Failure { Failure::Reason::FolderUnreadable, EACCES };
         if (!found || found->kind != entry.kind) {
-            listing.notices.append({ { {}, {}, {}, joinPath(folder->path(), entry.name) },
-                found ? Failure { Failure::Reason::SwappedDuringWalk, 0 } : found.failure() });
+            listing.notices.append(WalkItem::unreachablePath(joinPath(folder->path(), entry.name),
+                found ? Failure { Failure::Reason::SwappedDuringWalk, 0 } : found.failure()));
             continue;
         }
         if (sheet && !listedKeysHold)

@@ -19,6 +19,17 @@ struct WalkItem
     bool strayRemoved = false;
 
     bool isSheet() const { return !unreachable && !strayRemoved; }
+
+    // A path that could not be reached, shown as shownPath.
+    static WalkItem unreachablePath(QByteArray shownPath, const Failure &failure)
+    {
+        return { { {}, {}, {}, std::move(shownPath) }, failure, false };
+    }
+    // A killed run's temporary, removed.
+    static WalkItem removedStray(QByteArray shownPath)
+    {
+        return { { {}, {}, {}, std::move(shownPath) }, std::nullopt, true };
+    }
 };
 
 struct FolderListing

@@ -61,7 +61,7 @@ bool SheetWalk::next(WalkItem &item)
                 const std::optional<Failure> failure
                     = subfolder ? enter(*subfolder) : subfolder.failure();
                 if (failure) {
-                    item = { { {}, {}, {}, shown }, failure };
+                    item = WalkItem::unreachablePath(shown, *failure);
                     return true;
                 }
                 continue;
@@ -83,7 +83,7 @@ bool SheetWalk::next(WalkItem &item)
         if (failure) {
             // Shown as given when it cannot be found, physically when the folder was opened.
             const QByteArray shown = named ? named->folder->path() : path;
-            item = { { {}, {}, {}, shown }, failure };
+            item = WalkItem::unreachablePath(shown, *failure);
             return true;
         }
     }
