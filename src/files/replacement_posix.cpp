@@ -53,6 +53,22 @@ QByteArray temporaryName()
     return name;
 }
 
+// Links a file under a fresh temporary name, linkTo(name) making the link and giving linkat's
+// result: the name it got, or nothing, errno saying why (EEXIST when every name tried was
+// taken).
+template <typename Link> std::optional<QByteArray> linkAside(Link linkTo)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QByteArray candidate = temporaryName();
+        if (linkTo(candidate) == 0)
+            return candidate;
+        if (errno != EEXIST)
+            return std::nullopt;
+    }
+    errno = EEXIST;
+    return std::nullopt;
+}
+
 // Whether name is one a replacement gives its new file while it is written.
 bool isTemporaryName(const QByteArray &name)
 {
@@ -209,22 +225,16 @@ std::optional<Failure> linkBackup(
     if (errno != EEXIST)
         return Failure { Reason::BackupFailed, errno };
     // An older backup is replaced in one rename, as cp replaces it: the link is made aside.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QByteArray aside = temporaryName();
-        if (link(aside) != 0) {
-            if (errno == EEXIST)
-                continue;
-            return Failure { Reason::BackupFailed, errno };
-        }
-        if (::renameat(folder, aside.constData(), folder, simple.constData()) != 0) {
-            const int error = errno;
-            ::unlinkat(folder, aside.constData(), 0);
-            return Failure { Reason::BackupFailed, error };
-        }
-        made.clear();
-        return std::nullopt;
+    const auto aside = linkAside(link);
+    if (!aside)
+        return Failure { Reason::BackupFailed, errno };
+    if (::renameat(folder, aside->constData(), folder, simple.constData()) != 0) {
+        const int error = errno;
+        ::unlinkat(folder, aside->constData(), 0);
+        return Failure { Reason::BackupFailed, error };
     }
-    return Failure { Reason::BackupFailed, EEXIST };
+    made.clear();
+    return std::nullopt;
 }
 
 // The new file of a replacement, until it takes the sheet's name. O_TMPFILE gives it no name
@@ -280,18 +290,15 @@ public:
     {
         if (name.isEmpty()) {
             const QByteArray self = nameOfDescriptor(file.get());
-            for (int attempt = 0; attempt < 100 && name.isEmpty(); ++attempt) {
-                const QByteArray candidate = temporaryName();
-                if (::linkat(AT_FDCWD, self.constData(), folder, candidate.constData(),
-                        AT_SYMLINK_FOLLOW)
-                    == 0)
-                    name = candidate;
-                else if (errno != EEXIST)
-                    return Failure::fromErrno(errno, Reason::WriteRefused);
-            }
+            const auto linked = linkAside([&](const QByteArray &candidate) {
+                return ::linkat(
+                    AT_FDCWD, self.constData(), folder, candidate.constData(), AT_SYMLINK_FOLLOW);
+            });
+            // Every name taken (EEXIST) is a system error; a refusal is the folder's.
+            if (!linked)
+                return Failure::fromErrno(errno, Reason::WriteRefused);
+            name = *linked;
         }
-        if (name.isEmpty())
-            return Failure { Reason::SystemError, EEXIST };
         if (marked && !sheetAttributes.contains(temporaryMark)
             && ::fremovexattr(file.get(), temporaryMark) != 0)
             return Failure { Reason::AttributesNotKept, errno };
