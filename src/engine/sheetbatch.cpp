@@ -89,10 +89,6 @@ private:
     bool closing = false;
 };
 
-} // namespace
-
-namespace {
-
 // A sheet under way holds up to three descriptors at once (the entry, the sheet, its new
 // text); the standard ones, Qt's and the folders of the walk are kept room for.
 constexpr int descriptorsPerSheet = 3;

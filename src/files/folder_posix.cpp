@@ -34,7 +34,7 @@ QByteArray physicalPath(const QByteArray &path)
 // happened to the path since.
 QByteArray pathOfDescriptor(int descriptor)
 {
-    const QByteArray link = "/proc/self/fd/" + QByteArray::number(descriptor);
+    const QByteArray link = nameOfDescriptor(descriptor);
     QByteArray target(4096, Qt::Uninitialized);
     for (;;) {
         const ssize_t size
