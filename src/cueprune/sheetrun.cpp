@@ -128,6 +128,13 @@ QJsonObject jsonPath(const QByteArray &path)
     return object;
 }
 
+// Why, in French as the text output says it, and by its stable code.
+void insertFailure(QJsonObject &object, const Failure &failure)
+{
+    object.insert(QStringLiteral("reason"), failureText(failure));
+    object.insert(QStringLiteral("code"), failureCode(failure));
+}
+
 QString jsonVerdict(const CueOutcome &outcome, WriteMode mode)
 {
     switch (outcome.result) {
@@ -182,8 +189,7 @@ void SheetRun::report(const WalkItem &item, const CueOutcome &outcome)
         if (options.json) {
             QJsonObject object = jsonPath(item.sheet.shownPath);
             object.insert(QStringLiteral("unreachable"), true);
-            object.insert(QStringLiteral("reason"), failureText(*item.unreachable));
-            object.insert(QStringLiteral("code"), failureCode(*item.unreachable));
+            insertFailure(object, *item.unreachable);
             printJson(object);
         }
         complain(item.sheet.shownPath, failureText(*item.unreachable), false);
@@ -214,10 +220,8 @@ void SheetRun::report(const WalkItem &item, const CueOutcome &outcome)
         QJsonObject object = jsonPath(item.sheet.shownPath);
         object.insert(QStringLiteral("verdict"), jsonVerdict(outcome, mode));
         object.insert(QStringLiteral("dropped"), outcome.droppedLines);
-        if (outcome.failure) {
-            object.insert(QStringLiteral("reason"), failureText(*outcome.failure));
-            object.insert(QStringLiteral("code"), failureCode(*outcome.failure));
-        }
+        if (outcome.failure)
+            insertFailure(object, *outcome.failure);
         printJson(object);
     } else {
         out << displayPath(item.sheet.shownPath) << '\n'
