@@ -262,7 +262,7 @@ QString helpText(const QCommandLineParser &parser)
 int printAndLeave(const QString &text)
 {
     std::fputs(qUtf8Printable(text), stdout);
-    return std::fflush(stdout) != 0 || std::ferror(stdout) ? cannotWriteOutput() : 0;
+    return allWritten(stdout) ? 0 : cannotWriteOutput();
 }
 
 } // namespace
@@ -355,11 +355,9 @@ int main(int argc, char *argv[])
     // A stop signal's status wins over every other; then a reader that left; then output that
     // could not be written, as on a full disk under "> list", which fails the run too.
     out.flush();
-    const bool outputWritten
-        = out.status() == QTextStream::Ok && std::fflush(stdout) == 0 && !std::ferror(stdout);
+    const bool outputWritten = out.status() == QTextStream::Ok && allWritten(stdout);
     err.flush();
-    const bool errorsWritten
-        = err.status() == QTextStream::Ok && std::fflush(stderr) == 0 && !std::ferror(stderr);
+    const bool errorsWritten = err.status() == QTextStream::Ok && allWritten(stderr);
     if (stopSignal != 0)
         return 128 + stopSignal;
     if (!outputWritten)

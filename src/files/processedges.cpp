@@ -66,4 +66,9 @@ int descriptorLimit()
 
 #endif
 
+bool allWritten(std::FILE *stream)
+{
+    return std::fflush(stream) == 0 && !std::ferror(stream);
+}
+
 } // namespace cueprune

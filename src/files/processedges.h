@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdio>
+
 namespace cueprune {
 
 // The edges of the process that every program secures before it opens anything.
@@ -16,5 +18,8 @@ void raiseDescriptorLimit();
 
 // How many descriptors the process may hold at once.
 [[nodiscard]] int descriptorLimit();
+
+// Flushes stream: whether everything written to it went out (a full disk, a reader gone).
+[[nodiscard]] bool allWritten(std::FILE *stream);
 
 } // namespace cueprune

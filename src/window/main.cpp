@@ -15,7 +15,7 @@ namespace {
 int printAndLeave(std::FILE *stream, const QString &text, int status)
 {
     std::fputs(qUtf8Printable(text), stream);
-    return std::fflush(stream) != 0 || std::ferror(stream) ? 1 : status;
+    return cueprune::allWritten(stream) ? status : 1;
 }
 
 } // namespace
