@@ -101,16 +101,19 @@ void VexaTrin::showPreviewMenu(const QPoint &at)
     const std::unique_ptr<QMenu> menu(ui->plainTextEdit->createStandardContextMenu());
     QMenu *encodings = menu->addMenu(QStringLiteral("Encodage"));
     const SheetEncoding form = detectEncoding(previewBytes);
-    const QByteArray current = SheetDecoder(previewBytes, form, previewCodePage).codePage();
-    QList<QByteArray> offered = { current };
+    QList<QByteArray> found; // an 8-bit sheet's encodings, the one SheetDecoder takes first
     if (form.form == SheetEncoding::Form::EightBit) {
-        if (isValidUtf8(previewBytes))
-            offered.append("UTF-8");
-        for (const QByteArray &codePage :
-            chooseCodePage(previewBytes, systemCodePage()).plausible) {
-            if (!offered.contains(codePage))
-                offered.append(codePage);
-        }
+        if (form.byteOrderMarkSize > 0 || isValidUtf8(previewBytes))
+            found.append("UTF-8");
+        found += chooseCodePage(previewBytes, systemCodePage()).plausible;
+    }
+    const QByteArray current = SheetDecoder(previewBytes, form,
+        previewCodePage.isEmpty() && !found.isEmpty() ? found.first() : previewCodePage)
+                                   .codePage();
+    QList<QByteArray> offered = { current };
+    for (const QByteArray &codePage : found) {
+        if (!offered.contains(codePage))
+            offered.append(codePage);
     }
     encodings->setEnabled(!previewBytes.isEmpty());
     auto *group = new QActionGroup(encodings);
