@@ -54,9 +54,7 @@ Outcome runCueprune(const QStringList &arguments, const QString &workingDirector
 {
     QProcess process;
     process.setWorkingDirectory(workingDirectory);
-    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
-        environment.remove(name);
-    process.setProcessEnvironment(environment);
+    process.setProcessEnvironment(testsupport::withoutDisplay(environment));
     process.setChildProcessModifier([unprivileged, prepareChild] {
         if (unprivileged)
             testsupport::dropRootPrivileges();

@@ -21,6 +21,14 @@ inline QProcessEnvironment withFaults(const QString &faultLibrary, const QString
     return environment;
 }
 
+// The environment without a display, as on a headless machine: a program that needed one fails.
+inline QProcessEnvironment withoutDisplay(QProcessEnvironment environment)
+{
+    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+        environment.remove(name);
+    return environment;
+}
+
 // Makes writes past the given size fail with EFBIG in this process (as on a full disk),
 // whatever the user's privileges; for a QProcess child modifier as it is.
 inline bool limitFileSize(rlim_t bytes)

@@ -1,4 +1,5 @@
 // Built once per window program, with that program's part of the window.
+#include "support/faults.h"
 #include "support/files.h"
 #include "support/modaldialoghandler.h"
 #include "support/sheets.h"
@@ -274,10 +275,8 @@ void TestWindow::commandLine()
 void TestWindow::helpWithoutDisplay()
 {
     QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
-        environment.remove(name);
-    program.setProcessEnvironment(environment);
+    program.setProcessEnvironment(
+        testsupport::withoutDisplay(QProcessEnvironment::systemEnvironment()));
     program.start(PROGRAM, { "--help" });
     QVERIFY(program.waitForFinished());
     QCOMPARE(program.exitCode(), 0);
