@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 namespace cueprune {
 
@@ -24,41 +25,72 @@ constexpr char clearLine[] = "\r\33[K";
 
 } // namespace
 
-QString failureText(const Failure &failure)
+namespace {
+
+struct ReasonNames
+{
+    QString text; // in French, as cueprune prints it
+    QLatin1String code; // stable, for scripts
+};
+
+// The names of a failure's reason, side by side so that they cannot drift apart; none for
+// SystemError, whose names come from errno.
+std::optional<ReasonNames> namesOf(Failure::Reason reason)
 {
     using Reason = Failure::Reason;
-    switch (failure.reason) {
+    switch (reason) {
     case Reason::Missing:
-        return QStringLiteral("introuvable");
+        return ReasonNames { QStringLiteral("introuvable"), QLatin1String("missing") };
     case Reason::NotRegularFile:
-        return QStringLiteral("pas un fichier ordinaire");
+        return ReasonNames { QStringLiteral("pas un fichier ordinaire"),
+            QLatin1String("not-regular-file") };
     case Reason::TooLarge:
-        return QStringLiteral("fichier trop grand (plus de %1 Mio)").arg(maxSheetSize >> 20);
+        return ReasonNames {
+            QStringLiteral("fichier trop grand (plus de %1 Mio)").arg(maxSheetSize >> 20),
+            QLatin1String("too-large")
+        };
     case Reason::ReadRefused:
-        return QStringLiteral("lecture refusée");
+        return ReasonNames { QStringLiteral("lecture refusée"), QLatin1String("read-refused") };
     case Reason::WriteRefused:
-        return QStringLiteral("écriture refusée");
+        return ReasonNames { QStringLiteral("écriture refusée"), QLatin1String("write-refused") };
     case Reason::OwnerOrModeNotKept:
-        return QStringLiteral("propriétaire, groupe ou droits impossibles à garder");
+        return ReasonNames { QStringLiteral("propriétaire, groupe ou droits impossibles à garder"),
+            QLatin1String("owner-or-mode-not-kept") };
     case Reason::AttributesNotKept:
-        return QStringLiteral("attributs étendus impossibles à garder");
+        return ReasonNames { QStringLiteral("attributs étendus impossibles à garder"),
+            QLatin1String("attributes-not-kept") };
     case Reason::DiskFull:
-        return QStringLiteral("disque plein");
+        return ReasonNames { QStringLiteral("disque plein"), QLatin1String("disk-full") };
     case Reason::FlushFailed:
-        return QStringLiteral("échec de l'écriture sur le disque");
+        return ReasonNames { QStringLiteral("échec de l'écriture sur le disque"),
+            QLatin1String("flush-failed") };
     case Reason::ChangedWhileRead:
-        return QStringLiteral("modifié pendant la lecture");
+        return ReasonNames { QStringLiteral("modifié pendant la lecture"),
+            QLatin1String("changed-while-read") };
     case Reason::ChangedBeforeReplace:
-        return QStringLiteral("modifié par un autre programme entre-temps");
+        return ReasonNames { QStringLiteral("modifié par un autre programme entre-temps"),
+            QLatin1String("changed-before-replace") };
     case Reason::SwappedDuringWalk:
-        return QStringLiteral("changé pendant le parcours");
+        return ReasonNames { QStringLiteral("changé pendant le parcours"),
+            QLatin1String("swapped") };
     case Reason::FolderUnreadable:
-        return QStringLiteral("dossier illisible");
+        return ReasonNames { QStringLiteral("dossier illisible"),
+            QLatin1String("folder-unreadable") };
     case Reason::BackupFailed:
-        return QStringLiteral("sauvegarde impossible");
+        return ReasonNames { QStringLiteral("sauvegarde impossible"),
+            QLatin1String("backup-failed") };
     case Reason::SystemError:
         break;
     }
+    return std::nullopt;
+}
+
+} // namespace
+
+QString failureText(const Failure &failure)
+{
+    if (const auto names = namesOf(failure.reason))
+        return names->text;
     switch (failure.systemError) {
     case EIO:
         return QStringLiteral("erreur d'entrée-sortie");
@@ -78,39 +110,8 @@ QString failureText(const Failure &failure)
 
 QString failureCode(const Failure &failure)
 {
-    using Reason = Failure::Reason;
-    switch (failure.reason) {
-    case Reason::Missing:
-        return QStringLiteral("missing");
-    case Reason::NotRegularFile:
-        return QStringLiteral("not-regular-file");
-    case Reason::TooLarge:
-        return QStringLiteral("too-large");
-    case Reason::ReadRefused:
-        return QStringLiteral("read-refused");
-    case Reason::WriteRefused:
-        return QStringLiteral("write-refused");
-    case Reason::OwnerOrModeNotKept:
-        return QStringLiteral("owner-or-mode-not-kept");
-    case Reason::AttributesNotKept:
-        return QStringLiteral("attributes-not-kept");
-    case Reason::DiskFull:
-        return QStringLiteral("disk-full");
-    case Reason::FlushFailed:
-        return QStringLiteral("flush-failed");
-    case Reason::ChangedWhileRead:
-        return QStringLiteral("changed-while-read");
-    case Reason::ChangedBeforeReplace:
-        return QStringLiteral("changed-before-replace");
-    case Reason::SwappedDuringWalk:
-        return QStringLiteral("swapped");
-    case Reason::FolderUnreadable:
-        return QStringLiteral("folder-unreadable");
-    case Reason::BackupFailed:
-        return QStringLiteral("backup-failed");
-    case Reason::SystemError:
-        break;
-    }
+    if (const auto names = namesOf(failure.reason))
+        return names->code;
     return failure.systemError == EMFILE || failure.systemError == ENFILE
         ? QStringLiteral("too-many-open-files")
         : QStringLiteral("system-error");
