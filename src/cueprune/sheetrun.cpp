@@ -136,21 +136,6 @@ void insertFailure(QJsonObject &object, const Failure &failure)
     object.insert(QStringLiteral("code"), failureCode(failure));
 }
 
-QString jsonVerdict(const CueOutcome &outcome, WriteMode mode)
-{
-    switch (outcome.result) {
-    case CueResult::Pruned:
-        return mode == WriteMode::DryRun ? QStringLiteral("would-modify")
-                                         : QStringLiteral("modified");
-    case CueResult::Unchanged:
-        return QStringLiteral("unchanged");
-    case CueResult::Failed:
-    case CueResult::NotFound:
-        break;
-    }
-    return QStringLiteral("error");
-}
-
 } // namespace
 
 SheetRun::SheetRun(Options options, QTextStream &out, QTextStream &err)
@@ -219,7 +204,7 @@ void SheetRun::report(const WalkItem &item, const CueOutcome &outcome)
         clearProgress();
     if (options.json) {
         QJsonObject object = jsonPath(item.sheet.shownPath);
-        object.insert(QStringLiteral("verdict"), jsonVerdict(outcome, mode));
+        object.insert(QStringLiteral("verdict"), verdictCode(outcome.result, mode));
         object.insert(QStringLiteral("dropped"), outcome.droppedLines);
         if (outcome.failure)
             insertFailure(object, *outcome.failure);
