@@ -2,92 +2,19 @@
 
 #include "files/processedges.h"
 #include "files/sheetfile.h"
+#include "files/workerthreads.h"
 
 #include <QMutex>
 #include <QSet>
 #include <QWaitCondition>
 
 #include <cerrno>
-#include <condition_variable>
 #include <deque>
-#include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace cueprune {
 
 namespace {
-
-// Runs tasks on up to a given number of threads, started as tasks come. Plain threads rather
-// than QThreadPool's: each QThread opens a descriptor for its event loop and ends the process
-// when it cannot, so a low descriptor limit would abort a run. A thread that cannot be started
-// leaves the work to those that could.
-class WorkerThreads
-{
-public:
-    explicit WorkerThreads(int most)
-        : most(std::size_t(most))
-    {
-    }
-    ~WorkerThreads()
-    {
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            closing = true;
-        }
-        queued.notify_all();
-        for (std::thread &thread : threads)
-            thread.join();
-    }
-    WorkerThreads(const WorkerThreads &) = delete;
-    WorkerThreads &operator=(const WorkerThreads &) = delete;
-
-    // False when there is no thread to run task, and none can be started.
-    [[nodiscard]] bool start(std::function<void()> task)
-    {
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            if (idle == 0 && threads.size() < most) {
-                try {
-                    threads.emplace_back([this] { work(); });
-                } catch (const std::system_error &) {
-                    if (threads.empty())
-                        return false;
-                }
-            }
-            tasks.push_back(std::move(task));
-        }
-        queued.notify_one();
-        return true;
-    }
-
-private:
-    void work()
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        for (;;) {
-            ++idle;
-            queued.wait(lock, [this] { return closing || !tasks.empty(); });
-            --idle;
-            if (tasks.empty())
-                return;
-            std::function<void()> task = std::move(tasks.front());
-            tasks.pop_front();
-            lock.unlock();
-            task();
-            lock.lock();
-        }
-    }
-
-    const std::size_t most;
-    std::mutex mutex;
-    std::condition_variable queued;
-    std::deque<std::function<void()>> tasks;
-    std::vector<std::thread> threads;
-    std::size_t idle = 0;
-    bool closing = false;
-};
 
 // A sheet under way holds up to three descriptors at once (the entry, the sheet, its new
 // text); the standard ones, Qt's and the folders of the walk are kept room for.
