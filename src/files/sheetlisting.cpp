@@ -34,12 +34,9 @@ Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, St
     if (!contents)
         return contents.failure();
     FolderListing listing;
-    if (strays == Strays::Removed) {
-        for (const QByteArray &name : contents->hidden) {
-            if (removeStrayTemporary(*folder, name))
-                listing.notices.append(WalkItem::removedStray(joinPath(folder->path(), name)));
-        }
-    }
+    listing.hidden = contents->hidden;
+    if (strays == Strays::Removed)
+        removeStrayTemporaries(*folder, listing);
     // Whether the listing's inode numbers are the files' identities here, as a first lookup
     // of a sheet shows: then the other sheets need none. Either way, what is opened later must
     // still be the file listed.
@@ -75,6 +72,17 @@ Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, St
     sortByName(listing.sheets);
     sortByName(listing.subfolders);
     return listing;
+}
+
+void removeStrayTemporaries(const Folder &folder, FolderListing &listing)
+{
+    QList<WalkItem> removed;
+    for (const QByteArray &name : std::as_const(listing.hidden)) {
+        if (removeStrayTemporary(folder, name))
+            removed.append(WalkItem::removedStray(joinPath(folder.path(), name)));
+    }
+    listing.notices = removed + listing.notices;
+    listing.hidden.clear();
 }
 
 } // namespace cueprune

@@ -37,6 +37,7 @@ struct FolderListing
     QList<WalkItem> notices; // entries that could not be looked up, temporaries removed
     QList<SheetEntry> sheets; // the regular files named "*.CUE", any letter case
     QList<FolderEntry> subfolders;
+    QList<QByteArray> hidden; // hidden names, among which killed runs' temporaries
 };
 
 // What a run does with the hidden temporaries of killed runs that it meets.
@@ -49,5 +50,9 @@ enum class Strays { Kept, Removed };
 // for another reason is a notice, never left out in silence.
 [[nodiscard]] Result<FolderListing> listFolder(
     const std::shared_ptr<const Folder> &folder, Strays strays);
+
+// Removes the killed runs' temporaries among the listing's hidden names, each with a notice
+// before the listing's others.
+void removeStrayTemporaries(const Folder &folder, FolderListing &listing);
 
 } // namespace cueprune

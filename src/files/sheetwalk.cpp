@@ -1,10 +1,35 @@
 #include "files/sheetwalk.h"
 
+#include "files/processedges.h"
+
+#include <memory>
+
 namespace cueprune {
+
+namespace {
+
+// Subfolders are listed ahead of the walk a few at a time, each listing a subfolder and what
+// lies below it, so that a thread is handed a tree, not a folder. Each folder listed ahead
+// holds a descriptor until the walk reaches it: only so many are, and none when the
+// descriptor limit leaves little room beyond the sheets under way.
+constexpr int foldersPerListing = 16;
+constexpr int mostFoldersAhead = 4 * foldersPerListing;
+constexpr int descriptorsForSheetsAndQt = 64;
+constexpr int listingThreads = 4;
+
+int foldersAheadWithinDescriptorLimit()
+{
+    const int room = (descriptorLimit() - descriptorsForSheetsAndQt) / 4;
+    return room < foldersPerListing ? 0 : qMin(room, mostFoldersAhead);
+}
+
+} // namespace
 
 SheetWalk::SheetWalk(bool recursive, Strays strays)
     : recursive(recursive)
     , strays(strays)
+    , mostFoldersAhead(recursive ? foldersAheadWithinDescriptorLimit() : 0)
+    , listers(listingThreads)
 {
 }
 
@@ -13,16 +38,97 @@ void SheetWalk::addPath(const QByteArray &path)
     paths.append(path);
 }
 
-std::optional<Failure> SheetWalk::enter(const std::shared_ptr<const Folder> &folder)
+SheetWalk::Listed SheetWalk::listed(std::shared_ptr<const Folder> folder)
 {
-    if (walkedFolders.contains(folder->key()))
-        return std::nullopt;
-    auto listing = listFolder(folder, strays);
+    // Temporaries are removed only once the walk enters a folder, so that each removal is
+    // reported even when the run stops before it gets there.
+    auto listing = listFolder(folder, Strays::Kept);
     if (!listing)
-        return listing.failure();
-    walkedFolders.insert(folder->key());
-    stack.push_back({ folder, std::move(*listing) });
+        return { std::move(folder), listing.failure(), {}, {} };
+    return { std::move(folder), std::nullopt, std::move(*listing), {} };
+}
+
+SheetWalk::Listed SheetWalk::listedSubfolder(const Folder &parent, const FolderEntry &entry)
+{
+    auto folder = parent.openSubfolder(entry);
+    if (!folder)
+        return { nullptr, folder.failure(), {}, {} };
+    return listed(std::move(*folder));
+}
+
+SheetWalk::Listed SheetWalk::listedTree(const Folder &parent, const FolderEntry &entry, int &budget)
+{
+    Listed tree = listedSubfolder(parent, entry);
+    --budget;
+    if (!tree.folder || tree.failure)
+        return tree;
+    for (const FolderEntry &subfolder : std::as_const(tree.listing.subfolders)) {
+        if (budget == 0)
+            break;
+        tree.subfolders.push_back(listedTree(*tree.folder, subfolder, budget));
+        tree.folders += tree.subfolders.back().folders;
+    }
+    return tree;
+}
+
+std::optional<Failure> SheetWalk::enter(Listed listed)
+{
+    if (!listed.folder)
+        return listed.failure;
+    if (walkedFolders.contains(listed.folder->key()))
+        return std::nullopt;
+    if (listed.failure)
+        return listed.failure;
+    if (!listed.listing.hidden.isEmpty() && strays == Strays::Removed)
+        removeStrayTemporaries(*listed.folder, listed.listing);
+    walkedFolders.insert(listed.folder->key());
+    foldersAhead += listed.folders - 1;
+    stack.push_back({ std::move(listed.folder), std::move(listed.listing), 0, 0, 0,
+        { std::make_move_iterator(listed.subfolders.begin()),
+            std::make_move_iterator(listed.subfolders.end()) },
+        {} });
+    listAhead();
     return std::nullopt;
+}
+
+SheetWalk::Listed SheetWalk::takeSubfolder(OpenListing &top)
+{
+    const FolderEntry &entry = top.listing.subfolders[top.nextSubfolder++];
+    if (!top.listedAhead.empty()) {
+        Listed subfolder = std::move(top.listedAhead.front());
+        top.listedAhead.pop_front();
+        foldersAhead -= subfolder.folders;
+        return subfolder;
+    }
+    if (!top.listingAhead.empty()) {
+        Listed subfolder = top.listingAhead.front().get();
+        top.listingAhead.pop_front();
+        foldersAhead -= foldersPerListing;
+        return subfolder;
+    }
+    return listedSubfolder(*top.folder, entry);
+}
+
+void SheetWalk::listAhead()
+{
+    for (auto level = stack.rbegin(); level != stack.rend(); ++level) {
+        const QList<FolderEntry> &subfolders = level->listing.subfolders;
+        while (foldersAhead + foldersPerListing <= mostFoldersAhead) {
+            const qsizetype next = level->nextSubfolder + qsizetype(level->listedAhead.size())
+                + qsizetype(level->listingAhead.size());
+            if (next == subfolders.size())
+                break;
+            auto listing = std::make_shared<std::promise<Listed>>();
+            level->listingAhead.push_back(listing->get_future());
+            foldersAhead += foldersPerListing;
+            const auto list = [parent = level->folder, entry = subfolders[next], listing] {
+                int budget = foldersPerListing;
+                listing->set_value(listedTree(*parent, entry, budget));
+            };
+            if (!listers.start(list))
+                list();
+        }
+    }
 }
 
 bool SheetWalk::giveSheet(const SheetEntry &sheet, WalkItem &item)
@@ -54,12 +160,10 @@ bool SheetWalk::next(WalkItem &item)
                 continue;
             }
             if (recursive && top.nextSubfolder < top.listing.subfolders.size()) {
-                const FolderEntry &entry = top.listing.subfolders[top.nextSubfolder++];
-                const QByteArray shown = joinPath(top.folder->path(), entry.name);
-                const auto subfolder = top.folder->openSubfolder(entry);
+                const QByteArray shown
+                    = joinPath(top.folder->path(), top.listing.subfolders[top.nextSubfolder].name);
                 // enter() may grow the stack, so top is not used after it.
-                const std::optional<Failure> failure
-                    = subfolder ? enter(*subfolder) : subfolder.failure();
+                const std::optional<Failure> failure = enter(takeSubfolder(top));
                 if (failure) {
                     item = WalkItem::unreachablePath(shown, *failure);
                     return true;
@@ -67,6 +171,7 @@ bool SheetWalk::next(WalkItem &item)
                 continue;
             }
             stack.pop_back();
+            listAhead();
             continue;
         }
         if (nextPath == paths.size())
@@ -77,7 +182,7 @@ bool SheetWalk::next(WalkItem &item)
         if (!named)
             failure = named.failure();
         else if (named->folder)
-            failure = enter(named->folder);
+            failure = enter(listed(named->folder));
         else if (giveSheet(named->sheet, item))
             return true;
         if (failure) {

@@ -3,11 +3,14 @@
 #include "files/failure.h"
 #include "files/folder.h"
 #include "files/sheetlisting.h"
+#include "files/workerthreads.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QSet>
 
+#include <deque>
+#include <future>
 #include <optional>
 #include <vector>
 
@@ -19,7 +22,8 @@ namespace cueprune {
 // folder or sheet swapped meanwhile is reported, not followed. Each folder is walked once and
 // each directory entry given once, however often it is reached; two names of one file are
 // two entries. Only the folders on the way down and those of the sheets not yet done are
-// held open, so the depth of a tree has no limit but the number of open files.
+// held open, so the depth of a tree has no limit but the number of open files. A few
+// subfolders are opened and listed ahead, on other threads, while the walk goes on.
 class SheetWalk
 {
 public:
@@ -31,6 +35,21 @@ public:
     [[nodiscard]] bool next(WalkItem &item);
 
 private:
+    // A folder listed, or why it could not be opened (folder null) or listed; with the first
+    // of its subfolders listed too, in walk order.
+    struct Listed
+    {
+        std::shared_ptr<const Folder> folder;
+        std::optional<Failure> failure;
+        FolderListing listing;
+        std::vector<Listed> subfolders;
+        int folders = 1; // this one and those listed below it
+    };
+    static Listed listed(std::shared_ptr<const Folder> folder);
+    static Listed listedSubfolder(const Folder &parent, const FolderEntry &entry);
+    // entry, then its subfolders depth first, as long as budget lasts.
+    static Listed listedTree(const Folder &parent, const FolderEntry &entry, int &budget);
+
     struct OpenListing
     {
         std::shared_ptr<const Folder> folder;
@@ -38,19 +57,31 @@ private:
         qsizetype nextNotice = 0;
         qsizetype nextSheet = 0;
         qsizetype nextSubfolder = 0;
+        // Of the subfolders from nextSubfolder on: those listed with this folder, then those
+        // being listed.
+        std::deque<Listed> listedAhead;
+        std::deque<std::future<Listed>> listingAhead;
     };
 
-    // Lists folder, unless walked already; a failure to report otherwise.
-    std::optional<Failure> enter(const std::shared_ptr<const Folder> &folder);
+    // Goes into what was listed, unless walked already; a failure to report otherwise.
+    std::optional<Failure> enter(Listed listed);
+    // The next subfolder of top, listed.
+    Listed takeSubfolder(OpenListing &top);
+    // Starts listing the subfolders the walk reaches next, the deepest first.
+    void listAhead();
     bool giveSheet(const SheetEntry &sheet, WalkItem &item);
 
     const bool recursive;
     const Strays strays;
+    const int mostFoldersAhead;
+    int foldersAhead = 0; // listed, or reserved for listings under way
     QList<QByteArray> paths;
     qsizetype nextPath = 0;
-    std::vector<OpenListing> stack;
+    std::deque<OpenListing> stack;
     QSet<FileKey> walkedFolders;
     QSet<EntryKey> givenEntries;
+    // Declared last, so that it is destroyed first: it finishes the listings under way.
+    WorkerThreads listers;
 };
 
 } // namespace cueprune

@@ -136,6 +136,7 @@ private slots:
     void stopSignalEndsCleanly_data();
     void stopSignalEndsCleanly();
     void straysOfKilledRunsAreRemoved();
+    void stoppedRunHasSaidEveryStrayRemoval();
     void outputThatCannotBeWrittenFails_data();
     void outputThatCannotBeWrittenFails();
     void closedOrFewDescriptors_data();
@@ -934,6 +935,45 @@ void TestCuePrune::straysOfKilledRunsAreRemoved()
     QCOMPARE(testsupport::namesIn(dir.path()), kept);
     QCOMPARE(readFile(dir.filePath("a.cue")), prunedSheet);
     QCOMPARE(readFile(dir.filePath(".cueprune-abcdefgi")), QByteArray("my notes"));
+}
+
+// Folders are listed ahead of the walk, but a killed run's temporary goes only once the walk
+// gets to its folder: a run stopped early has said every removal it made.
+void TestCuePrune::stoppedRunHasSaidEveryStrayRemoval()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    constexpr int folders = 300;
+    QStringList strays;
+    testsupport::FolderContents contents;
+    for (int folder = 0; folder < folders; ++folder) {
+        const QString name = QStringLiteral("%1/").arg(folder, 3, 10, QLatin1Char('0'));
+        contents.insert(name + "a.cue", pregapSheet);
+        contents.insert(name + ".cueprune-a1b2c3d4", pregapSheet);
+        strays.append(dir.filePath(name + ".cueprune-a1b2c3d4"));
+    }
+    QVERIFY(fill(dir.path(), contents));
+    for (const QString &stray : std::as_const(strays)) {
+        if (::setxattr(QFile::encodeName(stray).constData(), "user.cueprune.temporary", "1", 1, 0)
+            != 0)
+            QSKIP("The temporary folder's file system takes no user attributes");
+    }
+
+    QProcess process;
+    process.setProcessEnvironment(testsupport::withFaults(FAULT_INJECTION, "slowfsync"));
+    process.start(CUEPRUNE, { "-r", "-j", "2", dir.path() });
+    QVERIFY(process.waitForStarted());
+    QTRY_COMPARE(readFile(dir.filePath("000/a.cue")), prunedSheet);
+    ::kill(pid_t(process.processId()), SIGINT);
+    QVERIFY(process.waitForFinished());
+    QCOMPARE(process.exitCode(), 130);
+
+    const qsizetype removed = std::count_if(strays.cbegin(), strays.cend(),
+        [](const QString &stray) { return !QFileInfo::exists(stray); });
+    QVERIFY2(removed > 0 && removed < folders, qPrintable(QString::number(removed)));
+    QCOMPARE(QString::fromUtf8(process.readAllStandardError())
+                 .count("temporaire d'une exécution interrompue supprimé"),
+        removed);
 }
 
 void TestCuePrune::outputThatCannotBeWrittenFails_data()
