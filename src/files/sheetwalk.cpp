@@ -15,6 +15,7 @@ namespace {
 constexpr int foldersPerListing = 16;
 constexpr int mostFoldersAhead = 4 * foldersPerListing;
 constexpr int descriptorsForSheetsAndQt = 64;
+// More threads than cores: a folder that is not in the cache is mostly waited for.
 constexpr int listingThreads = 4;
 
 int foldersAheadWithinDescriptorLimit()
