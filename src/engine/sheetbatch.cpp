@@ -4,12 +4,12 @@
 #include "files/sheetfile.h"
 #include "files/workerthreads.h"
 
-#include <QMutex>
 #include <QSet>
-#include <QWaitCondition>
 
 #include <cerrno>
+#include <condition_variable>
 #include <deque>
+#include <mutex>
 #include <vector>
 
 namespace cueprune {
@@ -55,8 +55,8 @@ void SheetBatch::run(const Source &next, const Report &report, const StopRequest
     const std::size_t chunk = mode == WriteMode::DryRun ? 16 : 1;
     const std::size_t ahead = 4 * std::size_t(workers) * chunk;
     ByteBudget budget(2 * maxSheetSize);
-    QMutex mutex;
-    QWaitCondition frontDone;
+    std::mutex mutex;
+    std::condition_variable frontDone;
     std::deque<Slot> window; // from the next item to report
     std::size_t started = 0; // the slots at the front of the window that are started
     QSet<FileKey> busy; // the files being worked on
@@ -67,16 +67,16 @@ void SheetBatch::run(const Source &next, const Report &report, const StopRequest
     const auto work = [&](const std::vector<Slot *> &taken) {
         for (Slot *slot : taken) {
             const CueOutcome outcome = processCueFile(slot->item.sheet, {}, mode, &budget, backup);
-            const QMutexLocker done(&mutex);
+            const std::lock_guard<std::mutex> done(mutex);
             slot->outcome = outcome;
             busy.remove(slot->item.sheet.key);
             // Only the next item in order lets the reporting thread go on.
             if (slot == &window.front())
-                frontDone.wakeOne();
+                frontDone.notify_one();
         }
     };
 
-    QMutexLocker lock(&mutex);
+    std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
         if (!sourceDone && stop && stop()) {
             sourceDone = true;
@@ -86,7 +86,7 @@ void SheetBatch::run(const Source &next, const Report &report, const StopRequest
             WalkItem item;
             lock.unlock();
             const bool more = next(item);
-            lock.relock();
+            lock.lock();
             if (!more)
                 sourceDone = true;
             else
@@ -126,9 +126,9 @@ void SheetBatch::run(const Source &next, const Report &report, const StopRequest
             --started;
             lock.unlock();
             report(reported.item, *reported.outcome);
-            lock.relock();
+            lock.lock();
         } else if (!window.empty()) {
-            frontDone.wait(&mutex);
+            frontDone.wait(lock);
         }
     }
 }
