@@ -323,10 +323,12 @@ int main(int argc, char *argv[])
     if (parser.positionalArguments().isEmpty())
         return usageError(QStringLiteral("aucun CHEMIN donné."));
 
+    const bool dryRun = parser.isSet(QStringLiteral("dry-run"));
     bool jobsValid = false;
     const QString jobs = parser.isSet(QStringLiteral("jobs"))
         ? parser.value(QStringLiteral("jobs"))
-        : QString::number(SheetBatch::defaultWorkers());
+        : QString::number(
+            SheetBatch::defaultWorkers(dryRun ? WriteMode::DryRun : WriteMode::Rewrite));
     const int workers = jobs.toInt(&jobsValid);
     if (!jobsValid || workers < 1 || workers > 256)
         return usageError(QStringLiteral("nombre de feuilles à la fois invalide : %1").arg(jobs));
@@ -342,10 +344,9 @@ int main(int argc, char *argv[])
     QTextStream err(stderr);
     const bool quietRun = parser.isSet(QStringLiteral("quiet"));
     const bool outputIsPipe = standardOutputIsPipe();
-    SheetRun run(
-        { parser.isSet(QStringLiteral("recursive")), parser.isSet(QStringLiteral("dry-run")),
-            quietRun, workers, !quietRun && standardErrorIsTerminal(), outputOnErrorsTerminal(),
-            outputIsPipe, std::get<BackupPolicy>(backup), parser.isSet(QStringLiteral("json")) },
+    SheetRun run({ parser.isSet(QStringLiteral("recursive")), dryRun, quietRun, workers,
+                     !quietRun && standardErrorIsTerminal(), outputOnErrorsTerminal(), outputIsPipe,
+                     std::get<BackupPolicy>(backup), parser.isSet(QStringLiteral("json")) },
         out, err);
     for (const QByteArray &path : pathArguments(argc, argv))
         run.addPath(path);

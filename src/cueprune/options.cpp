@@ -24,8 +24,9 @@ const QList<OptionSpec> &optionTable()
             QStringLiteral("N'affiche que les feuilles modifiées ou en erreur, et le bilan."), none,
             false, noValues, false },
         { { "j", "jobs" },
-            QStringLiteral("Traite N feuilles à la fois (par défaut %1).")
-                .arg(SheetBatch::defaultWorkers()),
+            QStringLiteral("Traite N feuilles à la fois (par défaut %1, %2 avec -n).")
+                .arg(SheetBatch::defaultWorkers(WriteMode::Rewrite))
+                .arg(SheetBatch::defaultWorkers(WriteMode::DryRun)),
             QStringLiteral("N"), false, noValues, false },
         { { "b", "backup" },
             QStringLiteral("Garde chaque feuille modifiée sous un nom de sauvegarde ; "

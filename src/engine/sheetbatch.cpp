@@ -38,9 +38,10 @@ SheetBatch::SheetBatch(int workers, WriteMode mode, const BackupPolicy &backup)
 {
 }
 
-int SheetBatch::defaultWorkers()
+int SheetBatch::defaultWorkers(WriteMode mode)
 {
-    return CUEPRUNE_DEFAULT_WORKERS; // set, with the reason for it, in the top CMakeLists.txt
+    // Set, with the reasons for them, in the top CMakeLists.txt.
+    return mode == WriteMode::DryRun ? CUEPRUNE_DEFAULT_READERS : CUEPRUNE_DEFAULT_WORKERS;
 }
 
 void SheetBatch::run(const Source &next, const Report &report, const StopRequested &stop)

@@ -28,8 +28,8 @@ public:
     // Returns once every item started is reported.
     void run(const Source &next, const Report &report, const StopRequested &stop = {});
 
-    // The number of workers that measured best on this project's machines.
-    static int defaultWorkers();
+    // The number of workers that measured best on this project's machines for mode.
+    static int defaultWorkers(WriteMode mode);
 
 private:
     const int workers;
