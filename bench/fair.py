@@ -73,6 +73,7 @@ def main():
         "read floor": ([args.floors, "read", work], False),
         "write floor": ([args.floors, "write", work], True),
         "dry-run": ([cueprune, "-r", "-n", work], False),
+        "dry-run -j 1": ([cueprune, "-r", "-n", "-j", "1", work], False),
         "cueprune": ([cueprune, "-r", "-q", work], True),
         "cueprune -j 1": ([cueprune, "-r", "-q", "-j", "1", work], True),
         "perl": ([args.peer, work], True),
@@ -124,10 +125,12 @@ def main():
         shown = f"{calls:.1f} system calls" if calls else "system calls not counted (no strace)"
         print(f"  {name} per sheet: {shown}, {switches:.2f} context switches")
     for a, b in (("cueprune", "perl"), ("cueprune", "write floor"), ("dry-run", "floor"),
-                 ("dry-run", "read floor"), ("cueprune", "cueprune -j 1")):
+                 ("dry-run", "read floor"), ("dry-run", "dry-run -j 1"),
+                 ("cueprune", "cueprune -j 1")):
         median, low, high = paired(a, b)
         print(f"  {a} / {b}: {median:.2f} (rounds {low:.2f} to {high:.2f})")
-    print(f"  cueprune per sheet: {statistics.median(times['cueprune']) / sheets * 1e6:.1f} us")
+    for name in ("dry-run", "cueprune"):
+        print(f"  {name} per sheet: {statistics.median(times[name]) / sheets * 1e6:.1f} us")
 
 
 if __name__ == "__main__":
