@@ -29,7 +29,7 @@ int foldersAheadWithinDescriptorLimit()
 SheetWalk::SheetWalk(bool recursive, Strays strays)
     : recursive(recursive)
     , strays(strays)
-    , mostFoldersAhead(recursive ? foldersAheadWithinDescriptorLimit() : 0)
+    , foldersAheadAllowed(recursive ? foldersAheadWithinDescriptorLimit() : 0)
     , listers(listingThreads)
 {
 }
@@ -112,9 +112,11 @@ SheetWalk::Listed SheetWalk::takeSubfolder(OpenListing &top)
 
 void SheetWalk::listAhead()
 {
-    for (auto level = stack.rbegin(); level != stack.rend(); ++level) {
+    const auto roomForListing
+        = [this] { return foldersAhead + foldersPerListing <= foldersAheadAllowed; };
+    for (auto level = stack.rbegin(); level != stack.rend() && roomForListing(); ++level) {
         const QList<FolderEntry> &subfolders = level->listing.subfolders;
-        while (foldersAhead + foldersPerListing <= mostFoldersAhead) {
+        while (roomForListing()) {
             const qsizetype next = level->nextSubfolder + qsizetype(level->listedAhead.size())
                 + qsizetype(level->listingAhead.size());
             if (next == subfolders.size())

@@ -73,7 +73,7 @@ private:
 
     const bool recursive;
     const Strays strays;
-    const int mostFoldersAhead;
+    const int foldersAheadAllowed;
     int foldersAhead = 0; // listed, or reserved for listings under way
     QList<QByteArray> paths;
     qsizetype nextPath = 0;
