@@ -83,8 +83,10 @@ void VexaTrin::on_pushButton_2_clicked()
         .run(inTurn(*listing), [&](const WalkItem &item, const CueOutcome &outcome) {
             appendToLog(log, displayPath(item.sheet.shownPath));
             appendToLog(log,
-                item.strayRemoved
+                item.leftover == Leftover::Removed
                     ? QStringLiteral("==> Temporaire d'une exécution interrompue supprimé !")
+                    : item.leftover == Leftover::Recovered
+                    ? QStringLiteral("==> Temporaire d'une exécution interrompue récupéré !")
                     : verdictText(outcome.result));
         });
     log->ensureCursorVisible();

@@ -87,11 +87,11 @@ std::optional<ReasonNames> namesOf(Failure::Reason reason)
 
 } // namespace
 
-QString failureText(const Failure &failure)
+namespace {
+
+QString systemErrorText(int error)
 {
-    if (const auto names = namesOf(failure.reason))
-        return names->text;
-    switch (failure.systemError) {
+    switch (error) {
     case EIO:
         return QStringLiteral("erreur d'entrée-sortie");
     case ELOOP:
@@ -103,9 +103,30 @@ QString failureText(const Failure &failure)
         return QStringLiteral("trop de fichiers ouverts");
     case EAGAIN:
         return QStringLiteral("ressources du système épuisées");
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("disque plein");
     default:
-        return QString::fromLocal8Bit(std::strerror(failure.systemError));
+        return QString::fromLocal8Bit(std::strerror(error));
     }
+}
+
+} // namespace
+
+QString failureText(const Failure &failure)
+{
+    const auto names = namesOf(failure.reason);
+    if (!names)
+        return systemErrorText(failure.systemError);
+    if (failure.reason != Failure::Reason::BackupFailed || failure.systemError == 0)
+        return names->text;
+    // A backup can fail for many reasons, and the fix differs for each.
+    const int error = failure.systemError;
+    const bool linksRefused = error == EPERM || error == EMLINK || error == EXDEV
+        || error == ENOTSUP || error == EOPNOTSUPP;
+    return QStringLiteral("%1 (%2)").arg(names->text,
+        linksRefused ? QStringLiteral("liens physiques refusés par ce système de fichiers")
+                     : systemErrorText(error));
 }
 
 QString failureCode(const Failure &failure)
@@ -181,9 +202,12 @@ void SheetRun::report(const WalkItem &item, const CueOutcome &outcome)
         complain(item.sheet.shownPath, failureText(*item.unreachable), false);
         return;
     }
-    if (item.strayRemoved) {
+    if (item.leftover != Leftover::None) {
         complain(item.sheet.shownPath,
-            QStringLiteral("temporaire d'une exécution interrompue supprimé"), false);
+            item.leftover == Leftover::Removed
+                ? QStringLiteral("temporaire d'une exécution interrompue supprimé")
+                : QStringLiteral("temporaire d'une exécution interrompue récupéré"),
+            false);
         return;
     }
     switch (outcome.result) {

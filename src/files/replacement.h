@@ -1,5 +1,6 @@
 #pragma once
 
+#include "files/descriptor.h"
 #include "files/failure.h"
 #include "files/filekey.h"
 #include "files/folder.h"
@@ -36,15 +37,19 @@ struct BackupPolicy
     QByteArray suffix = "~";
 };
 
-// Puts contents in the place of name in folder, which holds the sheet read through original
-// and found as status: the sheet is always either whole and old or whole and new, and on
-// failure it is as it was. The rules are written above the definition.
-[[nodiscard]] std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name,
-    const QByteArray &contents, int original, const SheetStatus &status,
-    const BackupPolicy &backup = {});
+// A sheet as it was read: the descriptor it was read through, which the replacement closes
+// before its rename, its bytes and what it was.
+struct ReadSheet
+{
+    Descriptor descriptor;
+    QByteArray bytes;
+    SheetStatus status;
+};
 
-// Removes the temporary file name in folder, left by a run that was killed, if no live run
-// still writes it; leaves anything else alone. True when it removed it.
-[[nodiscard]] bool removeStrayTemporary(const Folder &folder, const QByteArray &name);
+// Puts contents in the place of name in folder, which holds read: the sheet is always either
+// whole and old or whole and new, and on failure it is as it was. The rules are written above
+// the definition.
+[[nodiscard]] std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name,
+    const QByteArray &contents, ReadSheet &read, const BackupPolicy &backup = {});
 
 } // namespace cueprune

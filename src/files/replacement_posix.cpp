@@ -1,8 +1,7 @@
 #include "files/replacement.h"
 
 #include "files/posixstatus.h"
-
-#include <QRandomGenerator>
+#include "files/temporaries.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -37,29 +36,14 @@ std::optional<Failure> writeAll(int descriptor, const QByteArray &bytes)
     return std::nullopt;
 }
 
-constexpr char temporaryPrefix[] = ".cueprune-";
-// Set on a named temporary from its creation until it takes the sheet's name, so that a later
-// run removes a killed run's temporary only, never a user's file of the same name.
-constexpr char temporaryMark[] = "user.cueprune.temporary";
-constexpr qsizetype temporaryLetters = 8;
-constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-
-// A short hidden name, so that listings skip it and a name of any length can be replaced.
-QByteArray temporaryName()
-{
-    QByteArray name = temporaryPrefix;
-    for (qsizetype i = 0; i < temporaryLetters; ++i)
-        name += letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))];
-    return name;
-}
-
-// Links a file under a fresh temporary name, linkTo(name) making the link and giving linkat's
-// result: the name it got, or nothing, errno saying why (EEXIST when every name tried was
-// taken).
-template <typename Link> std::optional<QByteArray> linkAside(Link linkTo)
+// Links a file under a fresh temporary name for target, linkTo(name) making the link and giving
+// linkat's result: the name it got, or nothing, errno saying why (EEXIST when every name tried
+// was taken).
+template <typename Link>
+std::optional<QByteArray> linkAside(const QByteArray &target, qint64 size, Link linkTo)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        QByteArray candidate = temporaryName();
+        QByteArray candidate = temporaryName(target, size);
         if (linkTo(candidate) == 0)
             return candidate;
         if (errno != EEXIST)
@@ -67,19 +51,6 @@ template <typename Link> std::optional<QByteArray> linkAside(Link linkTo)
     }
     errno = EEXIST;
     return std::nullopt;
-}
-
-// Whether name is one a replacement gives its new file while it is written.
-bool isTemporaryName(const QByteArray &name)
-{
-    const qsizetype prefix = qsizetype(sizeof temporaryPrefix - 1);
-    if (name.size() != prefix + temporaryLetters || !name.startsWith(temporaryPrefix))
-        return false;
-    for (qsizetype i = prefix; i < name.size(); ++i) {
-        if (!std::strchr(letters, name[i]))
-            return false;
-    }
-    return true;
 }
 
 // Names of a file's extended attributes, POSIX ACLs included; none where the file system
@@ -126,9 +97,8 @@ std::optional<QByteArray> attributeValue(int descriptor, const QByteArray &name)
 }
 
 // Gives copy exactly the extended attributes of original: each of original's, and none of
-// those the copy inherited (a folder's default ACL, say), but for the temporary's mark, which
-// the caller removes last. A value the system will not set is accepted only where the copy
-// already holds it. Returns the names copied.
+// those the copy inherited (a folder's default ACL, say). A value the system will not set is
+// accepted only where the copy already holds it. Returns the names copied.
 std::optional<QList<QByteArray>> copyAttributes(int original, int copy)
 {
     const auto wanted = attributeNames(original);
@@ -147,8 +117,7 @@ std::optional<QList<QByteArray>> copyAttributes(int original, int copy)
     if (!inherited)
         return std::nullopt;
     for (const QByteArray &name : *inherited) {
-        if (!wanted->contains(name) && name != temporaryMark
-            && ::fremovexattr(copy, name.constData()) != 0)
+        if (!wanted->contains(name) && ::fremovexattr(copy, name.constData()) != 0)
             return std::nullopt;
     }
     return wanted;
@@ -183,77 +152,25 @@ int highestBackupNumber(int folder, const QByteArray &name)
     return highest;
 }
 
-// Gives the sheet read through original (name in folder) its backup name, as a second link to
-// that very file. made is the name linked, to be removed again if the sheet is not replaced after
-// all; empty when an older simple backup was replaced, which cannot be undone.
-std::optional<Failure> linkBackup(
-    int folder, const QByteArray &name, int original, const BackupPolicy &backup, QByteArray &made)
-{
-    using Control = BackupPolicy::Control;
-    Control control = backup.control;
-    int highest = 0;
-    if (control == Control::Numbered || control == Control::Existing) {
-        highest = highestBackupNumber(folder, name);
-        if (highest < 0)
-            return Failure { Reason::BackupFailed, errno };
-        if (control == Control::Existing)
-            control = highest > 0 ? Control::Numbered : Control::Simple;
-    }
-    const QByteArray self = nameOfDescriptor(original);
-    const auto link = [&](const QByteArray &to) {
-        return descriptorsHaveNames()
-            ? ::linkat(AT_FDCWD, self.constData(), folder, to.constData(), AT_SYMLINK_FOLLOW)
-            : ::linkat(folder, name.constData(), folder, to.constData(), 0);
-    };
-    if (control == Control::Numbered) {
-        for (int number = highest + 1; number <= highest + 100; ++number) {
-            const QByteArray numbered = name + ".~" + QByteArray::number(number) + '~';
-            if (link(numbered) == 0) {
-                made = numbered;
-                return std::nullopt;
-            }
-            if (errno != EEXIST)
-                return Failure { Reason::BackupFailed, errno };
-        }
-        return Failure { Reason::BackupFailed, EEXIST };
-    }
-    const QByteArray simple = name + backup.suffix;
-    if (link(simple) == 0) {
-        made = simple;
-        return std::nullopt;
-    }
-    if (errno != EEXIST)
-        return Failure { Reason::BackupFailed, errno };
-    // An older backup is replaced in one rename, as cp replaces it: the link is made aside.
-    const auto aside = linkAside(link);
-    if (!aside)
-        return Failure { Reason::BackupFailed, errno };
-    if (::renameat(folder, aside->constData(), folder, simple.constData()) != 0) {
-        const int error = errno;
-        ::unlinkat(folder, aside->constData(), 0);
-        return Failure { Reason::BackupFailed, error };
-    }
-    made.clear();
-    return std::nullopt;
-}
-
-// The new file of a replacement, until it takes the sheet's name. O_TMPFILE gives it no name
-// at all until then, so that a crash leaves nothing; where the file system lacks O_TMPFILE, or
-// there is no /proc to name such a file through, it is created under a hidden name and marked,
-// and removed again on failure. Its writer holds a lock on it throughout, which tells a later
-// run whether a hidden file it meets is a live one.
+// The new file of a replacement, until it takes the name it replaces. O_TMPFILE gives it no
+// name at all while it is written, so that a crash then leaves nothing; where the file system
+// lacks O_TMPFILE, or there is no /proc to name such a file through, it is created under a
+// temporary name at once, and removed again on failure. Its writer holds a lock on it
+// throughout, which tells a later run on this machine that it is live.
 class Replacement
 {
 public:
     // mode: what the new file is created with, before it is written; never writable by others.
-    Replacement(int folder, mode_t mode)
+    Replacement(int folder, const QByteArray &target, qint64 size, mode_t mode)
         : folder(folder)
+        , target(target)
+        , size(size)
     {
         mode &= 0755;
         if (descriptorsHaveNames())
             file = Descriptor(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
         for (int attempt = 0; attempt < 100 && !file.isOpen(); ++attempt) {
-            name = temporaryName();
+            name = temporaryName(target, size);
             file = Descriptor(
                 ::openat(folder, name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode));
             if (!file.isOpen()) {
@@ -263,11 +180,8 @@ public:
             }
         }
         error = errno;
-        if (!file.isOpen())
-            return;
-        ::flock(file.get(), LOCK_EX);
-        // A file system without user attributes takes no mark; the name alone then tells.
-        marked = !name.isEmpty() && ::fsetxattr(file.get(), temporaryMark, "1", 1, 0) == 0;
+        if (file.isOpen())
+            ::flock(file.get(), LOCK_EX);
     }
     ~Replacement()
     {
@@ -281,87 +195,156 @@ public:
     // Why it could not be created.
     int creationError() const { return error; }
 
-    // Renames the new file over target, after giving a name to an O_TMPFILE file and taking
-    // its mark off a named one, unless the sheet carried that attribute itself (sheetAttributes),
-    // and after giving the sheet read through original its backup name, as backup says.
-    // linkat through /proc rather than AT_EMPTY_PATH, which needs a capability before Linux 6.10.
-    std::optional<Failure> renameOver(const QByteArray &target,
-        const QList<QByteArray> &sheetAttributes, int original, const BackupPolicy &backup)
+    // Gives an O_TMPFILE file its temporary name, which its rename needs. linkat through /proc
+    // rather than AT_EMPTY_PATH, which needs a capability before Linux 6.10.
+    std::optional<Failure> nameAside()
     {
-        if (name.isEmpty()) {
-            const QByteArray self = nameOfDescriptor(file.get());
-            const auto linked = linkAside([&](const QByteArray &candidate) {
-                return ::linkat(
-                    AT_FDCWD, self.constData(), folder, candidate.constData(), AT_SYMLINK_FOLLOW);
-            });
-            // Every name taken (EEXIST) is a system error; a refusal is the folder's.
-            if (!linked)
-                return Failure::fromErrno(errno, Reason::WriteRefused);
-            name = *linked;
-        }
-        if (marked && !sheetAttributes.contains(temporaryMark)
-            && ::fremovexattr(file.get(), temporaryMark) != 0)
-            return Failure { Reason::AttributesNotKept, errno };
-        QByteArray backupName;
-        if (backup.control != BackupPolicy::Control::None) {
-            if (auto failure = linkBackup(folder, target, original, backup, backupName))
-                return failure;
-        }
-        if (::renameat(folder, name.constData(), folder, target.constData()) != 0) {
-            const Failure failure = Failure::fromErrno(errno, Reason::WriteRefused);
-            if (!backupName.isEmpty())
-                ::unlinkat(folder, backupName.constData(), 0);
-            return failure;
-        }
-        name.clear();
+        if (!name.isEmpty())
+            return std::nullopt;
+        const QByteArray self = nameOfDescriptor(file.get());
+        const auto linked = linkAside(target, size, [&](const QByteArray &candidate) {
+            return ::linkat(
+                AT_FDCWD, self.constData(), folder, candidate.constData(), AT_SYMLINK_FOLLOW);
+        });
+        // Every name taken (EEXIST) is a system error; a refusal is the folder's.
+        if (!linked)
+            return Failure::fromErrno(errno, Reason::WriteRefused);
+        name = *linked;
         return std::nullopt;
+    }
+
+    // Renames the named file to its target, over what is there unless exclusive; errno says why
+    // not.
+    [[nodiscard]] bool moveToTarget(bool exclusive)
+    {
+        const bool moved = exclusive
+            ? renameExclusively(folder, name, target)
+            : ::renameat(folder, name.constData(), folder, target.constData()) == 0;
+        if (moved)
+            name.clear();
+        return moved;
     }
 
 private:
     int folder;
+    QByteArray target;
+    qint64 size;
     Descriptor file;
     QByteArray name; // the new file's name in the folder while it has one
-    bool marked = false;
     int error = 0;
 };
 
-} // namespace
-
-// The rules of a replacement, in order, each failure leaving the sheet as it was:
-// - everything happens inside the sheet's folder, held open since it was listed: no path is
-//   looked up again, so the rename stays within one file system and inside the tree;
-// - the sheet must be writable to this process: no rewrite of what it may not change;
-// - the new file is created with the sheet's permission bits (never writable by others while
-//   it is written), written in full, then given the sheet's owner and group (which clears
-//   setgid, so first), its extended attributes and ACLs, then its exact mode bits, each only
-//   where it lacks them, since every metadata write costs a journalled disk; where the system
-//   refuses one of these, or may have dropped a set-id bit, the result is compared with the
-//   sheet and only a difference fails (a normal user cannot give a file away, vfat holds no
-//   modes);
-// - it is flushed to disk, a failed flush failing the replacement;
-// - the name must still hold the file that was read (no link, same identity, size and
-//   times), so that another program's recent change is not overwritten;
-// - then, only then, the sheet read takes its backup name when one is asked for (a second link
-//   to it, so it keeps every byte and fact of its own), and the new file takes the sheet's
-//   name in one rename; a failed backup leaves the sheet as it was.
-std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name,
-    const QByteArray &contents, int original, const SheetStatus &status, const BackupPolicy &backup)
+// Errors of a file system that keeps no second link to a file (FAT, exFAT, some shares).
+bool linksRefused(int error)
 {
-    if (::faccessat(folder.descriptor(), name.constData(), W_OK, AT_EACCESS) != 0)
-        return Failure::fromErrno(errno, Reason::WriteRefused);
-    Replacement replacement(folder.descriptor(), status.mode);
-    const int fd = replacement.fd();
-    if (fd < 0)
-        return Failure::fromErrno(replacement.creationError(), Reason::WriteRefused);
-    if (auto failure = writeAll(fd, contents))
-        return failure;
+    return error == EPERM || error == EMLINK || error == EXDEV || error == ENOTSUP
+        || error == EOPNOTSUPP;
+}
 
+// Writes the bytes read into a new file under backupName, flushed, with the sheet's mode bits
+// and modification time: where hard links are refused, the backup is a copy. Only where
+// nothing has that name yet, unless replaceOlder; made is left empty when an older backup was
+// replaced.
+std::optional<Failure> copyBackup(int folder, const QByteArray &backupName, const ReadSheet &read,
+    bool replaceOlder, QByteArray &made)
+{
+    Replacement copy(folder, backupName, read.bytes.size(), read.status.mode);
+    if (copy.fd() < 0)
+        return Failure { Reason::BackupFailed, copy.creationError() };
+    if (const auto failure = writeAll(copy.fd(), read.bytes))
+        return Failure { Reason::BackupFailed, failure->systemError };
+    const timespec modified { time_t(read.status.modified / 1000000000),
+        long(read.status.modified % 1000000000) };
+    const timespec times[2] = { modified, modified };
+    ::futimens(copy.fd(), times); // a backup's time is a help to its reader, not a promise
+    if (::fsync(copy.fd()) != 0)
+        return Failure { Reason::BackupFailed, errno };
+    if (const auto failure = copy.nameAside())
+        return Failure { Reason::BackupFailed, failure->systemError };
+    if (copy.moveToTarget(true)) {
+        made = backupName;
+        return std::nullopt;
+    }
+    if (errno == EEXIST && replaceOlder && copy.moveToTarget(false)) {
+        made.clear();
+        return std::nullopt;
+    }
+    return Failure { Reason::BackupFailed, errno };
+}
+
+// Gives the sheet read its backup name backupName: a second link to that very file, so that
+// it keeps every byte and fact of its own, or a copy where links are refused. Only where
+// nothing has that name yet, unless replaceOlder; made as for copyBackup.
+std::optional<Failure> placeBackup(int folder, const QByteArray &name, const QByteArray &backupName,
+    const ReadSheet &read, bool replaceOlder, QByteArray &made)
+{
+    const QByteArray self = nameOfDescriptor(read.descriptor.get());
+    const auto link = [&](const QByteArray &to) {
+        return descriptorsHaveNames()
+            ? ::linkat(AT_FDCWD, self.constData(), folder, to.constData(), AT_SYMLINK_FOLLOW)
+            : ::linkat(folder, name.constData(), folder, to.constData(), 0);
+    };
+    if (link(backupName) == 0) {
+        made = backupName;
+        return std::nullopt;
+    }
+    if (linksRefused(errno))
+        return copyBackup(folder, backupName, read, replaceOlder, made);
+    if (errno != EEXIST || !replaceOlder)
+        return Failure { Reason::BackupFailed, errno };
+    // An older backup is replaced in one rename, as cp replaces it: the link is made aside.
+    const auto aside = linkAside(backupName, read.bytes.size(), link);
+    if (!aside)
+        return Failure { Reason::BackupFailed, errno };
+    if (::renameat(folder, aside->constData(), folder, backupName.constData()) != 0) {
+        const int error = errno;
+        ::unlinkat(folder, aside->constData(), 0);
+        return Failure { Reason::BackupFailed, error };
+    }
+    made.clear();
+    return std::nullopt;
+}
+
+// Keeps the sheet read (name in folder) as backup says. made is the name given, to be removed
+// again if the sheet is not replaced after all; empty when an older simple backup was
+// replaced, which cannot be undone.
+std::optional<Failure> keepBackup(int folder, const QByteArray &name, const ReadSheet &read,
+    const BackupPolicy &backup, QByteArray &made)
+{
+    using Control = BackupPolicy::Control;
+    Control control = backup.control;
+    int highest = 0;
+    if (control == Control::Numbered || control == Control::Existing) {
+        highest = highestBackupNumber(folder, name);
+        if (highest < 0)
+            return Failure { Reason::BackupFailed, errno };
+        if (control == Control::Existing)
+            control = highest > 0 ? Control::Numbered : Control::Simple;
+    }
+    if (control == Control::Simple)
+        return placeBackup(folder, name, name + backup.suffix, read, true, made);
+    for (int number = highest + 1; number <= highest + 100; ++number) {
+        const QByteArray numbered = name + ".~" + QByteArray::number(number) + '~';
+        auto failure = placeBackup(folder, name, numbered, read, false, made);
+        if (!failure || failure->systemError != EEXIST)
+            return failure;
+    }
+    return Failure { Reason::BackupFailed, EEXIST };
+}
+
+// Gives the new file fd the owner, group, extended attributes and mode bits of the sheet read,
+// each only where it lacks them, since every metadata write costs a journalled disk. Where the
+// system refuses one, or may have dropped a set-id bit, the result is compared with the sheet
+// and only a difference fails.
+std::optional<Failure> keepOwnerAttributesAndMode(int fd, const ReadSheet &read)
+{
+    const SheetStatus &status = read.status;
     struct stat made = {};
     if (::fstat(fd, &made) != 0)
         return Failure::fromErrno(errno, Reason::WriteRefused);
     const bool ownerRight = made.st_uid == status.owner && made.st_gid == status.group;
     const bool ownerGiven = ownerRight || ::fchown(fd, status.owner, status.group) == 0;
-    const auto sheetAttributes = copyAttributes(original, fd);
+    const auto sheetAttributes = copyAttributes(read.descriptor.get(), fd);
     if (!sheetAttributes)
         return Failure { Reason::AttributesNotKept, errno };
     // A change of owner may clear set-id bits, and an ACL sets mode bits.
@@ -372,39 +355,101 @@ std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name
         && (::fstat(fd, &made) != 0 || made.st_uid != status.owner || made.st_gid != status.group
             || (made.st_mode & 07777) != status.mode))
         return Failure { Reason::OwnerOrModeNotKept, 0 };
-    if (::fsync(fd) != 0)
-        return Failure { Reason::FlushFailed, errno };
-
-    struct stat now = {};
-    if (::fstatat(folder.descriptor(), name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0
-        || !(keyOf(now) == status.key) || qint64(now.st_size) != status.size
-        || nanoseconds(now.st_mtim) != status.modified
-        || nanoseconds(now.st_ctim) != status.changed)
-        return Failure { Reason::ChangedBeforeReplace, 0 };
-    return replacement.renameOver(name, *sheetAttributes, original, backup);
+    return std::nullopt;
 }
 
-// A hidden file is a killed run's temporary when it bears the mark, or, on a file system that
-// takes no mark, when it has a temporary's exact name; and when no live run holds its lock.
-bool removeStrayTemporary(const Folder &folder, const QByteArray &name)
+// Whether name in folder is still the file read, as its status says: same identity, size and
+// times.
+bool statusAsRead(int folder, const QByteArray &name, const SheetStatus &status)
 {
-    if (!name.startsWith(temporaryPrefix))
-        return false;
+    struct stat now = {};
+    return ::fstatat(folder, name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0
+        && keyOf(now) == status.key && qint64(now.st_size) == status.size
+        && nanoseconds(now.st_mtim) == status.modified
+        && nanoseconds(now.st_ctim) == status.changed;
+}
+
+// Whether name in folder still holds exactly the bytes read: a clock coarser than the change,
+// or attributes cached by FUSE or a network file system, hide a write of the same size from
+// the status. Read through a descriptor opened afresh, since opening is what makes FUSE drop
+// what it cached of the file.
+bool bytesAsRead(int folder, const QByteArray &name, const ReadSheet &read)
+{
     struct stat opened = {};
-    const auto stray = openRegularFile(folder.descriptor(), name, nullptr, opened);
-    if (!stray)
+    const auto file = openRegularFile(folder, name, &read.status.key, opened);
+    if (!file || qint64(opened.st_size) != read.bytes.size())
         return false;
-    char mark = 0;
-    const ssize_t got = ::fgetxattr(stray->get(), temporaryMark, &mark, sizeof mark);
-    const bool marked = got == 1 && mark == '1';
-    const bool markless = got < 0 && (errno == ENOTSUP || errno == EOPNOTSUPP);
-    if (!(marked || (markless && isTemporaryName(name)))
-        || ::flock(stray->get(), LOCK_EX | LOCK_NB) != 0)
-        return false;
-    // Locked by nobody: its writer is gone. The name must still be this very file.
-    const auto now = folder.lookUp(name);
-    return now && now->key == keyOf(opened)
-        && ::unlinkat(folder.descriptor(), name.constData(), 0) == 0;
+    char buffer[16 * 1024];
+    for (qsizetype at = 0;;) {
+        const ssize_t got = ::read(file->get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return got == 0 && at == read.bytes.size();
+        if (got > read.bytes.size() - at
+            || std::memcmp(buffer, read.bytes.constData() + at, std::size_t(got)) != 0)
+            return false;
+        at += got;
+    }
+}
+
+} // namespace
+
+// The rules of a replacement, in order, each failure leaving the sheet as it was:
+// - everything happens inside the sheet's folder, held open since it was listed: no path is
+//   looked up again, so the rename stays within one file system and inside the tree;
+// - the sheet must be writable to this process: no rewrite of what it may not change;
+// - the new file is created with the sheet's permission bits (never writable by others while
+//   it is written), written in full, then given the sheet's owner and group (which clears
+//   setgid, so first), its extended attributes and ACLs, then its exact mode bits (a normal
+//   user cannot give a file away, vfat holds no modes: only a difference fails);
+// - it is flushed to disk, a failed flush failing the replacement;
+// - the name must still hold the file that was read (same identity, size and times), so that
+//   another program's recent change is not overwritten;
+// - the new file gets its temporary name, which names the sheet it replaces, so that a run
+//   after a crash knows what it is;
+// - the sheet read takes its backup name when one is asked for (a second link to it, so it
+//   keeps every byte and fact of its own; a flushed copy where links are refused); a failed
+//   backup leaves the sheet as it was;
+// - the sheet is closed: FUSE file systems hide a file renamed over while open, and an
+//   interrupted rename would leave the sheet hidden with no name;
+// - the name must still hold the very bytes read, compared afresh;
+// - then, only then, the new file takes the sheet's name in one rename.
+std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name,
+    const QByteArray &contents, ReadSheet &read, const BackupPolicy &backup)
+{
+    const int folderFd = folder.descriptor();
+    if (::faccessat(folderFd, name.constData(), W_OK, AT_EACCESS) != 0)
+        return Failure::fromErrno(errno, Reason::WriteRefused);
+    Replacement replacement(folderFd, name, contents.size(), read.status.mode);
+    const int fd = replacement.fd();
+    if (fd < 0)
+        return Failure::fromErrno(replacement.creationError(), Reason::WriteRefused);
+    if (auto failure = writeAll(fd, contents))
+        return failure;
+    if (auto failure = keepOwnerAttributesAndMode(fd, read))
+        return failure;
+    if (::fsync(fd) != 0)
+        return Failure { Reason::FlushFailed, errno };
+    if (!statusAsRead(folderFd, name, read.status))
+        return Failure { Reason::ChangedBeforeReplace, 0 };
+    if (auto failure = replacement.nameAside())
+        return failure;
+
+    QByteArray backupName;
+    if (backup.control != BackupPolicy::Control::None) {
+        if (auto failure = keepBackup(folderFd, name, read, backup, backupName))
+            return failure;
+    }
+    read.descriptor.reset();
+    std::optional<Failure> failure;
+    if (!bytesAsRead(folderFd, name, read))
+        failure = Failure { Reason::ChangedBeforeReplace, 0 };
+    else if (!replacement.moveToTarget(false))
+        failure = Failure::fromErrno(errno, Reason::WriteRefused);
+    if (failure && !backupName.isEmpty())
+        ::unlinkat(folderFd, backupName.constData(), 0);
+    return failure;
 }
 
 } // namespace cueprune

@@ -17,8 +17,9 @@ namespace cueprune {
 constexpr qint64 maxSheetSize = 64 * 1024 * 1024;
 
 // One sheet on disk: read in full, then, if asked, replaced by new contents. Holds the sheet
-// open between the two, so that what is kept (owner, mode, extended attributes) comes from
-// the very file that was read, and works only inside the sheet's folder.
+// open between the two, up to just before the rename, so that what is kept (owner, mode,
+// extended attributes, the backup) comes from the very file that was read, and works only
+// inside the sheet's folder.
 class SheetFile
 {
 public:
@@ -33,7 +34,7 @@ public:
     // longer the file listed, is not a regular file, is larger than maxSheetSize, cannot be
     // read, or changes size while being read.
     [[nodiscard]] std::optional<Failure> read(const SizeKnown &sizeKnown = {});
-    const QByteArray &contents() const { return bytes; }
+    const QByteArray &contents() const { return sheet.bytes; }
 
     // Puts contents in the sheet's place so that the sheet is always either whole and old or
     // whole and new: on failure the sheet is as it was. The old sheet is kept as backup says.
@@ -42,9 +43,7 @@ public:
 
 private:
     SheetEntry entry;
-    QByteArray bytes;
-    SheetStatus status; // as found when read
-    Descriptor descriptor;
+    ReadSheet sheet;
 };
 
 } // namespace cueprune

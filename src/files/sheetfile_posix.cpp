@@ -22,9 +22,10 @@ std::optional<Failure> SheetFile::read(const SizeKnown &sizeKnown)
     auto file = openRegularFile(entry.folder->descriptor(), entry.name, &entry.key, opened);
     if (!file)
         return file.failure();
-    descriptor = std::move(*file);
+    sheet.descriptor = std::move(*file);
     if (opened.st_size > maxSheetSize)
         return Failure { Reason::TooLarge, 0 };
+    SheetStatus &status = sheet.status;
     status = { keyOf(opened), qint64(opened.st_size), nanoseconds(opened.st_mtim),
         nanoseconds(opened.st_ctim), opened.st_uid, opened.st_gid, opened.st_mode & 07777 };
     if (sizeKnown)
@@ -32,11 +33,13 @@ std::optional<Failure> SheetFile::read(const SizeKnown &sizeKnown)
 
     // One byte more than expected shows a sheet that grows while it is read: someone else is
     // writing it, so it is left alone.
+    QByteArray &bytes = sheet.bytes;
     bytes.resize(status.size + 1);
     qsizetype total = 0;
     for (;;) {
         const qsizetype wanted = bytes.size() - total;
-        const ssize_t count = ::read(descriptor.get(), bytes.data() + total, std::size_t(wanted));
+        const ssize_t count
+            = ::read(sheet.descriptor.get(), bytes.data() + total, std::size_t(wanted));
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)
@@ -55,9 +58,9 @@ std::optional<Failure> SheetFile::read(const SizeKnown &sizeKnown)
 
 std::optional<Failure> SheetFile::replace(const QByteArray &contents, const BackupPolicy &backup)
 {
-    if (!descriptor.isOpen())
+    if (!sheet.descriptor.isOpen())
         return Failure { Reason::SystemError, EBADF };
-    return replaceSheet(*entry.folder, entry.name, contents, descriptor.get(), status, backup);
+    return replaceSheet(*entry.folder, entry.name, contents, sheet, backup);
 }
 
 } // namespace cueprune

@@ -38,14 +38,14 @@ std::optional<Failure> SheetFile::read(const SizeKnown &sizeKnown)
     QFile file(info.filePath());
     if (!file.open(QIODevice::ReadOnly))
         return Failure { Failure::Reason::ReadRefused, 0 };
-    status.key = entry.key;
-    status.size = info.size();
+    sheet.status.key = entry.key;
+    sheet.status.size = info.size();
     if (sizeKnown)
-        sizeKnown(status.size);
-    bytes = file.read(status.size + 1);
+        sizeKnown(sheet.status.size);
+    sheet.bytes = file.read(sheet.status.size + 1);
     if (file.error() != QFileDevice::NoError)
         return Failure { Failure::Reason::ReadRefused, 0 };
-    if (bytes.size() != status.size)
+    if (sheet.bytes.size() != sheet.status.size)
         return Failure { Failure::Reason::ChangedWhileRead, 0 };
     return std::nullopt;
 }
@@ -81,9 +81,9 @@ std::optional<Failure> SheetFile::replace(const QByteArray &contents, const Back
 }
 
 // QSaveFile removes its own temporaries.
-bool removeStrayTemporary(const Folder &, const QByteArray &)
+Leftover settleLeftover(const Folder &, const QByteArray &)
 {
-    return false;
+    return Leftover::None;
 }
 
 } // namespace cueprune

@@ -36,7 +36,7 @@ Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, St
     FolderListing listing;
     listing.hidden = contents->hidden;
     if (strays == Strays::Removed)
-        removeStrayTemporaries(*folder, listing);
+        settleLeftovers(folder, listing);
     // Whether the listing's inode numbers are the files' identities here, as a first lookup
     // of a sheet shows: then the other sheets need none. Either way, what is opened later must
     // still be the file listed.
@@ -74,14 +74,27 @@ Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, St
     return listing;
 }
 
-void removeStrayTemporaries(const Folder &folder, FolderListing &listing)
+void settleLeftovers(const std::shared_ptr<const Folder> &folder, FolderListing &listing)
 {
-    QList<WalkItem> removed;
+    QList<WalkItem> settled;
     for (const QByteArray &name : std::as_const(listing.hidden)) {
-        if (removeStrayTemporary(folder, name))
-            removed.append(WalkItem::removedStray(joinPath(folder.path(), name)));
+        const Leftover leftover = settleLeftover(*folder, name);
+        if (leftover == Leftover::None)
+            continue;
+        if (leftover == Leftover::Removed) {
+            settled.append(WalkItem::settledLeftover(joinPath(folder->path(), name), leftover));
+            continue;
+        }
+        const QByteArray sheet = parseTemporaryName(name)->replaced;
+        const auto found = folder->lookUp(sheet);
+        settled.append(WalkItem::settledLeftover(joinPath(folder->path(), sheet), leftover));
+        if (found && found->kind == FolderEntry::Kind::RegularFile
+            && sheet.toLower().endsWith(".cue")) {
+            listing.sheets.append({ folder, sheet, found->key, joinPath(folder->path(), sheet) });
+            sortByName(listing.sheets);
+        }
     }
-    listing.notices = removed + listing.notices;
+    listing.notices = settled + listing.notices;
     listing.hidden.clear();
 }
 

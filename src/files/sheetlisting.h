@@ -2,6 +2,7 @@
 
 #include "files/failure.h"
 #include "files/folder.h"
+#include "files/temporaries.h"
 
 #include <QList>
 
@@ -11,30 +12,31 @@
 namespace cueprune {
 
 // One step of a walk: a sheet to prune; or, with only the sheet's shownPath set, a path that
-// could not be reached or a killed run's temporary that was removed.
+// could not be reached or a killed run's temporary that was settled.
 struct WalkItem
 {
     SheetEntry sheet;
     std::optional<Failure> unreachable;
-    bool strayRemoved = false;
+    Leftover leftover = Leftover::None;
 
-    bool isSheet() const { return !unreachable && !strayRemoved; }
+    bool isSheet() const { return !unreachable && leftover == Leftover::None; }
 
     // A path that could not be reached, shown as shownPath.
     static WalkItem unreachablePath(QByteArray shownPath, const Failure &failure)
     {
-        return { { {}, {}, {}, std::move(shownPath) }, failure, false };
+        return { { {}, {}, {}, std::move(shownPath) }, failure, Leftover::None };
     }
-    // A killed run's temporary, removed.
-    static WalkItem removedStray(QByteArray shownPath)
+    // A killed run's temporary, shown as shownPath when removed, by its sheet's path when it
+    // became the sheet again.
+    static WalkItem settledLeftover(QByteArray shownPath, Leftover leftover)
     {
-        return { { {}, {}, {}, std::move(shownPath) }, std::nullopt, true };
+        return { { {}, {}, {}, std::move(shownPath) }, std::nullopt, leftover };
     }
 };
 
 struct FolderListing
 {
-    QList<WalkItem> notices; // entries that could not be looked up, temporaries removed
+    QList<WalkItem> notices; // entries that could not be looked up, temporaries settled
     QList<SheetEntry> sheets; // the regular files named "*.CUE", any letter case
     QList<FolderEntry> subfolders;
     QList<QByteArray> hidden; // hidden names, among which killed runs' temporaries
@@ -51,8 +53,8 @@ enum class Strays { Kept, Removed };
 [[nodiscard]] Result<FolderListing> listFolder(
     const std::shared_ptr<const Folder> &folder, Strays strays);
 
-// Removes the killed runs' temporaries among the listing's hidden names, each with a notice
-// before the listing's others.
-void removeStrayTemporaries(const Folder &folder, FolderListing &listing);
+// Settles the killed runs' temporaries among the listing's hidden names, each with a notice
+// before the listing's others. A temporary that became its sheet again is listed as a sheet.
+void settleLeftovers(const std::shared_ptr<const Folder> &folder, FolderListing &listing);
 
 } // namespace cueprune

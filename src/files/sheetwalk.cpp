@@ -81,7 +81,7 @@ std::optional<Failure> SheetWalk::enter(Listed listed)
     if (listed.failure)
         return listed.failure;
     if (!listed.listing.hidden.isEmpty() && strays == Strays::Removed)
-        removeStrayTemporaries(*listed.folder, listed.listing);
+        settleLeftovers(listed.folder, listed.listing);
     walkedFolders.insert(listed.folder->key());
     foldersAhead += listed.folders - 1;
     stack.push_back({ std::move(listed.folder), std::move(listed.listing), 0, 0, 0,

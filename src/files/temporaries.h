@@ -1,0 +1,52 @@
+#pragma once
+
+#include "files/folder.h"
+
+#include <QByteArray>
+
+#include <optional>
+
+namespace cueprune {
+
+// The hidden files a replacement writes beside the file it replaces. Each one's name says what
+// it is and what it replaces: ".cueprune-<8 random letters>-<size>-<name>", size being the
+// bytes it holds once written in full. The name alone recognises it, on any file system and
+// from any machine: no lock or extended attribute is needed, though a lock held on it still
+// tells a live writer on this machine. A name too long to be carried gets the short form
+// ".cueprune-<8 random letters>", which says only what the file is.
+
+struct TemporaryName
+{
+    QByteArray replaced; // empty in the short form
+    qint64 size = -1; // -1 in the short form
+};
+
+// A fresh name for a temporary that will replace replaced with size bytes.
+[[nodiscard]] QByteArray temporaryName(const QByteArray &replaced, qint64 size);
+
+// What name says of the temporary it names; nothing when it names none.
+[[nodiscard]] std::optional<TemporaryName> parseTemporaryName(const QByteArray &name);
+
+// Renames from to to in folder unless to exists; false with errno set otherwise (EEXIST when
+// it does). File systems that lack an exclusive rename get a lookup before a plain one.
+[[nodiscard]] bool renameExclusively(int folder, const QByteArray &from, const QByteArray &to);
+
+// Whether the folder lies on a file system that other machines may write too (NFS, SMB, a
+// network FUSE file system such as sshfs), where a lock taken here is not seen there. Told by
+// the file system's type and, for FUSE, the mount's; a FUSE mount of unknown kind counts as one.
+[[nodiscard]] bool onSharedFileSystem(const Folder &folder);
+
+// What became of a hidden name met in a folder.
+enum class Leftover {
+    None, // not a temporary, or one that is live or may still be
+    Removed, // a killed run's temporary, of no more use: removed
+    Recovered, // the only copy of its sheet, which was gone: given the sheet's name back
+};
+
+// Settles name in folder, a killed run's temporary or not. A temporary nobody writes any more
+// is removed when the file it replaces exists; when that file is gone, a complete temporary
+// takes its name back, an incomplete one stays. On a shared file system a temporary is taken
+// for abandoned only once it is older than any run takes to write one.
+[[nodiscard]] Leftover settleLeftover(const Folder &folder, const QByteArray &name);
+
+} // namespace cueprune
