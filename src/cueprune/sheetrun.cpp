@@ -184,7 +184,7 @@ void SheetRun::run(const std::function<bool()> &stopRequested)
                 report(item, outcome);
                 updateProgress();
             },
-            stopped);
+            stopped, [&] { return walk.foldersHeld(); });
     clearProgress();
     printSummary(stopped());
 }

@@ -4,8 +4,10 @@
 #include "files/sheetfile.h"
 #include "files/workerthreads.h"
 
+#include <QHash>
 #include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
@@ -16,18 +18,42 @@ namespace cueprune {
 
 namespace {
 
-// A sheet under way holds up to three descriptors at once (the entry, the sheet, its new
-// text); the standard ones, Qt's and the folders of the walk are kept room for.
+// A sheet under way holds up to three descriptors at once (the entry or the sheet, its new
+// text, and a listing of its folder or a backup's copy); the walk opens up to two more of its
+// own for an instant (a subfolder, a leftover), beyond the folders it holds.
 constexpr int descriptorsPerSheet = 3;
+constexpr int descriptorsOfTheWalk = 2;
 constexpr int descriptorsKeptFree = 16;
 
-// The workers that the descriptor limit leaves room for, so that a low limit slows a run
+// The workers that the descriptors left leave room for, so that a low limit slows a run
 // rather than failing its sheets.
 int workersWithinDescriptorLimit(int workers)
 {
     return qBound(
-        1, (descriptorLimit() - descriptorsKeptFree) / descriptorsPerSheet, qMax(1, workers));
+        1, (descriptorsFree() - descriptorsKeptFree) / descriptorsPerSheet, qMax(1, workers));
 }
+
+// The folders that the items waiting in a batch hold open, each counted once: a folder the
+// walk has left stays open until its last item is reported.
+class HeldFolders
+{
+public:
+    void add(const WalkItem &item)
+    {
+        if (item.sheet.folder)
+            ++counts[item.sheet.folder.get()];
+    }
+    void remove(const WalkItem &item)
+    {
+        const auto found = counts.find(item.sheet.folder.get());
+        if (found != counts.end() && --*found == 0)
+            counts.erase(found);
+    }
+    int size() const { return int(counts.size()); }
+
+private:
+    QHash<const Folder *, int> counts;
+};
 
 } // namespace
 
@@ -44,7 +70,8 @@ int SheetBatch::defaultWorkers(WriteMode mode)
     return mode == WriteMode::DryRun ? CUEPRUNE_DEFAULT_READERS : CUEPRUNE_DEFAULT_WORKERS;
 }
 
-void SheetBatch::run(const Source &next, const Report &report, const StopRequested &stop)
+void SheetBatch::run(const Source &next, const Report &report, const StopRequested &stop,
+    const DescriptorsHeld &heldBySource)
 {
     struct Slot
     {
@@ -59,6 +86,15 @@ void SheetBatch::run(const Source &next, const Report &report, const StopRequest
     std::mutex mutex;
     std::condition_variable frontDone;
     std::deque<Slot> window; // from the next item to report
+    // Every descriptor the run holds counts against what was free when it began: the source's
+    // folders, the window's, the workers' sheets. An item waits while there is no room for it.
+    const int descriptorsAtStart = descriptorsFree();
+    HeldFolders heldFolders;
+    const auto roomForAnother = [&] {
+        const int held = (heldBySource ? heldBySource() : 0) + heldFolders.size()
+            + workers * descriptorsPerSheet + descriptorsOfTheWalk;
+        return window.empty() || held < descriptorsAtStart;
+    };
     std::size_t started = 0; // the slots at the front of the window that are started
     QSet<FileKey> busy; // the files being worked on
     bool sourceDone = false;
@@ -81,17 +117,21 @@ void SheetBatch::run(const Source &next, const Report &report, const StopRequest
     for (;;) {
         if (!sourceDone && stop && stop()) {
             sourceDone = true;
+            std::for_each(window.begin() + std::ptrdiff_t(started), window.end(),
+                [&](const Slot &slot) { heldFolders.remove(slot.item); });
             window.resize(started);
         }
-        while (!sourceDone && window.size() < ahead) {
+        while (!sourceDone && window.size() < ahead && roomForAnother()) {
             WalkItem item;
             lock.unlock();
             const bool more = next(item);
             lock.lock();
             if (!more)
                 sourceDone = true;
-            else
+            else {
+                heldFolders.add(item);
                 window.push_back({ std::move(item), std::nullopt });
+            }
         }
         // A chunk starts once it is full, at the end, or when nothing before it is under way.
         while (started < window.size()
@@ -124,6 +164,7 @@ void SheetBatch::run(const Source &next, const Report &report, const StopRequest
         if (!window.empty() && window.front().outcome) {
             const Slot reported = std::move(window.front());
             window.pop_front();
+            heldFolders.remove(reported.item);
             --started;
             lock.unlock();
             report(reported.item, *reported.outcome);

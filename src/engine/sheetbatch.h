@@ -22,11 +22,15 @@ public:
     using Report = std::function<void(const WalkItem &item, const CueOutcome &outcome)>;
     // Asked between sheets: once true, no new sheet starts, and those started are reported.
     using StopRequested = std::function<bool()>;
+    // How many descriptors the source holds now (the walk's folders), asked before each item.
+    using DescriptorsHeld = std::function<int()>;
 
     SheetBatch(int workers, WriteMode mode, const BackupPolicy &backup = {});
 
-    // Returns once every item started is reported.
-    void run(const Source &next, const Report &report, const StopRequested &stop = {});
+    // Returns once every item started is reported. Items are taken from the source only as
+    // far as the descriptors free when the run began leave room for.
+    void run(const Source &next, const Report &report, const StopRequested &stop = {},
+        const DescriptorsHeld &heldBySource = {});
 
     // The number of workers that measured best on this project's machines for mode.
     static int defaultWorkers(WriteMode mode);

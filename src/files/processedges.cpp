@@ -29,6 +29,11 @@ int descriptorLimit()
     return std::numeric_limits<int>::max();
 }
 
+int descriptorsFree()
+{
+    return std::numeric_limits<int>::max();
+}
+
 #else
 
 bool openClosedStandardDescriptors()
@@ -62,6 +67,21 @@ int descriptorLimit()
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
         return std::numeric_limits<int>::max();
     return int(qMin<rlim_t>(limit.rlim_cur, std::numeric_limits<int>::max()));
+}
+
+int descriptorsFree()
+{
+    // Beyond a few thousand, what is open hardly matters: those are not counted one by one.
+    constexpr int counted = 4096;
+    const int limit = descriptorLimit();
+    if (limit > counted)
+        return limit - 64;
+    int free = 0;
+    for (int fd = 0; fd < limit; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF)
+            ++free;
+    }
+    return free;
 }
 
 #endif

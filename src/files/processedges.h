@@ -19,6 +19,9 @@ void raiseDescriptorLimit();
 // How many descriptors the process may hold at once.
 [[nodiscard]] int descriptorLimit();
 
+// How many more descriptors the process may open now: the limit less those open below it.
+[[nodiscard]] int descriptorsFree();
+
 // Flushes stream: whether everything written to it went out (a full disk, a reader gone).
 [[nodiscard]] bool allWritten(std::FILE *stream);
 

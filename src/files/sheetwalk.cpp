@@ -20,7 +20,7 @@ constexpr int listingThreads = 2;
 
 int foldersAheadWithinDescriptorLimit()
 {
-    const int room = (descriptorLimit() - descriptorsForSheetsAndQt) / 4;
+    const int room = (descriptorsFree() - descriptorsForSheetsAndQt) / 4;
     return room < foldersPerListing ? 0 : qMin(room, mostFoldersAhead);
 }
 

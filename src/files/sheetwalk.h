@@ -33,6 +33,9 @@ public:
     void addPath(const QByteArray &path);
     // The next step, or false at the end.
     [[nodiscard]] bool next(WalkItem &item);
+    // The folders held open by the walk itself now: those on the way down and those listed
+    // ahead. The items given hold their folders too.
+    int foldersHeld() const { return int(stack.size()) + foldersAhead; }
 
 private:
     // A folder listed, or why it could not be opened (folder null) or listed; with the first
