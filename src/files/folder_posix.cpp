@@ -49,6 +49,59 @@ QByteArray pathOfDescriptor(int descriptor)
     }
 }
 
+// name with its ASCII letters in the other case; name itself when it has none.
+QByteArray otherCase(const QByteArray &name)
+{
+    QByteArray other = name;
+    for (char &c : other) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))
+            c ^= 0x20;
+    }
+    return other;
+}
+
+// The name in folder that a lookup of name finds when the folder ignores case: the one it
+// lists, byte for byte; name itself when it is listed so or cannot be read.
+QByteArray listedName(const QByteArray &folder, const QByteArray &name)
+{
+    DIR *stream = ::opendir(folder.constData());
+    if (!stream)
+        return name;
+    QByteArray found;
+    while (const dirent *entry = ::readdir(stream)) {
+        const QByteArray listed(entry->d_name);
+        if (listed == name) {
+            found = name;
+            break;
+        }
+        if (found.isEmpty() && listed.size() == name.size() && otherCase(listed) != listed
+            && listed.toLower() == name.toLower())
+            found = listed;
+    }
+    ::closedir(stream);
+    return found.isEmpty() ? name : found;
+}
+
+// physical, an absolute path with no link in it, spelled as each of its folders lists it: on
+// a file system that ignores case, "CI" opens the folder listed as "ci", and FUSE file systems
+// give each spelling an identity of its own, so that one folder would be walked twice at once.
+// A folder is listed only where the name in the other case finds something.
+QByteArray listedSpelling(const QByteArray &physical)
+{
+    QByteArray spelled;
+    for (const QByteArray &part : physical.split('/')) {
+        if (part.isEmpty())
+            continue;
+        const QByteArray parent = spelled.isEmpty() ? QByteArray("/") : spelled;
+        const QByteArray other = otherCase(part);
+        struct stat found = {};
+        const bool caseIgnored
+            = other != part && ::lstat(joinPath(parent, other).constData(), &found) == 0;
+        spelled = joinPath(parent, caseIgnored ? listedName(parent, part) : part);
+    }
+    return spelled.isEmpty() ? physical : spelled;
+}
+
 } // namespace
 
 Result<std::shared_ptr<const Folder>> Folder::open(const QByteArray &path)
@@ -144,16 +197,18 @@ Result<NamedPath> openNamedPath(const QByteArray &path)
                               : Failure::fromErrno(errno, Failure::Reason::Missing);
     }
     if (S_ISDIR(named.st_mode)) {
-        auto folder = Folder::open(path);
+        const QByteArray physical = physicalPath(path);
+        auto folder = Folder::open(physical.isEmpty() ? path : listedSpelling(physical));
         if (!folder)
             return folder.failure();
         return NamedPath { *folder, {} };
     }
 
     // The sheet is replaced in the folder that really holds it, so a link stays a link.
-    const QByteArray real = physicalPath(path);
-    if (real.isEmpty())
+    const QByteArray physical = physicalPath(path);
+    if (physical.isEmpty())
         return Failure::fromErrno(errno, Failure::Reason::Missing);
+    const QByteArray real = listedSpelling(physical);
     const qsizetype slash = real.lastIndexOf('/');
     auto folder = Folder::open(slash == 0 ? QByteArray("/") : real.left(slash));
     if (!folder)
