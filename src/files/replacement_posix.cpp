@@ -288,21 +288,21 @@ std::optional<Failure> placeBackup(int folder, const QByteArray &name, const QBy
         made = backupName;
         return std::nullopt;
     }
+    if (errno == EEXIST && replaceOlder) {
+        // An older backup is replaced in one rename, as cp replaces it: the link is made aside.
+        if (const auto aside = linkAside(backupName, read.bytes.size(), link)) {
+            if (::renameat(folder, aside->constData(), folder, backupName.constData()) != 0) {
+                const int error = errno;
+                ::unlinkat(folder, aside->constData(), 0);
+                return Failure { Reason::BackupFailed, error };
+            }
+            made.clear();
+            return std::nullopt;
+        }
+    }
     if (linksRefused(errno))
         return copyBackup(folder, backupName, read, replaceOlder, made);
-    if (errno != EEXIST || !replaceOlder)
-        return Failure { Reason::BackupFailed, errno };
-    // An older backup is replaced in one rename, as cp replaces it: the link is made aside.
-    const auto aside = linkAside(backupName, read.bytes.size(), link);
-    if (!aside)
-        return Failure { Reason::BackupFailed, errno };
-    if (::renameat(folder, aside->constData(), folder, backupName.constData()) != 0) {
-        const int error = errno;
-        ::unlinkat(folder, aside->constData(), 0);
-        return Failure { Reason::BackupFailed, error };
-    }
-    made.clear();
-    return std::nullopt;
+    return Failure { Reason::BackupFailed, errno };
 }
 
 // Keeps the sheet read (name in folder) as backup says. made is the name given, to be removed

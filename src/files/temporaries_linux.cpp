@@ -64,8 +64,9 @@ std::pair<QByteArray, QByteArray> mountOf(dev_t device)
         return {};
     const QByteArray wanted
         = QByteArray::number(major(device)) + ':' + QByteArray::number(minor(device));
-    while (!table.atEnd()) {
-        const QByteArray line = table.readLine().trimmed();
+    // Read whole: a file of /proc gives no size, so atEnd() would hold at once.
+    const QList<QByteArray> lines = table.readAll().split('\n');
+    for (const QByteArray &line : lines) {
         const QList<QByteArray> fields = line.split(' ');
         const qsizetype separator = fields.indexOf("-");
         if (fields.size() > 2 && fields[2] == wanted && separator > 0

@@ -1,7 +1,8 @@
 // Preloaded into a child to make chosen system calls fail as a dying drive or a file system
 // without unnamed files would, take long as on a slow disk, or to swap a directory entry as
 // another user could while a run goes on. FAULTS lists them, separated by commas: "fsync",
-// "tmpfile", "slowfsync" (5 ms a flush). Two more end the child at once when it opens what it
+// "tmpfile", "slowfsync" (5 ms a flush), "stallfsync" (half a second a flush, time enough for
+// another program to write). Two more end the child at once when it opens what it
 // must never open: "lowdescriptor" (exit 97) when a file other than /dev/null gets descriptor
 // 0, 1 or 2; "device" (exit 98) when a device or FIFO outside /dev is opened for real. SWAP_ENTRY
 // names an entry: the first time it is opened with openat, it is renamed to "<entry>.away" and
@@ -77,6 +78,8 @@ extern "C" int fsync(int fd)
 {
     if (failing("slowfsync"))
         usleep(5000);
+    if (failing("stallfsync"))
+        usleep(500000);
     if (failing("fsync")) {
         errno = EIO;
         return -1;

@@ -1,0 +1,571 @@
+// cueprune on the file systems libraries really live on: exFAT and NTFS through their FUSE
+// drivers on loop devices, and one folder shared through two sshfs mounts of an sshd on
+// 127.0.0.1, all made by the test in its temporary folder. They need root and /dev/fuse; the
+// cases that need them are skipped, saying why, where those are missing.
+#include "support/faults.h"
+#include "support/files.h"
+#include "support/sheets.h"
+
+#include <QDirIterator>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <map>
+#include <memory>
+#include <optional>
+
+using testsupport::FolderContents;
+using testsupport::pregapSheet;
+using testsupport::prunedSheet;
+using testsupport::readFile;
+
+namespace {
+
+QString program(const QString &name)
+{
+    return QStandardPaths::findExecutable(
+        name, { "/usr/local/sbin", "/usr/local/bin", "/usr/sbin", "/usr/bin", "/sbin", "/bin" });
+}
+
+// Runs a program to its end, for what it does only: an unmount of what may be gone already.
+void runQuietly(const QString &name, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program(name), arguments);
+    process.waitForFinished(60000);
+}
+
+// Runs a program to its end: its standard output, or nothing when it failed.
+std::optional<QByteArray> runToEnd(const QString &name, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program(name), arguments);
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit
+        || process.exitCode() != 0) {
+        qWarning("%s failed: %s", qPrintable(name), process.readAllStandardError().constData());
+        return std::nullopt;
+    }
+    return process.readAllStandardOutput();
+}
+
+bool isFuseMount(const QString &path)
+{
+    struct statfs system = {};
+    return ::statfs(QFile::encodeName(path).constData(), &system) == 0
+        && quint32(system.f_type) == 0x65735546;
+}
+
+// Why the real file systems cannot be made here; empty when they can.
+QString whyNoFuse(const QStringList &programs)
+{
+    if (::geteuid() != 0)
+        return QStringLiteral("mounting needs root");
+    if (::access("/dev/fuse", R_OK | W_OK) != 0)
+        return QStringLiteral("no /dev/fuse");
+    for (const QString &name : programs) {
+        if (program(name).isEmpty())
+            return name + QStringLiteral(" is not installed");
+    }
+    return {};
+}
+
+// A file system of kind ("exfat" or "ntfs") in an image file, on a loop device, mounted by
+// its FUSE driver: a USB drive as this machine sees it.
+class ImageMount
+{
+public:
+    ImageMount(const QString &folder, const QString &kind)
+        : mountPoint(folder + '/' + kind)
+    {
+        const QString image = folder + '/' + kind + ".img";
+        QFile file(image);
+        if (!file.open(QIODevice::WriteOnly) || !file.resize(48 << 20)
+            || !QDir().mkpath(mountPoint))
+            return;
+        file.close();
+        const bool exfat = kind == QLatin1String("exfat");
+        if (!runToEnd(exfat ? "mkfs.exfat" : "mkntfs",
+                exfat ? QStringList { image } : QStringList { "-F", "-Q", "-q", image }))
+            return;
+        const auto device = runToEnd("losetup", { "-f", "--show", image });
+        if (!device)
+            return;
+        loopDevice = QString::fromUtf8(device->trimmed());
+        mounted = runToEnd(exfat ? "mount.exfat-fuse" : "ntfs-3g", { loopDevice, mountPoint })
+                      .has_value();
+    }
+    ~ImageMount()
+    {
+        if (mounted)
+            runQuietly("umount", { mountPoint });
+        if (!loopDevice.isEmpty())
+            runQuietly("losetup", { "-d", loopDevice });
+    }
+    ImageMount(const ImageMount &) = delete;
+    ImageMount &operator=(const ImageMount &) = delete;
+
+    bool isMounted() const { return mounted; }
+    const QString mountPoint;
+
+private:
+    QString loopDevice;
+    bool mounted = false;
+};
+
+// An sshd on 127.0.0.1, on a free port, that lets root in with a key made for the test, and
+// serves SFTP: a NAS as its clients see it.
+class SshServer
+{
+public:
+    explicit SshServer(const QString &folder)
+        : key(folder + "/key")
+    {
+        const QString hostKey = folder + "/hostkey";
+        for (const QString &made : { key, hostKey }) {
+            if (!runToEnd("ssh-keygen", { "-q", "-t", "ed25519", "-N", "", "-f", made }))
+                return;
+        }
+        port = freePort();
+        const QByteArray config = "ListenAddress 127.0.0.1\nPort " + QByteArray::number(port)
+            + "\nHostKey " + QFile::encodeName(hostKey) + "\nAuthorizedKeysFile "
+            + QFile::encodeName(key)
+            + ".pub\nPidFile none\nStrictModes no\nUsePAM no\n"
+              "PasswordAuthentication no\nPermitRootLogin prohibit-password\n"
+              "Subsystem sftp internal-sftp\nLogLevel ERROR\n";
+        if (!testsupport::writeFile(folder + "/sshd_config", config))
+            return;
+        daemon.start(program("sshd"), { "-D", "-e", "-f", folder + "/sshd_config" });
+        for (int attempt = 0; attempt < 100 && !listening(); ++attempt)
+            QThread::msleep(50);
+    }
+    ~SshServer()
+    {
+        daemon.kill();
+        daemon.waitForFinished();
+    }
+    SshServer(const SshServer &) = delete;
+    SshServer &operator=(const SshServer &) = delete;
+
+    bool listening() const
+    {
+        const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = loopback(port);
+        const bool up
+            = ::connect(probe, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+        ::close(probe);
+        return port != 0 && up;
+    }
+    QString errors() { return QString::fromUtf8(daemon.readAllStandardError()); }
+
+    const QString key;
+    quint16 port = 0;
+
+private:
+    static sockaddr_in loopback(quint16 port)
+    {
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return address;
+    }
+    static quint16 freePort()
+    {
+        const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = loopback(0);
+        socklen_t size = sizeof address;
+        const bool bound = ::bind(socket, reinterpret_cast<sockaddr *>(&address), size) == 0
+            && ::getsockname(socket, reinterpret_cast<sockaddr *>(&address), &size) == 0;
+        ::close(socket);
+        return bound ? ntohs(address.sin_port) : 0;
+    }
+
+    QProcess daemon;
+};
+
+// A folder of the server's, mounted through sshfs, whose client stays a child of the test so
+// that it can be killed as a dropped connection would end it.
+class SshfsMount
+{
+public:
+    SshfsMount(const SshServer &server, const QString &shared, const QString &mountPoint)
+        : mountPoint(mountPoint)
+    {
+        QDir().mkpath(mountPoint);
+        client.start(program("sshfs"),
+            { "-f", "-p", QString::number(server.port), "-o",
+                "IdentityFile=" + server.key
+                    + ",StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes",
+                "root@127.0.0.1:" + shared, mountPoint });
+        for (int attempt = 0; attempt < 200 && !isFuseMount(mountPoint); ++attempt)
+            QThread::msleep(50);
+    }
+    ~SshfsMount()
+    {
+        runQuietly("fusermount3", { "-u", "-z", mountPoint });
+        client.kill();
+        client.waitForFinished();
+    }
+    SshfsMount(const SshfsMount &) = delete;
+    SshfsMount &operator=(const SshfsMount &) = delete;
+
+    bool isMounted() const { return isFuseMount(mountPoint); }
+    void killClient()
+    {
+        client.kill();
+        client.waitForFinished();
+    }
+
+    const QString mountPoint;
+
+private:
+    QProcess client;
+};
+
+// folders × sheets sheets with pregaps, as "NN/MM.cue".
+FolderContents library(int folders, int sheets)
+{
+    FolderContents contents;
+    for (int folder = 0; folder < folders; ++folder) {
+        for (int sheet = 0; sheet < sheets; ++sheet)
+            contents.insert(
+                QStringLiteral("%1/%2.cue").arg(folder, 2, 10, QLatin1Char('0')).arg(sheet),
+                pregapSheet);
+    }
+    return contents;
+}
+
+// The names of contents whose sheet under root is missing or neither its old nor its new text.
+QStringList damaged(const QString &root, const FolderContents &contents)
+{
+    QStringList found;
+    for (const QString &name : contents.keys()) {
+        const QByteArray now = readFile(root + '/' + name);
+        if (now != pregapSheet && now != prunedSheet)
+            found.append(name);
+    }
+    return found;
+}
+
+int countPruned(const QString &root, const FolderContents &contents)
+{
+    const QStringList names = contents.keys();
+    return int(std::count_if(names.cbegin(), names.cend(),
+        [&](const QString &name) { return readFile(root + '/' + name) == prunedSheet; }));
+}
+
+QStringList leftovers(const QString &root)
+{
+    QStringList found;
+    QDirIterator it(root, { ".cueprune-*" }, QDir::Files | QDir::Hidden | QDir::System,
+        QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found.append(it.next());
+    return found;
+}
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run runCueprune(const QStringList &arguments, const QString &faults = {})
+{
+    QProcess process;
+    process.setProcessEnvironment(testsupport::withoutDisplay(faults.isEmpty()
+            ? QProcessEnvironment::systemEnvironment()
+            : testsupport::withFaults(FAULT_INJECTION, faults)));
+    process.start(CUEPRUNE, arguments);
+    if (!process.waitForFinished(90000) || process.exitStatus() != QProcess::NormalExit)
+        return {};
+    return { process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+        QString::fromUtf8(process.readAllStandardError()) };
+}
+
+} // namespace
+
+class TestRealDisks : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void killedRunsLeaveNoDamageNorLeftover_data();
+    void killedRunsLeaveNoDamageNorLeftover();
+    void backupsWhereLinksAreRefused_data();
+    void backupsWhereLinksAreRefused();
+    void sameSizeWriteWithinOneTickIsCaught();
+    void oneFolderUnderTwoSpellingsIsWorkedOnce();
+    void twoMachinesOnOneShareLoseNoSheet();
+    void droppedConnectionLosesNoSheet();
+    void lowDescriptorLimitsFailNoSheet_data();
+    void lowDescriptorLimitsFailNoSheet();
+    void cleanupTestCase();
+
+private:
+    // The root of a mounted file system of kind: "exfat", "ntfs", or "local" (the temporary
+    // folder's own); empty after a skip.
+    QString mounted(const QString &kind);
+    // The two sshfs mounts of one shared folder, made once.
+    bool shareMounted();
+
+    QTemporaryDir dir;
+    std::map<QString, std::unique_ptr<ImageMount>> images;
+    std::unique_ptr<SshServer> server;
+    std::unique_ptr<SshfsMount> first;
+    std::unique_ptr<SshfsMount> second;
+};
+
+QString TestRealDisks::mounted(const QString &kind)
+{
+    if (kind == QLatin1String("local"))
+        return dir.path();
+    auto &image = images[kind];
+    if (!image) {
+        const QString why
+            = whyNoFuse({ "losetup", kind == "exfat" ? "mount.exfat-fuse" : "ntfs-3g" });
+        if (!why.isEmpty())
+            return {};
+        image = std::make_unique<ImageMount>(dir.path(), kind);
+    }
+    return image->isMounted() ? image->mountPoint : QString();
+}
+
+bool TestRealDisks::shareMounted()
+{
+    if (!first && whyNoFuse({ "sshd", "sshfs", "ssh-keygen", "fusermount3" }).isEmpty()) {
+        QDir().mkpath(dir.filePath("share"));
+        server = std::make_unique<SshServer>(dir.path());
+        first = std::make_unique<SshfsMount>(*server, dir.filePath("share"), dir.filePath("first"));
+        second
+            = std::make_unique<SshfsMount>(*server, dir.filePath("share"), dir.filePath("second"));
+    }
+    return first && first->isMounted() && second->isMounted();
+}
+
+void TestRealDisks::cleanupTestCase()
+{
+    first.reset();
+    second.reset();
+    server.reset();
+    images.clear();
+}
+
+#define ROOT_OF(kind)                                                                              \
+    const QString root = mounted(kind);                                                            \
+    if (root.isEmpty())                                                                            \
+        QSKIP(qPrintable(                                                                          \
+            QStringLiteral("%1 cannot be mounted here: %2")                                        \
+                .arg(kind, whyNoFuse({}).isEmpty() ? "see the warnings above" : whyNoFuse({}))));
+
+void TestRealDisks::killedRunsLeaveNoDamageNorLeftover_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("ext4") << "local";
+    QTest::newRow("exfat") << "exfat";
+    QTest::newRow("ntfs") << "ntfs";
+}
+
+// Runs killed at random points leave each sheet whole, old or new; the next full run prunes
+// them all and leaves no temporary behind.
+void TestRealDisks::killedRunsLeaveNoDamageNorLeftover()
+{
+    QFETCH(QString, kind);
+    ROOT_OF(kind);
+    const QString library = root + "/kills";
+    const FolderContents contents = ::library(6, 20);
+    for (int round = 0; round < 5; ++round) {
+        QVERIFY(testsupport::fill(library, contents));
+        QProcess process;
+        process.setProcessEnvironment(testsupport::withFaults(FAULT_INJECTION, "slowfsync"));
+        process.start(CUEPRUNE, { "-r", "-j", "16", library });
+        QVERIFY(process.waitForStarted());
+        QTRY_VERIFY(countPruned(library, contents) > 0);
+        QThread::usleep(QRandomGenerator::global()->bounded(20000));
+        process.kill();
+        QVERIFY(process.waitForFinished() || process.state() == QProcess::NotRunning);
+        QCOMPARE(damaged(library, contents), QStringList());
+    }
+    const Run full = runCueprune({ "-r", library });
+    QCOMPARE(full.exitCode, 0);
+    QCOMPARE(countPruned(library, contents), contents.size());
+    QCOMPARE(leftovers(library), QStringList());
+}
+
+void TestRealDisks::backupsWhereLinksAreRefused_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("backup");
+    QTest::addColumn<QByteArray>("olderBackup"); // under the backup's name before the run
+    QTest::newRow("simple") << QStringList { "-b" } << "a.cue~" << QByteArray();
+    QTest::newRow("simpleOverOlder") << QStringList { "-b" } << "a.cue~" << QByteArray("old");
+    QTest::newRow("numbered") << QStringList { "--backup=numbered" } << "a.cue.~1~" << QByteArray();
+}
+
+// exFAT keeps no second link to a file: the backup is a copy of the sheet's bytes.
+void TestRealDisks::backupsWhereLinksAreRefused()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, backup);
+    QFETCH(QByteArray, olderBackup);
+    ROOT_OF("exfat");
+    const QString folder = root + "/backup-" + QTest::currentDataTag();
+    QVERIFY(testsupport::fill(folder, { { "a.cue", pregapSheet } }));
+    if (!olderBackup.isEmpty())
+        QVERIFY(testsupport::writeFile(folder + '/' + backup, olderBackup));
+    const Run run = runCueprune(options + QStringList { folder });
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(readFile(folder + "/a.cue"), prunedSheet);
+    QCOMPARE(readFile(folder + '/' + backup), pregapSheet);
+    QCOMPARE(leftovers(folder), QStringList());
+}
+
+// Another program writes the sheet while it is being replaced, keeping its size, within one
+// tick of exFAT's 2-second clock: the status cannot tell, the bytes do.
+void TestRealDisks::sameSizeWriteWithinOneTickIsCaught()
+{
+    ROOT_OF("exfat");
+    const QString folder = root + "/tick";
+    const QString sheet = folder + "/a.cue";
+    QVERIFY(testsupport::fill(folder, { { "a.cue", pregapSheet } }));
+    struct stat before = {};
+    QCOMPARE(::stat(QFile::encodeName(sheet).constData(), &before), 0);
+    const QByteArray theirs = QByteArray(pregapSheet).replace("03:10:20", "03:10:21");
+
+    QProcess process;
+    process.setProcessEnvironment(testsupport::withFaults(FAULT_INJECTION, "stallfsync"));
+    process.start(CUEPRUNE, { folder });
+    QVERIFY(process.waitForStarted());
+    // The new text is being flushed once its temporary is there.
+    QTRY_VERIFY(!leftovers(folder).isEmpty());
+    QFile file(sheet);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QCOMPARE(file.write(theirs), theirs.size());
+    file.close();
+    const timespec times[2] = { before.st_atim, before.st_mtim };
+    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(sheet).constData(), times, 0), 0);
+    QVERIFY(process.waitForFinished());
+
+    QCOMPARE(process.exitCode(), 1);
+    QVERIFY(process.readAllStandardError().contains("modifié par un autre programme"));
+    QCOMPARE(readFile(sheet), theirs);
+    QCOMPARE(leftovers(folder), QStringList());
+}
+
+// exFAT ignores case, and its driver gives each spelling an identity of its own.
+void TestRealDisks::oneFolderUnderTwoSpellingsIsWorkedOnce()
+{
+    ROOT_OF("exfat");
+    const FolderContents contents = library(2, 10);
+    QVERIFY(testsupport::fill(root + "/ci", contents));
+    const Run run = runCueprune({ "-r", root + "/ci", root + "/CI" });
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(
+        run.out.endsWith("20 fichiers : 20 modifiés, 0 inchangé, 0 erreur\n"), qPrintable(run.out));
+    QCOMPARE(countPruned(root + "/ci", contents), contents.size());
+}
+
+// Two machines prune one share at once, each through its own mount: neither takes the other's
+// temporaries for leftovers, and no sheet goes missing.
+void TestRealDisks::twoMachinesOnOneShareLoseNoSheet()
+{
+    if (!shareMounted())
+        QSKIP(qPrintable("sshfs cannot be mounted here: " + whyNoFuse({ "sshd", "sshfs" })
+            + (server ? server->errors() : QString())));
+    const FolderContents contents = library(10, 10);
+    const QString shared = dir.filePath("share/twice");
+    for (int round = 0; round < 2; ++round) {
+        QVERIFY(testsupport::fill(shared, contents));
+        QProcess one;
+        QProcess other;
+        one.start(CUEPRUNE, { "-r", first->mountPoint + "/twice" });
+        other.start(CUEPRUNE, { "-r", second->mountPoint + "/twice" });
+        QVERIFY(one.waitForFinished(60000) && other.waitForFinished(60000));
+        QVERIFY(!one.readAllStandardError().contains("temporaire"));
+        QVERIFY(!other.readAllStandardError().contains("temporaire"));
+        QCOMPARE(damaged(shared, contents), QStringList());
+    }
+    QCOMPARE(runCueprune({ "-r", first->mountPoint + "/twice" }).exitCode, 0);
+    QCOMPARE(countPruned(shared, contents), contents.size());
+    QCOMPARE(leftovers(shared), QStringList());
+}
+
+// The connection drops mid-run: once mounted again, a full run finds every sheet, old or new,
+// and leaves the fresh temporaries of the dropped run alone.
+void TestRealDisks::droppedConnectionLosesNoSheet()
+{
+    if (!shareMounted())
+        QSKIP("sshfs cannot be mounted here");
+    const FolderContents contents = library(10, 10);
+    const QString shared = dir.filePath("share/dropped");
+    QVERIFY(testsupport::fill(shared, contents));
+    QProcess process;
+    process.setProcessEnvironment(testsupport::withFaults(FAULT_INJECTION, "slowfsync"));
+    process.start(CUEPRUNE, { "-r", first->mountPoint + "/dropped" });
+    QVERIFY(process.waitForStarted());
+    QTRY_VERIFY(countPruned(shared, contents) > 0);
+    first->killClient();
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(damaged(shared, contents), QStringList());
+
+    first.reset();
+    first = std::make_unique<SshfsMount>(*server, dir.filePath("share"), dir.filePath("first"));
+    QVERIFY(first->isMounted());
+    const Run full = runCueprune({ "-r", first->mountPoint + "/dropped" });
+    QCOMPARE(full.exitCode, 0);
+    QCOMPARE(countPruned(shared, contents), contents.size());
+}
+
+void TestRealDisks::lowDescriptorLimitsFailNoSheet_data()
+{
+    QTest::addColumn<int>("limit");
+    for (const int limit : { 10, 16, 48 })
+        QTest::addRow("%d", limit) << limit;
+}
+
+// A library of album folders under a low descriptor limit: sheets wait for room, none fails.
+void TestRealDisks::lowDescriptorLimitsFailNoSheet()
+{
+    QFETCH(int, limit);
+    QTemporaryDir local;
+    QVERIFY2(local.isValid(), qPrintable(local.errorString()));
+    FolderContents contents;
+    for (int album = 0; album < 300; ++album)
+        contents.insert(QStringLiteral("%1/album%2/a.cue").arg(album % 10).arg(album), pregapSheet);
+    QVERIFY(testsupport::fill(local.path(), contents));
+
+    QProcess process;
+    process.setProcessEnvironment(
+        testsupport::withoutDisplay(QProcessEnvironment::systemEnvironment()));
+    process.setChildProcessModifier([limit] {
+        const rlimit low { rlim_t(limit), rlim_t(limit) };
+        ::setrlimit(RLIMIT_NOFILE, &low);
+    });
+    process.start(CUEPRUNE, { "-r", "-b", local.path() });
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.readAllStandardError(), QByteArray());
+    QVERIFY(process.readAllStandardOutput().endsWith(
+        "300 fichiers : 300 modifiés, 0 inchangé, 0 erreur\n"));
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(countPruned(local.path(), contents), contents.size());
+}
+
+QTEST_GUILESS_MAIN(TestRealDisks)
+#include "tst_realdisks.moc"
