@@ -376,29 +376,36 @@ void TestRealDisks::cleanupTestCase()
 void TestRealDisks::killedRunsLeaveNoDamageNorLeftover_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::newRow("ext4") << "local";
-    QTest::newRow("exfat") << "exfat";
-    QTest::newRow("ntfs") << "ntfs";
+    QTest::addColumn<QString>("faults"); // killatrename: killed just before a rename
+    for (const char *kind : { "local", "exfat", "ntfs" }) {
+        QTest::addRow("%s-atRandom", kind) << kind << "slowfsync";
+        QTest::addRow("%s-atRename", kind) << kind << "killatrename";
+    }
 }
 
-// Runs killed at random points leave each sheet whole, old or new; the next full run prunes
-// them all and leaves no temporary behind.
+// Runs killed at random points, or just before they rename a temporary, leave each sheet
+// whole, old or new; the next full run prunes them all and leaves no temporary behind.
 void TestRealDisks::killedRunsLeaveNoDamageNorLeftover()
 {
     QFETCH(QString, kind);
+    QFETCH(QString, faults);
     ROOT_OF(kind);
-    const QString library = root + "/kills";
-    const FolderContents contents = ::library(6, 20);
+    const QString library = root + "/kills-" + faults;
+    const FolderContents contents = ::library(6, 40);
     for (int round = 0; round < 5; ++round) {
         QVERIFY(testsupport::fill(library, contents));
         QProcess process;
-        process.setProcessEnvironment(testsupport::withFaults(FAULT_INJECTION, "slowfsync"));
-        process.start(CUEPRUNE, { "-r", "-j", "16", library });
+        process.setProcessEnvironment(testsupport::withFaults(FAULT_INJECTION, faults));
+        // Four workers flushing slowly take over a quarter of a second on these sheets: the
+        // kill lands at a random point of the run.
+        process.start(CUEPRUNE, { "-r", "-j", "4", library });
         QVERIFY(process.waitForStarted());
-        QTRY_VERIFY(countPruned(library, contents) > 0);
-        QThread::usleep(QRandomGenerator::global()->bounded(20000));
-        process.kill();
+        if (faults == "slowfsync") {
+            QThread::msleep(QRandomGenerator::global()->bounded(20, 150));
+            process.kill();
+        }
         QVERIFY(process.waitForFinished() || process.state() == QProcess::NotRunning);
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
         QCOMPARE(damaged(library, contents), QStringList());
     }
     const Run full = runCueprune({ "-r", library });
@@ -491,10 +498,13 @@ void TestRealDisks::twoMachinesOnOneShareLoseNoSheet()
             + (server ? server->errors() : QString())));
     const FolderContents contents = library(10, 10);
     const QString shared = dir.filePath("share/twice");
-    for (int round = 0; round < 2; ++round) {
+    for (int round = 0; round < 3; ++round) {
         QVERIFY(testsupport::fill(shared, contents));
         QProcess one;
         QProcess other;
+        // Slow flushes keep each run's temporaries there long enough for the other to meet.
+        one.setProcessEnvironment(testsupport::withFaults(FAULT_INJECTION, "slowfsync"));
+        other.setProcessEnvironment(testsupport::withFaults(FAULT_INJECTION, "slowfsync"));
         one.start(CUEPRUNE, { "-r", first->mountPoint + "/twice" });
         other.start(CUEPRUNE, { "-r", second->mountPoint + "/twice" });
         QVERIFY(one.waitForFinished(60000) && other.waitForFinished(60000));

@@ -2,14 +2,15 @@
 // without unnamed files would, take long as on a slow disk, or to swap a directory entry as
 // another user could while a run goes on. FAULTS lists them, separated by commas: "fsync",
 // "tmpfile", "slowfsync" (5 ms a flush), "stallfsync" (half a second a flush, time enough for
-// another program to write). Two more end the child at once when it opens what it
-// must never open: "lowdescriptor" (exit 97) when a file other than /dev/null gets descriptor
-// 0, 1 or 2; "device" (exit 98) when a device or FIFO outside /dev is opened for real. SWAP_ENTRY
-// names an entry: the first time it is opened with openat, it is renamed to "<entry>.away" and
-// replaced, just before the open, by a symbolic link to SWAP_LINK or by the file or folder at
-// SWAP_MOVE.
+// another program to write), "killatrename" (SIGKILL just before a temporary's rename). Two more
+// end the child at once when it opens what it must never open: "lowdescriptor" (exit 97) when a
+// file other than /dev/null gets descriptor 0, 1 or 2; "device" (exit 98) when a device or FIFO
+// outside /dev is opened for real. SWAP_ENTRY names an entry: the first time it is opened with
+// openat, it is renamed to "<entry>.away" and replaced, just before the open, by a symbolic link to
+// SWAP_LINK or by the file or folder at SWAP_MOVE.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -86,6 +87,14 @@ extern "C" int fsync(int fd)
     }
     static const auto next = real<int (*)(int)>("fsync");
     return next(fd);
+}
+
+extern "C" int renameat(int fromFolder, const char *from, int toFolder, const char *to)
+{
+    if (failing("killatrename") && std::strncmp(from, ".cueprune-", 10) == 0)
+        raise(SIGKILL);
+    static const auto next = real<int (*)(int, const char *, int, const char *)>("renameat");
+    return next(fromFolder, from, toFolder, to);
 }
 
 extern "C" int open(const char *path, int flags, ...)
