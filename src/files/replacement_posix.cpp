@@ -305,25 +305,38 @@ std::optional<Failure> placeBackup(int folder, const QByteArray &name, const QBy
     return Failure { Reason::BackupFailed, errno };
 }
 
-// Keeps the sheet read (name in folder) as backup says. made is the name given, to be removed
+// Where the backup of a sheet goes: a simple name, replacing an older backup, or the first of
+// the numbers to try. Decided before the new file is opened, since reading the folder takes a
+// descriptor of its own and a low limit may leave only two to a sheet.
+struct BackupPlan
+{
+    QByteArray simpleName; // when not numbered
+    int firstNumber = 0; // when numbered
+};
+
+Result<BackupPlan> planBackup(int folder, const QByteArray &name, const BackupPolicy &backup)
+{
+    using Control = BackupPolicy::Control;
+    if (backup.control == Control::Simple)
+        return BackupPlan { name + backup.suffix, 0 };
+    const int highest = highestBackupNumber(folder, name);
+    if (highest < 0)
+        return Failure { Reason::BackupFailed, errno };
+    if (backup.control == Control::Existing && highest == 0)
+        return BackupPlan { name + backup.suffix, 0 };
+    return BackupPlan { {}, highest + 1 };
+}
+
+// Keeps the sheet read (name in folder) as planned. made is the name given, to be removed
 // again if the sheet is not replaced after all; empty when an older simple backup was
 // replaced, which cannot be undone.
 std::optional<Failure> keepBackup(int folder, const QByteArray &name, const ReadSheet &read,
-    const BackupPolicy &backup, QByteArray &made)
+    const BackupPlan &plan, QByteArray &made)
 {
-    using Control = BackupPolicy::Control;
-    Control control = backup.control;
-    int highest = 0;
-    if (control == Control::Numbered || control == Control::Existing) {
-        highest = highestBackupNumber(folder, name);
-        if (highest < 0)
-            return Failure { Reason::BackupFailed, errno };
-        if (control == Control::Existing)
-            control = highest > 0 ? Control::Numbered : Control::Simple;
-    }
-    if (control == Control::Simple)
-        return placeBackup(folder, name, name + backup.suffix, read, true, made);
-    for (int number = highest + 1; number <= highest + 100; ++number) {
+    if (plan.firstNumber == 0)
+        return placeBackup(folder, name, plan.simpleName, read, true, made);
+    // Another run may have taken a number since: the next ones are tried.
+    for (int number = plan.firstNumber; number < plan.firstNumber + 100; ++number) {
         const QByteArray numbered = name + ".~" + QByteArray::number(number) + '~';
         auto failure = placeBackup(folder, name, numbered, read, false, made);
         if (!failure || failure->systemError != EEXIST)
@@ -369,26 +382,31 @@ bool statusAsRead(int folder, const QByteArray &name, const SheetStatus &status)
         && nanoseconds(now.st_ctim) == status.changed;
 }
 
-// Whether name in folder still holds exactly the bytes read: a clock coarser than the change,
-// or attributes cached by FUSE or a network file system, hide a write of the same size from
-// the status. Read through a descriptor opened afresh, since opening is what makes FUSE drop
-// what it cached of the file.
-bool bytesAsRead(int folder, const QByteArray &name, const ReadSheet &read)
+// Fails unless name in folder still holds exactly the bytes read: a clock coarser than the
+// change, or attributes cached by FUSE or a network file system, hide a write of the same size
+// from the status. Read through a descriptor opened afresh, since opening is what makes FUSE
+// drop what it cached of the file.
+std::optional<Failure> checkBytesAsRead(int folder, const QByteArray &name, const ReadSheet &read)
 {
+    const Failure changed { Reason::ChangedBeforeReplace, 0 };
     struct stat opened = {};
     const auto file = openRegularFile(folder, name, &read.status.key, opened);
-    if (!file || qint64(opened.st_size) != read.bytes.size())
-        return false;
+    if (!file)
+        return file.failure().reason == Reason::SwappedDuringWalk ? changed : file.failure();
+    if (qint64(opened.st_size) != read.bytes.size())
+        return changed;
     char buffer[16 * 1024];
     for (qsizetype at = 0;;) {
         const ssize_t got = ::read(file->get(), buffer, sizeof buffer);
         if (got < 0 && errno == EINTR)
             continue;
-        if (got <= 0)
-            return got == 0 && at == read.bytes.size();
+        if (got < 0)
+            return Failure::fromErrno(errno, Reason::ReadRefused);
+        if (got == 0)
+            return at == read.bytes.size() ? std::nullopt : std::optional<Failure>(changed);
         if (got > read.bytes.size() - at
             || std::memcmp(buffer, read.bytes.constData() + at, std::size_t(got)) != 0)
-            return false;
+            return changed;
         at += got;
     }
 }
@@ -408,9 +426,9 @@ bool bytesAsRead(int folder, const QByteArray &name, const ReadSheet &read)
 //   another program's recent change is not overwritten;
 // - the new file gets its temporary name, which names the sheet it replaces, so that a run
 //   after a crash knows what it is;
-// - the sheet read takes its backup name when one is asked for (a second link to it, so it
-//   keeps every byte and fact of its own; a flushed copy where links are refused); a failed
-//   backup leaves the sheet as it was;
+// - the sheet read takes its backup name when one is asked for (chosen before the new file is
+//   opened; a second link to it, so it keeps every byte and fact of its own; a flushed copy
+//   where links are refused); a failed backup leaves the sheet as it was;
 // - the sheet is closed: FUSE file systems hide a file renamed over while open, and an
 //   interrupted rename would leave the sheet hidden with no name;
 // - the name must still hold the very bytes read, compared afresh;
@@ -421,6 +439,13 @@ std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name
     const int folderFd = folder.descriptor();
     if (::faccessat(folderFd, name.constData(), W_OK, AT_EACCESS) != 0)
         return Failure::fromErrno(errno, Reason::WriteRefused);
+    std::optional<BackupPlan> plan;
+    if (backup.control != BackupPolicy::Control::None) {
+        auto planned = planBackup(folderFd, name, backup);
+        if (!planned)
+            return planned.failure();
+        plan = *planned;
+    }
     Replacement replacement(folderFd, name, contents.size(), read.status.mode);
     const int fd = replacement.fd();
     if (fd < 0)
@@ -437,15 +462,13 @@ std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name
         return failure;
 
     QByteArray backupName;
-    if (backup.control != BackupPolicy::Control::None) {
-        if (auto failure = keepBackup(folderFd, name, read, backup, backupName))
+    if (plan) {
+        if (auto failure = keepBackup(folderFd, name, read, *plan, backupName))
             return failure;
     }
     read.descriptor.reset();
-    std::optional<Failure> failure;
-    if (!bytesAsRead(folderFd, name, read))
-        failure = Failure { Reason::ChangedBeforeReplace, 0 };
-    else if (!replacement.moveToTarget(false))
+    std::optional<Failure> failure = checkBytesAsRead(folderFd, name, read);
+    if (!failure && !replacement.moveToTarget(false))
         failure = Failure::fromErrno(errno, Reason::WriteRefused);
     if (failure && !backupName.isEmpty())
         ::unlinkat(folderFd, backupName.constData(), 0);

@@ -564,7 +564,9 @@ void TestRealDisks::lowDescriptorLimitsFailNoSheet()
     QProcess process;
     process.setProcessEnvironment(
         testsupport::withoutDisplay(QProcessEnvironment::systemEnvironment()));
+    // As from a shell's "ulimit -n": the standard descriptors only, under the limit.
     process.setChildProcessModifier([limit] {
+        ::close_range(3, ~0U, 0);
         const rlimit low { rlim_t(limit), rlim_t(limit) };
         ::setrlimit(RLIMIT_NOFILE, &low);
     });
