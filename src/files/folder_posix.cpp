@@ -74,8 +74,7 @@ QByteArray listedName(const QByteArray &folder, const QByteArray &name)
             found = name;
             break;
         }
-        if (found.isEmpty() && listed.size() == name.size() && otherCase(listed) != listed
-            && listed.toLower() == name.toLower())
+        if (found.isEmpty() && listed.toLower() == name.toLower())
             found = listed;
     }
     ::closedir(stream);

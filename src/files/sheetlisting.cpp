@@ -26,6 +26,12 @@ template <typename Entry> void sortByName(QList<Entry> &entries)
         entries.append(std::move(entry));
 }
 
+// Same match as the name filter "*.CUE", without compiling a pattern per folder.
+bool isSheetName(const QByteArray &name)
+{
+    return name.toLower().endsWith(".cue");
+}
+
 } // namespace
 
 Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, Strays strays)
@@ -42,9 +48,7 @@ Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, St
     // still be the file listed.
     std::optional<bool> listedKeysHold;
     for (const FolderEntry &entry : contents->entries) {
-        // Same match as the name filter "*.CUE", without compiling a pattern per folder.
-        const bool sheet
-            = entry.kind == FolderEntry::Kind::RegularFile && entry.name.toLower().endsWith(".cue");
+        const bool sheet = entry.kind == FolderEntry::Kind::RegularFile && isSheetName(entry.name);
         if (!sheet && entry.kind != FolderEntry::Kind::Folder)
             continue;
         if (sheet && listedKeysHold.value_or(false)) {
@@ -88,12 +92,11 @@ void settleLeftovers(const std::shared_ptr<const Folder> &folder, FolderListing 
         const QByteArray sheet = parseTemporaryName(name)->replaced;
         const auto found = folder->lookUp(sheet);
         settled.append(WalkItem::settledLeftover(joinPath(folder->path(), sheet), leftover));
-        if (found && found->kind == FolderEntry::Kind::RegularFile
-            && sheet.toLower().endsWith(".cue")) {
+        if (found && found->kind == FolderEntry::Kind::RegularFile && isSheetName(sheet))
             listing.sheets.append({ folder, sheet, found->key, joinPath(folder->path(), sheet) });
-            sortByName(listing.sheets);
-        }
     }
+    if (!settled.isEmpty())
+        sortByName(listing.sheets);
     listing.notices = settled + listing.notices;
     listing.hidden.clear();
 }
