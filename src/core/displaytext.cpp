@@ -2,11 +2,13 @@
 
 #include "core/codepage.h"
 
+#include <QHash>
 #include <QList>
 #include <QStringList>
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <optional>
 
 namespace cueprune {
@@ -166,38 +168,119 @@ QString displayPath(QByteArrayView path)
     const QString decoded = decodePath(path);
     if (std::none_of(decoded.cbegin(), decoded.cend(), isControl))
         return decoded;
-    // Printable UTF-8 goes between single quotes; each control character, and each byte that is
-    // not UTF-8, as $'\ooo' of its bytes, so that a shell gives back the very bytes.
-    QString quoted;
-    bool quoting = false;
-    const auto add = [&](const QString &text) {
-        if (!quoting)
-            quoted += QLatin1Char('\'');
-        quoting = true;
-        quoted += text == QLatin1String("'") ? QStringLiteral("'\\''") : text;
-    };
-    const auto addBytes = [&](QByteArrayView bytes) {
-        if (quoting)
-            quoted += QLatin1Char('\'');
-        quoting = false;
-        quoted += QStringLiteral("$'");
-        for (const char byte : bytes)
-            quoted += QStringLiteral("\\%1").arg(
-                uint(static_cast<unsigned char>(byte)), 3, 8, QLatin1Char('0'));
-        quoted += QLatin1Char('\'');
-    };
-    for (qsizetype at = 0; at < path.size();) {
-        const QByteArrayView rest = path.sliced(at);
-        const qsizetype length = utf8SequenceLength(rest);
-        const QString character = length > 0 ? QString::fromUtf8(rest.first(length)) : QString();
-        if (length == 0 || isControl(character.front()))
-            addBytes(rest.first(qMax<qsizetype>(length, 1)));
-        else
-            add(character);
-        at += qMax<qsizetype>(length, 1);
+    return shellQuoted(path);
+}
+
+namespace {
+
+// What a terminal cannot show as itself: controls, invisible format characters (bidirectional
+// marks, zero-width spaces, soft hyphens, byte order marks), line and paragraph separators,
+// and code points Unicode has not assigned.
+bool isUnprintable(char32_t c)
+{
+    switch (QChar::category(c)) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Other_Surrogate:
+    case QChar::Other_NotAssigned:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return false;
     }
-    if (quoting)
-        quoted += QLatin1Char('\'');
+}
+
+// Whether the character at position at of a string of length size makes the shell read it
+// otherwise than as one word of these very characters.
+bool isShellSpecial(char c, qsizetype at, qsizetype size)
+{
+    switch (c) {
+    case '#':
+    case '~':
+        return at == 0;
+    case '{':
+    case '}':
+        return size == 1;
+    default:
+        return c != '\0' && std::strchr(" \t!\"$&'()*;<=>?[\\^`|", c) != nullptr;
+    }
+}
+
+// One character of a path: its bytes, and whether it can be printed as itself.
+struct PathCharacter
+{
+    QByteArrayView bytes;
+    bool printable = false;
+};
+
+QList<PathCharacter> pathCharacters(QByteArrayView path)
+{
+    QList<PathCharacter> characters;
+    for (qsizetype at = 0; at < path.size();) {
+        const qsizetype length = utf8SequenceLength(path.sliced(at));
+        const QByteArrayView bytes = path.sliced(at, qMax<qsizetype>(length, 1));
+        const QString text = length > 0 ? QString::fromUtf8(bytes) : QString();
+        characters.append({ bytes, length > 0 && !isUnprintable(text.toUcs4().constFirst()) });
+        at += bytes.size();
+    }
+    return characters;
+}
+
+// Bytes in the shell's $'...' form, with the short escapes bash and ls use.
+QString escapedBytes(QByteArrayView bytes)
+{
+    static const QHash<char, char> shortEscapes = { { '\a', 'a' }, { '\b', 'b' }, { '\t', 't' },
+        { '\n', 'n' }, { '\v', 'v' }, { '\f', 'f' }, { '\r', 'r' } };
+    QString escaped = QStringLiteral("$'");
+    for (const char byte : bytes) {
+        const char letter = shortEscapes.value(byte);
+        escaped += letter != 0 ? QStringLiteral("\\") + QLatin1Char(letter)
+                               : QStringLiteral("\\%1").arg(
+                                   uint(static_cast<unsigned char>(byte)), 3, 8, QLatin1Char('0'));
+    }
+    return escaped + QLatin1Char('\'');
+}
+
+} // namespace
+
+QString shellQuoted(QByteArrayView path)
+{
+    if (path.isEmpty())
+        return QStringLiteral("''");
+    const QList<PathCharacter> characters = pathCharacters(path);
+    const bool allPrintable = std::all_of(
+        characters.cbegin(), characters.cend(), [](const PathCharacter &c) { return c.printable; });
+    bool special = false;
+    for (qsizetype at = 0; at < path.size() && !special; ++at)
+        special = isShellSpecial(path[at], at, path.size());
+    if (allPrintable && !special)
+        return QString::fromUtf8(path);
+    // A quote among characters that mean nothing between double quotes: "it's.cue", as ls.
+    if (allPrintable && path.contains('\'') && std::none_of(path.begin(), path.end(), [](char c) {
+            return c == '"' || c == '$' || c == '`' || c == '\\' || c == '!';
+        }))
+        return QLatin1Char('"') + QString::fromUtf8(path) + QLatin1Char('"');
+    // Printable runs between single quotes, the others as $'...', side by side: one word.
+    QString quoted;
+    QByteArray printable;
+    QByteArray unprintable;
+    const auto flush = [&] {
+        if (!printable.isEmpty())
+            quoted += QLatin1Char('\'')
+                + QString::fromUtf8(printable).replace(QLatin1Char('\''), QStringLiteral("'\\''"))
+                + QLatin1Char('\'');
+        if (!unprintable.isEmpty())
+            quoted += escapedBytes(unprintable);
+        printable.clear();
+        unprintable.clear();
+    };
+    for (const PathCharacter &character : characters) {
+        if (character.printable && !unprintable.isEmpty())
+            flush();
+        (character.printable ? printable : unprintable).append(character.bytes);
+    }
+    flush();
     return quoted;
 }
 

@@ -45,11 +45,16 @@ private:
 // beside UTF-8 ones.
 [[nodiscard]] QString decodePath(QByteArrayView path);
 
-// decodePath, for display. A path holding a control character (C0, DEL, C1, or a mark that
-// reorders or breaks a line: bidirectional controls, line and paragraph separators) is shown
-// whole in the shell's quoting instead, 'a'$'\033''[2K' for "a", ESC, "[2K", with every byte
-// that is not printable UTF-8 escaped, so that it stays on one line, drives no terminal and
-// pasted back into a shell gives the very bytes.
+// decodePath, for display in a window. A path holding a control character (C0, DEL, C1, or a
+// mark that reorders or breaks a line: bidirectional controls, line and paragraph separators)
+// is shown as shellQuoted shows it instead, so that it stays on one line and drives nothing.
 [[nodiscard]] QString displayPath(QByteArrayView path);
+
+// A path as GNU ls --quoting-style=shell-escape prints it, for a terminal: pasted into a POSIX
+// shell it gives back the very bytes. A name that needs no quoting is printed bare; one with a
+// shell metacharacter or space goes between quotes; each byte of a control or invisible format
+// character, and each byte that is not UTF-8, is written as $'\ooo'. 'a'$'\033''[2K' for "a",
+// ESC, "[2K".
+[[nodiscard]] QString shellQuoted(QByteArrayView path);
 
 } // namespace cueprune

@@ -1,54 +1,30 @@
 #include "cueprune/options.h"
 
+#include "core/displaytext.h"
 #include "engine/sheetbatch.h"
+
+#include <iterator>
+#include <optional>
 
 namespace cueprune {
 
-const QStringList &backupControls()
-{
-    static const QStringList controls
-        = { "none", "off", "numbered", "t", "existing", "nil", "simple", "never" };
-    return controls;
-}
-
-const QList<OptionSpec> &optionTable()
-{
-    const QString none;
-    const QStringList noValues;
-    static const QList<OptionSpec> table = {
-        { { "r", "recursive" }, QStringLiteral("Parcourt aussi les sous-dossiers."), none, false,
-            noValues, false },
-        { { "n", "dry-run" }, QStringLiteral("N'écrit rien : indique les feuilles à modifier."),
-            none, false, noValues, false },
-        { { "q", "quiet" },
-            QStringLiteral("N'affiche que les feuilles modifiées ou en erreur, et le bilan."), none,
-            false, noValues, false },
-        { { "j", "jobs" },
-            QStringLiteral("Traite N feuilles à la fois (par défaut %1, %2 avec -n).")
-                .arg(SheetBatch::defaultWorkers(WriteMode::Rewrite))
-                .arg(SheetBatch::defaultWorkers(WriteMode::DryRun)),
-            QStringLiteral("N"), false, noValues, false },
-        { { "b", "backup" },
-            QStringLiteral("Garde chaque feuille modifiée sous un nom de sauvegarde ; "
-                           "--backup=CONTRÔLE choisit lequel (none, numbered, existing, "
-                           "simple ; par défaut VERSION_CONTROL, sinon existing)."),
-            QStringLiteral("CONTRÔLE"), true, backupControls(), false },
-        { { "S", "suffix" },
-            QStringLiteral("Suffixe des sauvegardes simples (par défaut SIMPLE_BACKUP_SUFFIX, "
-                           "sinon ~) ; implique --backup."),
-            QStringLiteral("SUFFIXE"), false, noValues, false },
-        { { "json" },
-            QStringLiteral("Écrit un objet JSON par ligne sur la sortie standard : un par "
-                           "feuille ou chemin inaccessible, puis le bilan."),
-            none, false, noValues, false },
-        { { "h", "help" }, QStringLiteral("Affiche cette aide."), none, false, noValues, true },
-        { { "help-all" }, QStringLiteral("Affiche cette aide."), none, false, noValues, true },
-        { { "v", "version" }, QStringLiteral("Affiche la version."), none, false, noValues, true },
-    };
-    return table;
-}
-
 namespace {
+
+using Id = OptionSpec::Id;
+using Control = BackupPolicy::Control;
+
+// The words of --backup and VERSION_CONTROL, and what each means, two words a meaning.
+struct BackupWord
+{
+    QLatin1String word;
+    Control control;
+};
+
+constexpr BackupWord backupWords[] = { { QLatin1String("none"), Control::None },
+    { QLatin1String("off"), Control::None }, { QLatin1String("numbered"), Control::Numbered },
+    { QLatin1String("t"), Control::Numbered }, { QLatin1String("existing"), Control::Existing },
+    { QLatin1String("nil"), Control::Existing }, { QLatin1String("simple"), Control::Simple },
+    { QLatin1String("never"), Control::Simple } };
 
 QString dashed(const QString &name)
 {
@@ -62,7 +38,414 @@ QString singleQuoted(QString text)
         + QLatin1Char('\'');
 }
 
+// Typed text in a message: bare when it may be, else quoted so that it drives no terminal.
+QString typed(QByteArrayView text)
+{
+    return shellQuoted(text);
+}
+
 } // namespace
+
+QStringList OptionSpec::dashedNames() const
+{
+    QStringList names;
+    if (shortName != '\0')
+        names.append(dashed(QString(QLatin1Char(shortName))));
+    names.append(dashed(longName));
+    return names;
+}
+
+QStringList backupControls()
+{
+    QStringList words;
+    for (const BackupWord &word : backupWords)
+        words.append(word.word);
+    return words;
+}
+
+const QList<OptionSpec> &optionTable()
+{
+    using Argument = OptionArgument;
+    static const QList<OptionSpec> table = {
+        { Id::Recursive, 'r', QStringLiteral("recursive"), Argument::None, {},
+            QStringLiteral("Parcourt aussi les sous-dossiers."), {} },
+        { Id::DryRun, 'n', QStringLiteral("dry-run"), Argument::None, {},
+            QStringLiteral("N'écrit rien : indique les feuilles à modifier."), {} },
+        { Id::Quiet, 'q', QStringLiteral("quiet"), Argument::None, {},
+            QStringLiteral("N'affiche que les feuilles modifiées ou en erreur, et le bilan."), {} },
+        { Id::Jobs, 'j', QStringLiteral("jobs"), Argument::Required, QStringLiteral("N"),
+            QStringLiteral("Traite N feuilles à la fois (par défaut %1, %2 avec -n).")
+                .arg(SheetBatch::defaultWorkers(WriteMode::Rewrite))
+                .arg(SheetBatch::defaultWorkers(WriteMode::DryRun)),
+            {} },
+        { Id::Backup, 'b', QStringLiteral("backup"), Argument::Optional, QStringLiteral("CONTRÔLE"),
+            QStringLiteral("Garde chaque feuille modifiée sous un nom de sauvegarde ; "
+                           "--backup=CONTRÔLE choisit lequel (none, numbered, existing, "
+                           "simple ; par défaut VERSION_CONTROL, sinon existing)."),
+            backupControls() },
+        { Id::Suffix, 'S', QStringLiteral("suffix"), Argument::Required, QStringLiteral("SUFFIXE"),
+            QStringLiteral("Suffixe des sauvegardes simples (par défaut SIMPLE_BACKUP_SUFFIX, "
+                           "sinon ~) ; implique --backup."),
+            {} },
+        { Id::Json, '\0', QStringLiteral("json"), Argument::None, {},
+            QStringLiteral("Écrit un objet JSON par ligne sur la sortie standard : un par "
+                           "feuille ou chemin inaccessible, puis le bilan."),
+            {} },
+        { Id::Help, 'h', QStringLiteral("help"), Argument::None, {},
+            QStringLiteral("Affiche cette aide."), {} },
+        { Id::Version, 'v', QStringLiteral("version"), Argument::None, {},
+            QStringLiteral("Affiche la version."), {} },
+    };
+    return table;
+}
+
+namespace {
+
+// The valid words of --backup as coreutils' argmatch lists them: a meaning a line.
+QString validBackupWords()
+{
+    QString text = QStringLiteral("Les arguments valables sont :");
+    for (qsizetype i = 0; i < qsizetype(std::size(backupWords)); ++i) {
+        const bool synonym = i > 0 && backupWords[i].control == backupWords[i - 1].control;
+        text += (synonym ? QStringLiteral(", ") : QStringLiteral("\n  - "))
+            + QStringLiteral("« %1 »").arg(backupWords[i].word);
+    }
+    return text;
+}
+
+// The control word stands for, as argmatch takes it: whole, or any beginning that only one
+// meaning has; a usage error otherwise. context is where the word came from.
+std::variant<Control, UsageError> backupControl(const QByteArray &word, const QString &context)
+{
+    std::optional<Control> found;
+    bool ambiguous = false;
+    for (const BackupWord &known : backupWords) {
+        if (QLatin1String(word) == known.word)
+            return known.control;
+        if (!word.isEmpty() && known.word.startsWith(QLatin1String(word))) {
+            ambiguous = ambiguous || (found && *found != known.control);
+            found = known.control;
+        }
+    }
+    if (found && !ambiguous)
+        return *found;
+    return UsageError { QStringLiteral("argument %1 « %2 » pour « %3 »\n")
+                            .arg(ambiguous ? QStringLiteral("ambigu") : QStringLiteral("invalide"),
+                                typed(word), context)
+        + validBackupWords() };
+}
+
+// A suffix with which no backup is a sheet: sheets end in ".cue", and a suffix that ends the
+// same way, or ends it, would make one that a later run prunes.
+std::optional<UsageError> checkSuffix(const QByteArray &suffix)
+{
+    if (suffix.isEmpty() || suffix.contains('/'))
+        return UsageError {
+            QStringLiteral("suffixe de sauvegarde invalide : « %1 »").arg(typed(suffix))
+        };
+    const QByteArray lower = suffix.toLower();
+    if (lower.endsWith(".cue") || QByteArrayView(".cue").endsWith(lower))
+        return UsageError { QStringLiteral(
+            "un nom de sauvegarde finirait en .cue avec le suffixe « %1 »")
+                                .arg(typed(suffix)) };
+    return std::nullopt;
+}
+
+// What a command line said, before it is checked as a whole.
+struct ReadOptions
+{
+    Request request;
+    bool backupAsked = false;
+    std::optional<QByteArray> backupWord;
+    std::optional<QByteArray> suffix;
+    std::optional<QByteArray> jobs;
+};
+
+// The backups asked for by -b, --backup=CONTROL and -S, with VERSION_CONTROL and
+// SIMPLE_BACKUP_SUFFIX as GNU tools read them.
+std::variant<BackupPolicy, UsageError> backupPolicy(const ReadOptions &read)
+{
+    BackupPolicy policy;
+    if (!read.backupAsked && !read.suffix)
+        return policy;
+    const QByteArray fromEnvironment = qgetenv("VERSION_CONTROL");
+    const auto control = read.backupWord ? backupControl(*read.backupWord, "--backup")
+        : fromEnvironment.isEmpty()      ? Control::Existing
+                                         : backupControl(fromEnvironment, "$VERSION_CONTROL");
+    if (const auto *error = std::get_if<UsageError>(&control))
+        return *error;
+    policy.control = std::get<Control>(control);
+    const QByteArray simpleSuffix = qgetenv("SIMPLE_BACKUP_SUFFIX");
+    policy.suffix = read.suffix                                ? *read.suffix
+        : simpleSuffix.isEmpty() || simpleSuffix.contains('/') ? QByteArray("~")
+                                                               : simpleSuffix;
+    if (auto error = checkSuffix(policy.suffix))
+        return *error;
+    return policy;
+}
+
+// The request once every argument is read: values checked, defaults filled in.
+std::variant<Request, UsageError> finished(ReadOptions read)
+{
+    Request &request = read.request;
+    if (request.paths.isEmpty())
+        return UsageError { QStringLiteral("aucun CHEMIN donné.") };
+    const QByteArray jobs = read.jobs.value_or(QByteArray::number(SheetBatch::defaultWorkers(
+        request.options.dryRun ? WriteMode::DryRun : WriteMode::Rewrite)));
+    bool valid = false;
+    request.options.workers = jobs.toInt(&valid);
+    if (!valid || request.options.workers < 1 || request.options.workers > 256)
+        return UsageError {
+            QStringLiteral("nombre de feuilles à la fois invalide : %1").arg(typed(jobs))
+        };
+    const auto backup = backupPolicy(read);
+    if (const auto *error = std::get_if<UsageError>(&backup))
+        return *error;
+    request.options.backup = std::get<BackupPolicy>(backup);
+    return request;
+}
+
+// Records one option, with its value when it takes one.
+void take(ReadOptions &read, const OptionSpec &option, const std::optional<QByteArray> &value)
+{
+    SheetRun::Options &options = read.request.options;
+    switch (option.id) {
+    case Id::Recursive:
+        options.recursive = true;
+        break;
+    case Id::DryRun:
+        options.dryRun = true;
+        break;
+    case Id::Quiet:
+        options.quiet = true;
+        break;
+    case Id::Json:
+        options.json = true;
+        break;
+    case Id::Jobs:
+        read.jobs = value;
+        break;
+    case Id::Backup:
+        read.backupAsked = true;
+        if (value)
+            read.backupWord = value;
+        break;
+    case Id::Suffix:
+        read.suffix = value;
+        break;
+    case Id::Help:
+        read.request.action = Request::Action::Help;
+        break;
+    case Id::Version:
+        read.request.action = Request::Action::Version;
+        break;
+    }
+}
+
+// The option a long name stands for: whole, or any beginning only one name has.
+std::variant<const OptionSpec *, UsageError> longOption(const QByteArray &name)
+{
+    QList<const OptionSpec *> candidates;
+    for (const OptionSpec &option : optionTable()) {
+        if (option.longName.toLatin1() == name)
+            return &option;
+        if (option.longName.startsWith(QLatin1String(name)))
+            candidates.append(&option);
+    }
+    if (candidates.size() == 1)
+        return candidates.constFirst();
+    if (candidates.isEmpty())
+        return UsageError { QStringLiteral("option non reconnue « %1 »").arg(typed("--" + name)) };
+    QString text = QStringLiteral("option « %1 » ambiguë ; possibilités :").arg(typed("--" + name));
+    for (const OptionSpec *option : std::as_const(candidates))
+        text += QStringLiteral(" « --%1 »").arg(option->longName);
+    return UsageError { text };
+}
+
+const OptionSpec *shortOption(char name)
+{
+    for (const OptionSpec &option : optionTable()) {
+        if (option.shortName == name && name != '\0')
+            return &option;
+    }
+    return nullptr;
+}
+
+UsageError missingValue(const QString &name)
+{
+    return { QStringLiteral("l'option « %1 » requiert un argument").arg(name) };
+}
+
+// Reads the options argument at index holds, and the next argument too when it is an option's
+// value.
+class OptionReader
+{
+public:
+    OptionReader(const QList<QByteArray> &arguments, ReadOptions &read)
+        : arguments(arguments)
+        , read(read)
+    {
+    }
+    std::optional<UsageError> readLong(qsizetype &index);
+    std::optional<UsageError> readShort(qsizetype &index);
+
+private:
+    const QList<QByteArray> &arguments;
+    ReadOptions &read;
+};
+
+std::optional<UsageError> OptionReader::readLong(qsizetype &index)
+{
+    const QByteArray &argument = arguments[index];
+    const qsizetype equals = argument.indexOf('=');
+    const QByteArray name = argument.mid(2, equals < 0 ? -1 : equals - 2);
+    std::optional<QByteArray> value;
+    if (equals >= 0)
+        value = argument.mid(equals + 1);
+    const auto found = longOption(name);
+    if (const auto *error = std::get_if<UsageError>(&found))
+        return *error;
+    const OptionSpec &option = *std::get<const OptionSpec *>(found);
+    if (option.argument == OptionArgument::None && value)
+        return UsageError {
+            QStringLiteral("l'option « --%1 » ne prend pas d'argument").arg(option.longName)
+        };
+    if (option.argument == OptionArgument::Required && !value) {
+        if (index + 1 == arguments.size())
+            return missingValue(QStringLiteral("--") + option.longName);
+        value = arguments[++index];
+    }
+    take(read, option, value);
+    return std::nullopt;
+}
+
+std::optional<UsageError> OptionReader::readShort(qsizetype &index)
+{
+    const QByteArray &argument = arguments[index];
+    for (qsizetype at = 1; at < argument.size(); ++at) {
+        const char name = argument[at];
+        const OptionSpec *option = shortOption(name);
+        if (option == nullptr) {
+            const bool plain = name > ' ' && name < 0x7F;
+            return UsageError { QStringLiteral("option invalide -- %1")
+                                    .arg(plain ? QStringLiteral("'%1'").arg(QLatin1Char(name))
+                                               : typed(QByteArrayView(&name, 1))) };
+        }
+        if (option->argument != OptionArgument::Required) {
+            take(read, *option, std::nullopt);
+            if (read.request.action != Request::Action::Run)
+                return std::nullopt;
+            continue;
+        }
+        // It takes the rest of the argument, or the next one.
+        if (at + 1 < argument.size()) {
+            take(read, *option, argument.mid(at + 1));
+        } else if (index + 1 < arguments.size()) {
+            take(read, *option, arguments[++index]);
+        } else {
+            return missingValue(QStringLiteral("-") + QLatin1Char(name));
+        }
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::variant<Request, UsageError> parseCommandLine(const QList<QByteArray> &arguments)
+{
+    ReadOptions read;
+    OptionReader reader(arguments, read);
+    bool optionsEnded = false;
+    for (qsizetype index = 0; index < arguments.size(); ++index) {
+        const QByteArray &argument = arguments[index];
+        if (optionsEnded || argument.size() < 2 || !argument.startsWith('-')) {
+            read.request.paths.append(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const auto error
+            = argument.startsWith("--") ? reader.readLong(index) : reader.readShort(index);
+        if (error)
+            return *error;
+        if (read.request.action != Request::Action::Run)
+            return read.request;
+    }
+    return finished(std::move(read));
+}
+
+namespace {
+
+// text cut into lines of at most width characters, at spaces, each but the first after
+// indent spaces.
+QString wrapped(const QString &text, qsizetype indent, qsizetype width)
+{
+    QString lines;
+    qsizetype lineLength = 0;
+    for (const QString &word : text.split(QLatin1Char(' '))) {
+        if (lineLength > 0 && lineLength + 1 + word.size() > width - indent) {
+            lines += QLatin1Char('\n') + QString(indent, QLatin1Char(' '));
+            lineLength = 0;
+        } else if (lineLength > 0) {
+            lines += QLatin1Char(' ');
+            ++lineLength;
+        }
+        lines += word;
+        lineLength += word.size();
+    }
+    return lines;
+}
+
+// An option as --help shows it: "-j, --jobs=N", "    --json".
+QString helpNames(const OptionSpec &option)
+{
+    QString names = option.shortName != '\0'
+        ? QStringLiteral("-%1, ").arg(QLatin1Char(option.shortName))
+        : QStringLiteral("    ");
+    names += QStringLiteral("--") + option.longName;
+    if (option.argument == OptionArgument::Required)
+        names += QLatin1Char('=') + option.valueName;
+    else if (option.argument == OptionArgument::Optional)
+        names += QStringLiteral("[=%1]").arg(option.valueName);
+    return names;
+}
+
+} // namespace
+
+QString helpText()
+{
+    constexpr qsizetype column = 28;
+    constexpr qsizetype width = 80;
+    QString text = QStringLiteral("Utilisation : cueprune [OPTION]... CHEMIN...\n")
+        + wrapped(QStringLiteral("Retire des feuilles CUE chaque ligne « INDEX 00 » directement "
+                                 "suivie d'une ligne « INDEX 01 »."),
+            0, width)
+        + QLatin1Char('\n')
+        + wrapped(QStringLiteral("Un dossier donne ses fichiers *.cue ; -r y ajoute ses "
+                                 "sous-dossiers. Sans -n, les feuilles sont réécrites aussitôt."),
+            0, width)
+        + QStringLiteral("\n\nOptions :\n");
+    for (const OptionSpec &option : optionTable()) {
+        const QString names = QStringLiteral("  ") + helpNames(option);
+        text += names.leftJustified(column - 1) + QLatin1Char(' ')
+            + wrapped(option.description, column, width) + QLatin1Char('\n');
+    }
+    return text
+        + QStringLiteral(
+            "\nCodes de retour :\n"
+            "  0              toutes les feuilles ont été traitées\n"
+            "  1              un chemin introuvable, un dossier illisible, une feuille en erreur,\n"
+            "                 ou une sortie impossible à écrire\n"
+            "  2              erreur d'utilisation\n"
+            "  129, 130, 143  arrêté par SIGHUP, SIGINT ou SIGTERM\n"
+            "  141            le lecteur de la sortie standard est parti\n"
+            "\nExemples :\n"
+            "  cueprune -r -n ~/Musique   montre les feuilles qui changeraient, sans rien écrire\n"
+            "  cueprune -r -b ~/Musique   les réécrit en gardant l'ancienne sous feuille.cue~\n");
+}
 
 QString bashCompletion()
 {
@@ -70,18 +453,19 @@ QString bashCompletion()
     QStringList takingValue;
     QString valueCases;
     for (const OptionSpec &option : optionTable()) {
-        for (const QString &name : option.names) {
-            const bool optional = option.valueOptional && name.size() > 1;
-            words.append(dashed(name) + (optional ? QStringLiteral("=") : QString()));
+        for (const QString &name : option.dashedNames()) {
+            const bool optional
+                = option.argument == OptionArgument::Optional && name.startsWith("--");
+            words.append(name + (optional ? QStringLiteral("=") : QString()));
             if (optional)
-                words.append(dashed(name));
-            if (!option.valueName.isEmpty() && !option.valueOptional)
-                takingValue.append(dashed(name));
+                words.append(name);
+            if (option.argument == OptionArgument::Required)
+                takingValue.append(name);
         }
-        if (option.valueOptional) {
+        if (option.argument == OptionArgument::Optional) {
             valueCases += QStringLiteral("    %1=*)\n        COMPREPLY=($(compgen -W %2 -- "
                                          "\"${current#*=}\"))\n        return ;;\n")
-                              .arg(dashed(option.names.last()),
+                              .arg(option.dashedNames().constLast(),
                                   singleQuoted(option.values.join(QLatin1Char(' '))));
         }
     }
@@ -124,20 +508,18 @@ QString zshCompletion()
     };
     QString specs;
     for (const OptionSpec &option : optionTable()) {
-        QStringList exclusive;
-        for (const QString &name : option.names)
-            exclusive.append(dashed(name));
-        for (const QString &name : option.names) {
-            QString spec
-                = QStringLiteral("(%1)%2").arg(exclusive.join(QLatin1Char(' ')), dashed(name));
+        const QStringList names = option.dashedNames();
+        for (const QString &name : names) {
+            QString spec = QStringLiteral("(%1)%2").arg(names.join(QLatin1Char(' ')), name);
+            const bool optional = option.argument == OptionArgument::Optional;
             QString value;
-            if (!option.valueName.isEmpty() && option.valueOptional && name.size() > 1)
+            if (optional && name.startsWith("--"))
                 value = QStringLiteral("::%1:(%2)")
                             .arg(option.valueName, option.values.join(QLatin1Char(' ')));
-            else if (!option.valueName.isEmpty() && !option.valueOptional)
+            else if (option.argument == OptionArgument::Required)
                 value = QStringLiteral(":%1: ").arg(option.valueName);
             if (!value.isEmpty())
-                spec += option.valueOptional ? QStringLiteral("=-") : QStringLiteral("+");
+                spec += optional ? QStringLiteral("=-") : QStringLiteral("+");
             spec += QStringLiteral("[%1]").arg(described(option.description)) + value;
             specs += QStringLiteral("    ") + singleQuoted(spec) + QStringLiteral(" \\\n");
         }
@@ -153,20 +535,21 @@ QString fishCompletion()
     QString lines = QStringLiteral("# fish completion for cueprune, made from its option table.\n");
     for (const OptionSpec &option : optionTable()) {
         QString line = QStringLiteral("complete -c cueprune");
-        for (const QString &name : option.names)
-            line += (name.size() == 1 ? QStringLiteral(" -s ") : QStringLiteral(" -l ")) + name;
-        if (!option.valueName.isEmpty() && !option.valueOptional)
+        if (option.shortName != '\0')
+            line += QStringLiteral(" -s ") + QLatin1Char(option.shortName);
+        line += QStringLiteral(" -l ") + option.longName;
+        if (option.argument == OptionArgument::Required)
             line += QStringLiteral(" -x");
         lines
             += line + QStringLiteral(" -d ") + singleQuoted(option.description) + QLatin1Char('\n');
-        if (option.valueOptional) {
+        if (option.argument == OptionArgument::Optional) {
             QStringList values;
             for (const QString &value : option.values)
-                values.append(dashed(option.names.last()) + QLatin1Char('=') + value);
+                values.append(QStringLiteral("--%1=%2").arg(option.longName, value));
             lines += QStringLiteral("complete -c cueprune -f -n %1 -a %2\n")
                          .arg(singleQuoted(
-                                  QStringLiteral("string match -q -- '%1=*' (commandline -ct)")
-                                      .arg(dashed(option.names.last()))),
+                                  QStringLiteral("string match -q -- '--%1=*' (commandline -ct)")
+                                      .arg(option.longName)),
                              singleQuoted(values.join(QLatin1Char(' '))));
         }
     }

@@ -140,14 +140,15 @@ QString failureCode(const Failure &failure)
 
 namespace {
 
-// What JSON output says of a path: the text the normal output shows, and, for a name that is
-// not UTF-8, its bytes in base64 so that a script gets them back exactly.
+// What JSON output says of a path: the name itself when it is UTF-8 (JSON escapes its
+// controls); otherwise its bytes in base64, which a script takes, beside the name decoded as
+// the windows show it, for a person.
 QJsonObject jsonPath(const QByteArray &path)
 {
-    QJsonObject object { { QStringLiteral("path"), displayPath(path) } };
-    if (!isValidUtf8(path))
-        object.insert(QStringLiteral("path_base64"), QString::fromLatin1(path.toBase64()));
-    return object;
+    if (isValidUtf8(path))
+        return { { QStringLiteral("path"), QString::fromUtf8(path) } };
+    return { { QStringLiteral("path"), decodePath(path) },
+        { QStringLiteral("path_base64"), QString::fromLatin1(path.toBase64()) } };
 }
 
 // Why, in French as the text output says it, and by its stable code.
@@ -202,6 +203,18 @@ void SheetRun::report(const WalkItem &item, const CueOutcome &outcome)
         complain(item.sheet.shownPath, failureText(*item.unreachable), false);
         return;
     }
+    if (item.subfoldersLeftOut > 0) {
+        subfoldersLeftOut += item.subfoldersLeftOut;
+        clearProgress();
+        out.flush();
+        err << "cueprune : " << shellQuoted(item.sheet.shownPath) << " : "
+            << (item.subfoldersLeftOut > 1 ? QStringLiteral("%1 sous-dossiers non parcourus")
+                                           : QStringLiteral("%1 sous-dossier non parcouru"))
+                   .arg(item.subfoldersLeftOut)
+            << " (utilisez -r)" << Qt::endl;
+        drawProgress();
+        return;
+    }
     if (item.leftover != Leftover::None) {
         complain(item.sheet.shownPath,
             item.leftover == Leftover::Removed
@@ -234,7 +247,7 @@ void SheetRun::report(const WalkItem &item, const CueOutcome &outcome)
             insertFailure(object, *outcome.failure);
         printJson(object);
     } else {
-        out << displayPath(item.sheet.shownPath) << '\n'
+        out << shellQuoted(item.sheet.shownPath) << '\n'
             << verdictText(outcome.result, mode) << '\n';
         sent();
     }
@@ -249,7 +262,7 @@ void SheetRun::complain(const QByteArray &path, const QString &reason, bool shee
 {
     clearProgress();
     out.flush(); // what was printed comes first, on a shared terminal
-    const QString shown = displayPath(path);
+    const QString shown = shellQuoted(path);
     err << "cueprune : " << (sheet ? shown : reason) << " : " << (sheet ? reason : shown)
         << Qt::endl;
     drawProgress();
@@ -314,6 +327,7 @@ void SheetRun::printSummary(bool interrupted)
                     pruned },
                 { QStringLiteral("unchanged"), unchanged }, { QStringLiteral("errors"), errors },
                 { QStringLiteral("unreachable"), unreachable },
+                { QStringLiteral("subfolders_left_out"), subfoldersLeftOut },
                 { QStringLiteral("interrupted"), interrupted } } } });
         out.flush();
         outputLost = out.status() != QTextStream::Ok;

@@ -67,6 +67,7 @@ private:
     qsizetype unchanged = 0;
     qsizetype errors = 0;
     qsizetype unreachable = 0; // missing paths and unreadable folders
+    qsizetype subfoldersLeftOut = 0; // of folders named, without recursive
     QElapsedTimer clock;
     qint64 progressUpdatedAt = -1000; // milliseconds into the run
     QString progressText; // empty until the run has lasted a second

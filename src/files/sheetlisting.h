@@ -12,14 +12,19 @@
 namespace cueprune {
 
 // One step of a walk: a sheet to prune; or, with only the sheet's shownPath set, a path that
-// could not be reached or a killed run's temporary that was settled.
+// could not be reached, a killed run's temporary that was settled, or a folder whose
+// subfolders a walk that is not recursive leaves out.
 struct WalkItem
 {
     SheetEntry sheet;
     std::optional<Failure> unreachable;
     Leftover leftover = Leftover::None;
+    qsizetype subfoldersLeftOut = 0;
 
-    bool isSheet() const { return !unreachable && leftover == Leftover::None; }
+    bool isSheet() const
+    {
+        return !unreachable && leftover == Leftover::None && subfoldersLeftOut == 0;
+    }
 
     // A path that could not be reached, shown as shownPath.
     static WalkItem unreachablePath(QByteArray shownPath, const Failure &failure)
@@ -31,6 +36,11 @@ struct WalkItem
     static WalkItem settledLeftover(QByteArray shownPath, Leftover leftover)
     {
         return { { {}, {}, {}, std::move(shownPath) }, std::nullopt, leftover };
+    }
+    // A folder, shown as shownPath, whose count subfolders are not walked.
+    static WalkItem subfoldersNotWalked(QByteArray shownPath, qsizetype count)
+    {
+        return { { {}, {}, {}, std::move(shownPath) }, std::nullopt, Leftover::None, count };
     }
 };
 

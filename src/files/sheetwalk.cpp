@@ -162,7 +162,13 @@ bool SheetWalk::next(WalkItem &item)
                     return true;
                 continue;
             }
-            if (recursive && top.nextSubfolder < top.listing.subfolders.size()) {
+            const qsizetype subfolders = top.listing.subfolders.size();
+            if (!recursive && top.nextSubfolder < subfolders) {
+                top.nextSubfolder = subfolders;
+                item = WalkItem::subfoldersNotWalked(top.folder->path(), subfolders);
+                return true;
+            }
+            if (recursive && top.nextSubfolder < subfolders) {
                 const QByteArray shown
                     = joinPath(top.folder->path(), top.listing.subfolders[top.nextSubfolder].name);
                 // enter() may grow the stack, so top is not used after it.

@@ -17,7 +17,8 @@
 namespace cueprune {
 
 // Walks the paths given, in order, one step at a time: each sheet named, and the notices and
-// "*.cue" sheets of each folder named, then (when recursive) its subfolders by name, depth first.
+// "*.cue" sheets of each folder named, then (when recursive) its subfolders by name, depth first;
+// when not, a notice of how many subfolders it leaves out, if any.
 // Below a named path every folder and sheet is opened relative to its parent, so that a
 // folder or sheet swapped meanwhile is reported, not followed. Each folder is walked once and
 // each directory entry given once, however often it is reached; two names of one file are

@@ -121,7 +121,7 @@ void TestFolderRun::nameThatIsNotUtf8()
     ui.run(dir.path());
     QCOMPARE(ui.textArea->toPlainText(),
         dir.filePath("Cafard.cue") + '\n' + unchanged + dir.filePath("café.cue") + '\n' + modified
-            + '\'' + dir.filePath("cage'$'\\012''==> Aucun changement !.cue'\n") + unchanged);
+            + '\'' + dir.filePath("cage'$'\\n''==> Aucun changement !.cue'\n") + unchanged);
     QCOMPARE(readFile(latin1Sheet), prunedSheet);
 }
 
