@@ -1,0 +1,189 @@
+#include "cueprune/options.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTest>
+
+using cueprune::OptionSpec;
+using cueprune::parseCommandLine;
+using cueprune::Request;
+using cueprune::UsageError;
+
+namespace {
+
+QList<QByteArray> bytes(const QStringList &arguments)
+{
+    QList<QByteArray> list;
+    for (const QString &argument : arguments)
+        list.append(argument.toUtf8());
+    return list;
+}
+
+// A request in a few words: the flags set, then workers, backup and paths.
+QString described(const Request &request)
+{
+    using Control = cueprune::BackupPolicy::Control;
+    if (request.action != Request::Action::Run)
+        return request.action == Request::Action::Help ? "help" : "version";
+    const cueprune::SheetRun::Options &options = request.options;
+    static const QHash<Control, QString> controls
+        = { { Control::None, "none" }, { Control::Simple, "simple" },
+              { Control::Numbered, "numbered" }, { Control::Existing, "existing" } };
+    QString text = QString(options.recursive ? "r" : "") + (options.dryRun ? "n" : "")
+        + (options.quiet ? "q" : "") + (options.json ? "J" : "");
+    text += QStringLiteral(" j%1 %2").arg(options.workers).arg(controls[options.backup.control]);
+    if (options.backup.control != Control::None)
+        text += QString::fromUtf8(options.backup.suffix);
+    for (const QByteArray &path : request.paths)
+        text += ' ' + QString::fromUtf8(path);
+    return text;
+}
+
+// The option names a text shows: "-r" and "--recursive", as pattern finds them.
+QSet<QString> namesIn(const QString &text, const QRegularExpression &pattern)
+{
+    QSet<QString> names;
+    for (const auto &match : pattern.globalMatch(text))
+        names.insert(match.captured(1).remove('\\'));
+    return names;
+}
+
+} // namespace
+
+class TestOptions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void readsAsGetoptLong_data();
+    void readsAsGetoptLong();
+    void usageErrors_data();
+    void usageErrors();
+    void helpManPageAndCompletionsAgree();
+};
+
+void TestOptions::initTestCase()
+{
+    qunsetenv("VERSION_CONTROL");
+    qunsetenv("SIMPLE_BACKUP_SUFFIX");
+}
+
+void TestOptions::readsAsGetoptLong_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("request");
+    QTest::newRow("defaults") << QStringList { "a" } << " j16 none a";
+    QTest::newRow("grouped") << QStringList { "-rnq", "a" } << "rnq j4 none a";
+    QTest::newRow("valueAttached") << QStringList { "-rj2", "a" } << "r j2 none a";
+    QTest::newRow("valueNext") << QStringList { "-j", "2", "a" } << " j2 none a";
+    QTest::newRow("longValueAttached") << QStringList { "--jobs=3", "a" } << " j3 none a";
+    QTest::newRow("longValueNext") << QStringList { "--jobs", "3", "a" } << " j3 none a";
+    QTest::newRow("prefixes") << QStringList { "--rec", "--dry", "--js", "--jo", "5", "a" }
+                              << "rnJ j5 none a";
+    QTest::newRow("backupDefault") << QStringList { "-b", "a" } << " j16 existing~ a";
+    QTest::newRow("backupPrefix") << QStringList { "--back=num", "a" } << " j16 numbered~ a";
+    QTest::newRow("backupSynonym") << QStringList { "--backup=never", "a" } << " j16 simple~ a";
+    QTest::newRow("suffixImpliesBackup")
+        << QStringList { "-S", ".old", "a" } << " j16 existing.old a";
+    QTest::newRow("optionsAfterPaths") << QStringList { "a", "-n", "b" } << "n j4 none a b";
+    QTest::newRow("doubleDashEndsOptions")
+        << QStringList { "-n", "--", "-r", "--json" } << "n j4 none -r --json";
+    QTest::newRow("dashIsAPath") << QStringList { "-" } << " j16 none -";
+    QTest::newRow("helpAtOnce") << QStringList { "--he", "--bogus" } << "help";
+    QTest::newRow("helpInAGroup") << QStringList { "-nh" } << "help";
+    QTest::newRow("version") << QStringList { "-v", "a" } << "version";
+}
+
+void TestOptions::readsAsGetoptLong()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, request);
+    const auto parsed = parseCommandLine(bytes(arguments));
+    if (const auto *error = std::get_if<UsageError>(&parsed))
+        QFAIL(qPrintable(error->text));
+    QCOMPARE(described(std::get<Request>(parsed)), request);
+}
+
+void TestOptions::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error");
+    const QString validBackups = "Les arguments valables sont :\n  - « none », « off »\n"
+                                 "  - « numbered », « t »\n  - « existing », « nil »\n"
+                                 "  - « simple », « never »";
+    QTest::newRow("noPath") << QStringList { "-n" } << "aucun CHEMIN donné.";
+    QTest::newRow("invalidShort") << QStringList { "-n", "-odd.cue" } << "option invalide -- 'o'";
+    QTest::newRow("invalidControlByte")
+        << QStringList { "-\x1b" } << R"(option invalide -- $'\033')";
+    QTest::newRow("unrecognised") << QStringList { "--foo=1", "a" }
+                                  << "option non reconnue « --foo »";
+    QTest::newRow("helpAllIsGone")
+        << QStringList { "--help-all" } << "option non reconnue « --help-all »";
+    QTest::newRow("ambiguous") << QStringList { "--j", "a" }
+                               << "option « --j » ambiguë ; possibilités : « --jobs » « --json »";
+    QTest::newRow("shortNeedsValue")
+        << QStringList { "a", "-rj" } << "l'option « -j » requiert un argument";
+    QTest::newRow("longNeedsValue")
+        << QStringList { "a", "--jobs" } << "l'option « --jobs » requiert un argument";
+    QTest::newRow("takesNoValue") << QStringList { "--dry=yes", "a" }
+                                  << "l'option « --dry-run » ne prend pas d'argument";
+    QTest::newRow("ambiguousControl") << QStringList { "--backup=n", "a" }
+                                      << "argument ambigu « n » pour « --backup »\n" + validBackups;
+    QTest::newRow("invalidControl") << QStringList { "--backup=x", "a" }
+                                    << "argument invalide « x » pour « --backup »\n" + validBackups;
+    QTest::newRow("badJobs") << QStringList { "-j", "0", "a" }
+                             << "nombre de feuilles à la fois invalide : 0";
+    QTest::newRow("suffixMakingASheet") << QStringList { "-S", ".CUE",
+        "a" } << "un nom de sauvegarde finirait en .cue avec le suffixe « .CUE »";
+    QTest::newRow("suffixWithSlash")
+        << QStringList { "--suffix=a/b", "a" } << "suffixe de sauvegarde invalide : « a/b »";
+}
+
+void TestOptions::usageErrors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    const auto parsed = parseCommandLine(bytes(arguments));
+    QVERIFY(std::holds_alternative<UsageError>(parsed));
+    QCOMPARE(std::get<UsageError>(parsed).text, error);
+}
+
+// --help, the man page and the three completions name the very options of the table.
+void TestOptions::helpManPageAndCompletionsAgree()
+{
+    QSet<QString> table;
+    for (const OptionSpec &option : cueprune::optionTable()) {
+        for (const QString &name : option.dashedNames())
+            table.insert(name);
+    }
+    const QRegularExpression dashed(R"((?<![\w-])(--?[a-zA-Z][\w-]*))");
+    const QString help = cueprune::helpText();
+    QCOMPARE(namesIn(help.section("Options :", 1).section("\n\n", 0, 0), dashed), table);
+
+    QFile manPage(MAN_PAGE);
+    QVERIFY(manPage.open(QIODevice::ReadOnly));
+    const QString options = QString::fromUtf8(manPage.readAll()).section(".SH OPTIONS", 1);
+    const QRegularExpression manHeading(
+        R"(^\.TP\n\.BR? ([^\n]*))", QRegularExpression::MultilineOption);
+    QString headings;
+    for (const auto &match : manHeading.globalMatch(options.section("\n.SH", 0, 0)))
+        headings += match.captured(1).remove(QRegularExpression(R"(\\f[BRI])")).remove('\\') + '\n';
+    QCOMPARE(namesIn(headings, dashed), table);
+
+    const QString fish = cueprune::fishCompletion();
+    for (const OptionSpec &option : cueprune::optionTable()) {
+        for (const QString &name : option.dashedNames()) {
+            QVERIFY2(cueprune::bashCompletion().contains(name), qPrintable(name));
+            QVERIFY2(cueprune::zshCompletion().contains(name), qPrintable(name));
+        }
+        QVERIFY2(fish.contains(" -l " + option.longName + ' '), qPrintable(option.longName));
+    }
+    QCOMPARE(fish.count("complete -c cueprune -s "),
+        std::count_if(cueprune::optionTable().cbegin(), cueprune::optionTable().cend(),
+            [](const OptionSpec &option) { return option.shortName != '\0'; }));
+}
+
+QTEST_MAIN(TestOptions)
+#include "tst_options.moc"
