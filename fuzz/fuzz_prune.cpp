@@ -58,11 +58,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QList<cuesheetmodel::Line> lines = cuesheetmodel::lines(sheet);
     require(result == cuesheetmodel::pruned(sheet),
         "the result is the input less exactly the dropped lines");
-    require(pruned.droppedLines > 0 || pruned.bytes.constData() == sheet.constData(),
+    require(!pruned.droppedLines.isEmpty() || pruned.bytes.constData() == sheet.constData(),
         "without a drop the sheet itself comes back");
-    require(countPregapLines(sheet) == pruned.droppedLines,
-        "a dry run counts the lines the pass drops");
-    require(observed + pruned.droppedLines == lines.size(), "the observer sees every kept line");
+    require(pregapLines(sheet) == pruned.droppedLines, "a dry run finds the lines the pass drops");
+    require(
+        observed + pruned.droppedLines.size() == lines.size(), "the observer sees every kept line");
 
     // The same text in UTF-16 and UTF-32, with a byte-order mark of its own, and in UTF-16
     // without one where its zero bytes show it.

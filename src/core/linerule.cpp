@@ -8,71 +8,104 @@ namespace cueprune {
 
 namespace {
 
+// Whether each line is the first INDEX line of its FILE, line after line.
+class FirstIndexOfFile
+{
+public:
+    explicit FirstIndexOfFile(const SheetLines &lines)
+        : lines(lines)
+        , file(lines.encoded("FILE"))
+        , index(lines.encoded("INDEX"))
+    {
+    }
+    bool operator()(const SheetLines::Line &line)
+    {
+        if (lines.startsWithWord(line, file)) {
+            indexSeen = false;
+            return false;
+        }
+        if (!lines.startsWithWord(line, index))
+            return false;
+        const bool first = !indexSeen;
+        indexSeen = true;
+        return first;
+    }
+
+private:
+    const SheetLines &lines;
+    const std::string file;
+    const std::string index;
+    bool indexSeen = false;
+};
+
 // The rule: walks the lines and hands each line holding "INDEX 00" that is directly followed
-// by a line holding "INDEX 01" to drop, and every other line to keep, with whether it is the
-// last. The walk ends early when drop returns false.
-template <typename Drop, typename Keep> void applyRule(SheetLines &lines, Drop drop, Keep keep)
+// by a line holding "INDEX 01" (and that rule lets go) to drop, with its number, and every
+// other line to keep, with whether it is the last.
+template <typename Drop, typename Keep>
+void applyRule(SheetLines &lines, PregapRule rule, Drop drop, Keep keep)
 {
     const std::string pregapMarker = lines.encoded("INDEX 00");
     const std::string trackStartMarker = lines.encoded("INDEX 01");
+    // Looked at only under the guard, so that the plain rule costs what it always did.
+    const bool guarded = rule == PregapRule::KeepFirstOfFile;
+    FirstIndexOfFile firstIndexOfFile(lines);
     SheetLines::Line previous;
     (void)lines.next(previous); // a sheet has at least one line, if empty
-    bool previousIsPregap = lines.contains(previous, pregapMarker);
-    for (SheetLines::Line current; lines.next(current); previous = current) {
-        if (previousIsPregap && lines.contains(current, trackStartMarker)) {
-            if (!drop(previous))
-                return;
-        } else {
+    qsizetype number = 1; // previous's
+    // Every line goes through firstIndexOfFile, in order, for its count of the FILE's indexes.
+    const bool firstIsGuarded = guarded && firstIndexOfFile(previous);
+    bool previousIsPregap = lines.contains(previous, pregapMarker) && !firstIsGuarded;
+    for (SheetLines::Line current; lines.next(current); previous = current, ++number) {
+        if (previousIsPregap && lines.contains(current, trackStartMarker))
+            drop(previous, number);
+        else
             keep(previous, false);
-        }
-        previousIsPregap = lines.contains(current, pregapMarker);
+        const bool isGuarded = guarded && firstIndexOfFile(current);
+        previousIsPregap = lines.contains(current, pregapMarker) && !isGuarded;
     }
     keep(previous, true);
 }
 
 } // namespace
 
-PrunedSheet pruneSheet(const QByteArray &sheet, const KeptLineObserver &observer)
+PrunedSheet pruneSheet(const QByteArray &sheet, const KeptLineObserver &observer, PregapRule rule)
 {
     SheetLines lines(sheet);
     std::optional<SheetDecoder> decode;
     if (observer)
         decode.emplace(sheet, lines.encoding());
 
-    PrunedSheet pruned { sheet, 0 };
+    PrunedSheet pruned { sheet, {} };
     QByteArray kept; // built only once a line is dropped
     qsizetype keptFrom = 0;
     applyRule(
-        lines,
-        [&](const SheetLines::Line &line) {
-            if (pruned.droppedLines++ == 0)
+        lines, rule,
+        [&](const SheetLines::Line &line, qsizetype number) {
+            if (pruned.droppedLines.isEmpty())
                 kept.reserve(sheet.size());
+            pruned.droppedLines.append(number);
             kept.append(sheet.constData() + keptFrom, line.start - keptFrom);
             keptFrom = line.end;
-            return true;
         },
         [&](const SheetLines::Line &line, bool last) {
             if (decode)
                 observer(last ? (*decode)(lines.content(line))
                               : (*decode)(lines.content(line)) + QLatin1Char('\n'));
         });
-    if (pruned.droppedLines > 0) {
+    if (!pruned.droppedLines.isEmpty()) {
         kept.append(sheet.constData() + keptFrom, sheet.size() - keptFrom);
         pruned.bytes = kept;
     }
     return pruned;
 }
 
-qsizetype countPregapLines(const QByteArray &sheet)
+QList<qsizetype> pregapLines(const QByteArray &sheet, PregapRule rule)
 {
     SheetLines lines(sheet);
-    qsizetype dropped = 0;
+    QList<qsizetype> dropped;
     applyRule(
-        lines,
-        [&dropped](const SheetLines::Line &) {
-            ++dropped;
-            return true;
-        },
+        lines, rule,
+        [&dropped](const SheetLines::Line &, qsizetype number) { dropped.append(number); },
         [](const SheetLines::Line &, bool) {});
     return dropped;
 }

@@ -76,6 +76,8 @@ SheetLines::SheetLines(QByteArrayView sheet)
     , unit(std::size_t(sheetEncoding.unitSize()))
     , lineFeed(encoded("\n"))
     , carriageReturn(encoded("\r"))
+    , space(encoded(" "))
+    , tab(encoded("\t"))
     , position(sheetEncoding.byteOrderMarkSize)
 {
 }
@@ -101,6 +103,41 @@ std::string SheetLines::encoded(std::string_view ascii) const
             text += { '\0', '\0', '\0', c };
             break;
         }
+    }
+    return text;
+}
+
+bool SheetLines::isBlankAt(qsizetype at) const
+{
+    return bytes.compare(std::size_t(at), unit, space) == 0
+        || bytes.compare(std::size_t(at), unit, tab) == 0;
+}
+
+bool SheetLines::startsWithWord(const Line &line, std::string_view word) const
+{
+    const auto width = qsizetype(unit);
+    qsizetype at = line.start;
+    while (at < line.contentEnd && isBlankAt(at))
+        at += width;
+    const auto end = at + qsizetype(word.size());
+    return end <= line.contentEnd && bytes.compare(std::size_t(at), word.size(), word) == 0
+        && (end == line.contentEnd || isBlankAt(end));
+}
+
+std::string SheetLines::ascii(const Line &line) const
+{
+    // The byte of a unit that holds an ASCII character's value; the others are zero then.
+    const bool bigEndian
+        = sheetEncoding.form == Form::Utf16BE || sheetEncoding.form == Form::Utf32BE;
+    const std::size_t low = bigEndian ? unit - 1 : 0;
+    std::string text;
+    text.reserve(std::size_t(line.contentEnd - line.start) / unit);
+    for (auto at = std::size_t(line.start); at + unit <= std::size_t(line.contentEnd); at += unit) {
+        const auto value = static_cast<unsigned char>(bytes[at + low]);
+        bool ascii = value < 0x80;
+        for (std::size_t i = 0; i < unit && ascii; ++i)
+            ascii = i == low || bytes[at + i] == '\0';
+        text += ascii ? char(value) : '\x80';
     }
     return text;
 }

@@ -47,16 +47,24 @@ public:
     std::string encoded(std::string_view ascii) const;
     // Whether the line's content holds pattern (from encoded()) on a unit boundary.
     bool contains(const Line &line, std::string_view pattern) const;
+    // Whether the line's first word, after spaces and tabs, is word (from encoded()).
+    bool startsWithWord(const Line &line, std::string_view word) const;
     QByteArrayView content(const Line &line) const;
+    // The line's content a character a code unit, each unit beyond ASCII as 0x80: enough to
+    // read a sheet's commands, whatever its encoding.
+    std::string ascii(const Line &line) const;
 
 private:
     qsizetype find(std::string_view pattern, qsizetype from, qsizetype to) const;
+    bool isBlankAt(qsizetype at) const;
 
     std::string_view bytes;
     SheetEncoding sheetEncoding;
     std::size_t unit;
     std::string lineFeed;
     std::string carriageReturn;
+    std::string space;
+    std::string tab;
     qsizetype position;
     bool started = false;
 };

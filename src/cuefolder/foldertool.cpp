@@ -79,7 +79,7 @@ void VexaTrin::on_pushButton_2_clicked()
                                                : QStringLiteral("==> Répertoire illisible !"));
         return;
     }
-    SheetBatch(SheetBatch::defaultWorkers(WriteMode::Rewrite), WriteMode::Rewrite)
+    SheetBatch(SheetBatch::defaultWorkers(WriteMode::Rewrite), PruneOptions {})
         .run(inTurn(*listing), [&](const WalkItem &item, const CueOutcome &outcome) {
             appendToLog(log, displayPath(item.sheet.shownPath));
             appendToLog(log,

@@ -87,6 +87,15 @@ const QList<OptionSpec> &optionTable()
             QStringLiteral("Suffixe des sauvegardes simples (par défaut SIMPLE_BACKUP_SUFFIX, "
                            "sinon ~) ; implique --backup."),
             {} },
+        { Id::KeepFirstPregap, '\0', QStringLiteral("keep-first-pregap"), Argument::None, {},
+            QStringLiteral("Garde l'INDEX 00 qui est le premier index de son FILE, dont flac, "
+                           "les graveurs et les émulateurs ont besoin ; retire les autres."),
+            {} },
+        { Id::Diff, '\0', QStringLiteral("diff"), Argument::None, {},
+            QStringLiteral("Écrit sur la sortie standard le diff unifié de chaque feuille "
+                           "modifiée (patch -R -p1 -d / le défait) ; verdicts et bilan vont "
+                           "alors sur la sortie d'erreur."),
+            {} },
         { Id::Json, '\0', QStringLiteral("json"), Argument::None, {},
             QStringLiteral("Écrit un objet JSON par ligne sur la sortie standard : un par "
                            "feuille ou chemin inaccessible, puis le bilan."),
@@ -190,6 +199,9 @@ std::variant<Request, UsageError> finished(ReadOptions read)
     Request &request = read.request;
     if (request.paths.isEmpty())
         return UsageError { QStringLiteral("aucun CHEMIN donné.") };
+    // Both would fill standard output.
+    if (request.options.diff && request.options.json)
+        return UsageError { QStringLiteral("impossible de combiner --diff et --json") };
     const QByteArray jobs = read.jobs.value_or(QByteArray::number(SheetBatch::defaultWorkers(
         request.options.dryRun ? WriteMode::DryRun : WriteMode::Rewrite)));
     bool valid = false;
@@ -221,6 +233,12 @@ void take(ReadOptions &read, const OptionSpec &option, const std::optional<QByte
         break;
     case Id::Json:
         options.json = true;
+        break;
+    case Id::Diff:
+        options.diff = true;
+        break;
+    case Id::KeepFirstPregap:
+        options.rule = PregapRule::KeepFirstOfFile;
         break;
     case Id::Jobs:
         read.jobs = value;

@@ -21,7 +21,19 @@ enum class OptionArgument {
 // one table of them, so that they cannot say different things.
 struct OptionSpec
 {
-    enum class Id { Recursive, DryRun, Quiet, Jobs, Backup, Suffix, Json, Help, Version };
+    enum class Id {
+        Recursive,
+        DryRun,
+        Quiet,
+        Jobs,
+        Backup,
+        Suffix,
+        KeepFirstPregap,
+        Diff,
+        Json,
+        Help,
+        Version,
+    };
     Id id;
     char shortName; // '\0' when it has none
     QString longName;

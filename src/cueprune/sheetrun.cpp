@@ -5,6 +5,8 @@
 #include "engine/verdicts.h"
 #include "files/sheetfile.h"
 
+#include <QFileDevice>
+#include <QJsonArray>
 #include <QJsonDocument>
 
 #include <cerrno>
@@ -158,6 +160,27 @@ void insertFailure(QJsonObject &object, const Failure &failure)
     object.insert(QStringLiteral("code"), failureCode(failure));
 }
 
+// What a warning says, after "attention : ".
+QString warningText(const PruningWarning &warning)
+{
+    if (warning.kind == PruningWarning::Kind::DiscImage)
+        return QStringLiteral(
+            "image de disque : la position des pistes change pour un graveur ou un émulateur");
+    return QStringLiteral("piste %1 : %2 avant INDEX 01 ne sont plus indexés%3")
+        .arg(warning.track, 2, 10, QLatin1Char('0'))
+        .arg(cueTime(warning.frames),
+            warning.firstFile ? QStringLiteral(" (flac refuse d'intégrer une telle feuille)")
+                              : QString());
+}
+
+QJsonObject jsonWarning(const PruningWarning &warning)
+{
+    if (warning.kind == PruningWarning::Kind::DiscImage)
+        return { { QStringLiteral("code"), QStringLiteral("disc-image") } };
+    return { { QStringLiteral("code"), QStringLiteral("unindexed-audio") },
+        { QStringLiteral("track"), warning.track }, { QStringLiteral("frames"), warning.frames } };
+}
+
 } // namespace
 
 SheetRun::SheetRun(Options options, QTextStream &out, QTextStream &err)
@@ -165,6 +188,8 @@ SheetRun::SheetRun(Options options, QTextStream &out, QTextStream &err)
     , mode(options.dryRun ? WriteMode::DryRun : WriteMode::Rewrite)
     , out(out)
     , err(err)
+    , listing(options.diff && !options.json ? err : out)
+    , listOnProgressTerminal(options.outputOnProgressTerminal || &listing == &err)
     // A dry run writes nothing, not even the removal of a killed run's temporaries.
     , walk(options.recursive, options.dryRun ? Strays::Kept : Strays::Removed)
 {
@@ -179,10 +204,12 @@ void SheetRun::run(const std::function<bool()> &stopRequested)
 {
     clock.start();
     const auto stopped = [&] { return outputLost || (stopRequested && stopRequested()); };
-    SheetBatch(options.workers, mode, options.backup)
+    SheetBatch(options.workers,
+        { mode, options.rule, options.backup, true, options.diff && !options.json })
         .run([&](WalkItem &item) { return !stopped() && walk.next(item); },
             [&](const WalkItem &item, const CueOutcome &outcome) {
-                report(item, outcome);
+                if (!reportNotice(item))
+                    reportSheet(item, outcome);
                 updateProgress();
             },
             stopped, [&] { return walk.foldersHeld(); });
@@ -190,39 +217,38 @@ void SheetRun::run(const std::function<bool()> &stopRequested)
     printSummary(stopped());
 }
 
-void SheetRun::report(const WalkItem &item, const CueOutcome &outcome)
+bool SheetRun::reportNotice(const WalkItem &item)
 {
+    const QByteArray &path = item.sheet.shownPath;
     if (item.unreachable) {
         ++unreachable;
         if (options.json) {
-            QJsonObject object = jsonPath(item.sheet.shownPath);
+            QJsonObject object = jsonPath(path);
             object.insert(QStringLiteral("unreachable"), true);
             insertFailure(object, *item.unreachable);
             printJson(object);
         }
-        complain(item.sheet.shownPath, failureText(*item.unreachable), false);
-        return;
-    }
-    if (item.subfoldersLeftOut > 0) {
+        complain(path, failureText(*item.unreachable), false);
+    } else if (item.subfoldersLeftOut > 0) {
         subfoldersLeftOut += item.subfoldersLeftOut;
-        clearProgress();
-        out.flush();
-        err << "cueprune : " << shellQuoted(item.sheet.shownPath) << " : "
-            << (item.subfoldersLeftOut > 1 ? QStringLiteral("%1 sous-dossiers non parcourus")
-                                           : QStringLiteral("%1 sous-dossier non parcouru"))
-                   .arg(item.subfoldersLeftOut)
-            << " (utilisez -r)" << Qt::endl;
-        drawProgress();
-        return;
-    }
-    if (item.leftover != Leftover::None) {
-        complain(item.sheet.shownPath,
+        complain(path,
+            (item.subfoldersLeftOut > 1
+                    ? QStringLiteral("%1 sous-dossiers non parcourus (utilisez -r)")
+                    : QStringLiteral("%1 sous-dossier non parcouru (utilisez -r)"))
+                .arg(item.subfoldersLeftOut),
+            true);
+    } else if (item.leftover != Leftover::None) {
+        complain(path,
             item.leftover == Leftover::Removed
                 ? QStringLiteral("temporaire d'une exécution interrompue supprimé")
                 : QStringLiteral("temporaire d'une exécution interrompue récupéré"),
             false);
-        return;
     }
+    return !item.isSheet();
+}
+
+void SheetRun::reportSheet(const WalkItem &item, const CueOutcome &outcome)
+{
     switch (outcome.result) {
     case CueResult::Pruned:
         ++pruned;
@@ -235,26 +261,58 @@ void SheetRun::report(const WalkItem &item, const CueOutcome &outcome)
         ++errors;
         break;
     }
+    withWarnings += !outcome.warnings.isEmpty();
     if (options.quiet && outcome.result == CueResult::Unchanged)
         return;
-    if (options.outputOnProgressTerminal)
+    if (listOnProgressTerminal)
         clearProgress();
-    if (options.json) {
-        QJsonObject object = jsonPath(item.sheet.shownPath);
-        object.insert(QStringLiteral("verdict"), verdictCode(outcome.result, mode));
-        object.insert(QStringLiteral("dropped"), outcome.droppedLines);
-        if (outcome.failure)
-            insertFailure(object, *outcome.failure);
-        printJson(object);
-    } else {
-        out << shellQuoted(item.sheet.shownPath) << '\n'
-            << verdictText(outcome.result, mode) << '\n';
-        sent();
-    }
+    if (options.json)
+        printJson(jsonSheet(item, outcome));
+    else
+        printText(item, outcome);
     if (outcome.failure)
         complain(item.sheet.shownPath, failureText(*outcome.failure), true);
-    else if (options.outputOnProgressTerminal)
+    else if (listOnProgressTerminal)
         drawProgress();
+}
+
+QJsonObject SheetRun::jsonSheet(const WalkItem &item, const CueOutcome &outcome) const
+{
+    QJsonObject object = jsonPath(item.sheet.shownPath);
+    object.insert(QStringLiteral("verdict"), verdictCode(outcome.result, mode));
+    object.insert(QStringLiteral("dropped"), outcome.droppedLines.size());
+    if (outcome.result == CueResult::Pruned) {
+        QJsonArray lines;
+        for (const qsizetype line : outcome.droppedLines)
+            lines.append(line);
+        object.insert(QStringLiteral("dropped_lines"), lines);
+        QJsonArray warnings;
+        for (const PruningWarning &warning : outcome.warnings)
+            warnings.append(jsonWarning(warning));
+        object.insert(QStringLiteral("warnings"), warnings);
+    }
+    if (outcome.failure)
+        insertFailure(object, *outcome.failure);
+    return object;
+}
+
+void SheetRun::printText(const WalkItem &item, const CueOutcome &outcome)
+{
+    listing << shellQuoted(item.sheet.shownPath) << '\n'
+            << verdictText(outcome.result, mode) << '\n';
+    for (const PruningWarning &warning : outcome.warnings)
+        listing << "  attention : " << warningText(warning) << '\n';
+    if (options.diff && !outcome.diff.isEmpty()) {
+        listing.flush();
+        out.flush();
+        // The sheet's own bytes, past the text stream's encoding.
+        QIODevice *device = out.device();
+        const bool written
+            = device != nullptr && device->write(outcome.diff) == outcome.diff.size();
+        auto *file = qobject_cast<QFileDevice *>(device);
+        outputLost = !written || (file != nullptr && !file->flush());
+    }
+    sent();
 }
 
 // A failed sheet: "cueprune : PATH : REASON"; another path: "cueprune : REASON : PATH".
@@ -308,7 +366,7 @@ void SheetRun::sent()
 {
     if (options.outputIsPipe)
         out.flush();
-    outputLost = out.status() != QTextStream::Ok;
+    outputLost = outputLost || out.status() != QTextStream::Ok;
 }
 
 void SheetRun::printJson(const QJsonObject &object)
@@ -328,6 +386,7 @@ void SheetRun::printSummary(bool interrupted)
                 { QStringLiteral("unchanged"), unchanged }, { QStringLiteral("errors"), errors },
                 { QStringLiteral("unreachable"), unreachable },
                 { QStringLiteral("subfolders_left_out"), subfoldersLeftOut },
+                { QStringLiteral("with_warnings"), withWarnings },
                 { QStringLiteral("interrupted"), interrupted } } } });
         out.flush();
         outputLost = out.status() != QTextStream::Ok;
@@ -340,12 +399,18 @@ void SheetRun::printSummary(bool interrupted)
                           : counted(pruned, "modifié", "modifiés"))
         + QStringLiteral(", ") + counted(unchanged, "inchangé", "inchangés") + QStringLiteral(", ")
         + counted(errors, "erreur", "erreurs")
+        + (withWarnings > 0 ? QStringLiteral(", %1 avec %2")
+                                  .arg(withWarnings)
+                                  .arg(withWarnings > 1 ? QStringLiteral("avertissements")
+                                                        : QStringLiteral("avertissement"))
+                            : QString())
         + (interrupted ? QStringLiteral(" (interrompu)") : QString());
-    if (!outputLost) {
-        out << summary << Qt::endl;
-        outputLost = out.status() != QTextStream::Ok;
+    // With --diff, out holds only the diff.
+    if (!outputLost || &listing == &err) {
+        listing << summary << Qt::endl;
+        outputLost = outputLost || out.status() != QTextStream::Ok;
     }
-    if (outputLost)
+    if (outputLost && &listing == &out)
         err << summary << Qt::endl;
 }
 

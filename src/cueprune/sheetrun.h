@@ -14,8 +14,8 @@ namespace cueprune {
 // One run of cueprune over the paths it is given: each sheet named, and the "*.cue" sheets of
 // each folder named (and of their subfolders when recursive), each directory entry at most
 // once. The sheets are pruned on a pool of workers while the walk goes on, and each gets its
-// path and verdict on out, in walk order; failed sheets and unreachable paths are explained
-// on err in their place.
+// path, verdict and warnings on out, in walk order; failed sheets and unreachable paths are
+// explained on err in their place.
 class SheetRun
 {
 public:
@@ -32,8 +32,11 @@ public:
         // out is flushed after each sheet, so that a reader that leaves is seen at once.
         bool outputIsPipe = false;
         BackupPolicy backup;
-        // out gets a JSON object a line instead of text (see jsonReport).
+        // out gets a JSON object a line instead of text.
         bool json = false;
+        // out gets the unified diff of each sheet that changes, and err the verdicts.
+        bool diff = false;
+        PregapRule rule = PregapRule::All;
     };
 
     SheetRun(Options options, QTextStream &out, QTextStream &err);
@@ -48,7 +51,11 @@ public:
     [[nodiscard]] bool anyFailure() const { return errors > 0 || unreachable > 0; }
 
 private:
-    void report(const WalkItem &item, const CueOutcome &outcome);
+    // Reports item if it is not a sheet; whether it was not.
+    bool reportNotice(const WalkItem &item);
+    void reportSheet(const WalkItem &item, const CueOutcome &outcome);
+    [[nodiscard]] QJsonObject jsonSheet(const WalkItem &item, const CueOutcome &outcome) const;
+    void printText(const WalkItem &item, const CueOutcome &outcome);
     void complain(const QByteArray &path, const QString &reason, bool sheet);
     void updateProgress();
     void drawProgress();
@@ -62,12 +69,15 @@ private:
     const WriteMode mode;
     QTextStream &out;
     QTextStream &err;
+    QTextStream &listing; // where the verdicts and the summary go: out, or err with --diff
+    const bool listOnProgressTerminal;
     SheetWalk walk;
     qsizetype pruned = 0;
     qsizetype unchanged = 0;
     qsizetype errors = 0;
     qsizetype unreachable = 0; // missing paths and unreadable folders
     qsizetype subfoldersLeftOut = 0; // of folders named, without recursive
+    qsizetype withWarnings = 0; // sheets
     QElapsedTimer clock;
     qint64 progressUpdatedAt = -1000; // milliseconds into the run
     QString progressText; // empty until the run has lasted a second

@@ -1,5 +1,6 @@
 #include "engine/processcuefile.h"
 
+#include "core/sheetdiff.h"
 #include "files/sheetfile.h"
 
 #include <QFile>
@@ -11,34 +12,51 @@ namespace {
 CueOutcome failed(const Failure &failure)
 {
     return { failure.reason == Failure::Reason::Missing ? CueResult::NotFound : CueResult::Failed,
-        failure, 0, {} };
+        failure, {}, {}, {}, {} };
+}
+
+// A sheet that changes, with what was asked of it said; kept only when an observer was given.
+CueOutcome pruned(const SheetEntry &entry, const QByteArray &sheet, QList<qsizetype> dropped,
+    QByteArray kept, const PruneOptions &options)
+{
+    CueOutcome outcome { CueResult::Pruned, {}, std::move(dropped), std::move(kept), {}, {} };
+    if (options.costs)
+        outcome.warnings = pruningWarnings(sheet, outcome.droppedLines);
+    if (options.diff)
+        outcome.diff = unifiedDiff(sheet, outcome.droppedLines, entry.shownPath);
+    return outcome;
 }
 
 } // namespace
 
-CueOutcome processCueFile(const SheetEntry &entry, const KeptLineObserver &observer, WriteMode mode,
-    ByteBudget *budget, const BackupPolicy &backup)
+CueOutcome processCueFile(const SheetEntry &entry, const KeptLineObserver &observer,
+    const PruneOptions &options, ByteBudget *budget)
 {
     // Room for the sheet and its pruned copy.
     ByteBudget::Share share(budget);
     SheetFile sheet(entry);
     if (const auto failure = sheet.read([&share](qint64 size) { share.take(2 * size); }))
         return failed(*failure);
-    // A dry run needs only the answer, not the pruned bytes it will never write.
-    if (mode == WriteMode::DryRun && !observer) {
-        const qsizetype dropped = countPregapLines(sheet.contents());
-        return { dropped > 0 ? CueResult::Pruned : CueResult::Unchanged, {}, dropped, {} };
+    // A dry run needs only the lines, not the pruned bytes it will never write.
+    if (options.mode == WriteMode::DryRun && !observer) {
+        QList<qsizetype> dropped = pregapLines(sheet.contents(), options.rule);
+        if (dropped.isEmpty())
+            return { CueResult::Unchanged, {}, {}, {}, {}, {} };
+        return pruned(entry, sheet.contents(), std::move(dropped), {}, options);
     }
 
-    const PrunedSheet pruned = pruneSheet(sheet.contents(), observer);
-    const QByteArray kept = observer ? pruned.bytes : QByteArray();
-    if (pruned.droppedLines == 0)
-        return { CueResult::Unchanged, {}, 0, kept };
-    if (mode == WriteMode::Rewrite) {
-        if (const auto failure = sheet.replace(pruned.bytes, backup))
+    PrunedSheet result = pruneSheet(sheet.contents(), observer, options.rule);
+    QByteArray kept = observer ? result.bytes : QByteArray();
+    if (result.droppedLines.isEmpty())
+        return { CueResult::Unchanged, {}, {}, kept, {}, {} };
+    // Said before the replace, which gives the sheet's descriptor and bytes up.
+    CueOutcome outcome
+        = pruned(entry, sheet.contents(), std::move(result.droppedLines), kept, options);
+    if (options.mode == WriteMode::Rewrite) {
+        if (const auto failure = sheet.replace(result.bytes, options.backup))
             return failed(*failure);
     }
-    return { CueResult::Pruned, {}, pruned.droppedLines, kept };
+    return outcome;
 }
 
 CueOutcome processCueFile(const QByteArray &path, const KeptLineObserver &observer)

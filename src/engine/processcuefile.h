@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/linerule.h"
+#include "core/pruningcost.h"
 #include "engine/bytebudget.h"
 #include "files/failure.h"
 #include "files/folder.h"
@@ -25,19 +26,33 @@ struct CueOutcome
 {
     CueResult result = CueResult::Failed;
     std::optional<Failure> failure; // why, for Failed and NotFound
-    qsizetype droppedLines = 0; // by Pruned
+    QList<qsizetype> droppedLines; // by Pruned: their numbers, from 1
     QByteArray keptBytes; // the sheet's text as kept, when an observer was given
+    // By Pruned, when asked (PruneOptions::costs): what the change costs later readers, and
+    // the change as a unified diff.
+    QList<PruningWarning> warnings;
+    QByteArray diff;
 };
 
 enum class WriteMode { Rewrite, DryRun };
 
+// How a sheet is pruned, and what is said of it beyond its verdict.
+struct PruneOptions
+{
+    WriteMode mode = WriteMode::Rewrite;
+    PregapRule rule = PregapRule::All;
+    BackupPolicy backup;
+    bool costs = false; // the warnings of a sheet that changes
+    bool diff = false; // its unified diff (see unifiedDiff)
+};
+
 // Prunes the sheet in place (see pruneSheet and SheetFile::replace), keeping the old one as
-// backup says: a failure leaves the sheet as it was. With WriteMode::DryRun nothing is written
-// and CueResult::Pruned means the sheet would change. With a budget, the sheet waits for room
-// in it before it is read (see ByteBudget).
+// the options' backup says: a failure leaves the sheet as it was. With WriteMode::DryRun
+// nothing is written and CueResult::Pruned means the sheet would change. With a budget, the
+// sheet waits for room in it before it is read (see ByteBudget).
 [[nodiscard]] CueOutcome processCueFile(const SheetEntry &sheet,
-    const KeptLineObserver &observer = {}, WriteMode mode = WriteMode::Rewrite,
-    ByteBudget *budget = nullptr, const BackupPolicy &backup = {});
+    const KeptLineObserver &observer = {}, const PruneOptions &options = {},
+    ByteBudget *budget = nullptr);
 
 // The sheet at path (as the system names it), resolved by the kernel as given.
 [[nodiscard]] CueOutcome processCueFile(

@@ -57,10 +57,9 @@ private:
 
 } // namespace
 
-SheetBatch::SheetBatch(int workers, WriteMode mode, const BackupPolicy &backup)
+SheetBatch::SheetBatch(int workers, const PruneOptions &options)
     : workers(workersWithinDescriptorLimit(workers))
-    , mode(mode)
-    , backup(backup)
+    , options(options)
 {
 }
 
@@ -80,7 +79,7 @@ void SheetBatch::run(const Source &next, const Report &report, const StopRequest
     };
     // Sheets that are only read are handed to workers in chunks, which costs a fraction of the
     // hand-offs; rewrites go one a task, so that their flushes overlap.
-    const std::size_t chunk = mode == WriteMode::DryRun ? 16 : 1;
+    const std::size_t chunk = options.mode == WriteMode::DryRun ? 16 : 1;
     const std::size_t ahead = 4 * std::size_t(workers) * chunk;
     ByteBudget budget(2 * maxSheetSize);
     std::mutex mutex;
@@ -103,7 +102,7 @@ void SheetBatch::run(const Source &next, const Report &report, const StopRequest
 
     const auto work = [&](const std::vector<Slot *> &taken) {
         for (Slot *slot : taken) {
-            const CueOutcome outcome = processCueFile(slot->item.sheet, {}, mode, &budget, backup);
+            const CueOutcome outcome = processCueFile(slot->item.sheet, {}, options, &budget);
             const std::lock_guard<std::mutex> done(mutex);
             slot->outcome = outcome;
             busy.remove(slot->item.sheet.key);
@@ -140,7 +139,8 @@ void SheetBatch::run(const Source &next, const Report &report, const StopRequest
             for (; started < window.size() && taken.size() < chunk; ++started) {
                 Slot &slot = window[started];
                 if (!slot.item.isSheet()) {
-                    slot.outcome = CueOutcome { CueResult::Failed, slot.item.unreachable, 0, {} };
+                    slot.outcome
+                        = CueOutcome { CueResult::Failed, slot.item.unreachable, {}, {}, {}, {} };
                     continue;
                 }
                 // Two names of one file wait for each other.
@@ -155,7 +155,7 @@ void SheetBatch::run(const Source &next, const Report &report, const StopRequest
                 for (Slot *slot : taken) {
                     busy.remove(slot->item.sheet.key);
                     slot->outcome = CueOutcome { CueResult::Failed,
-                        Failure { Failure::Reason::SystemError, EAGAIN }, 0, {} };
+                        Failure { Failure::Reason::SystemError, EAGAIN }, {}, {}, {}, {} };
                 }
             }
         }

@@ -25,7 +25,7 @@ public:
     // How many descriptors the source holds now (the walk's folders), asked before each item.
     using DescriptorsHeld = std::function<int()>;
 
-    SheetBatch(int workers, WriteMode mode, const BackupPolicy &backup = {});
+    SheetBatch(int workers, const PruneOptions &options);
 
     // Returns once every item started is reported. Items are taken from the source only as
     // far as the descriptors free when the run began leave room for.
@@ -37,8 +37,7 @@ public:
 
 private:
     const int workers;
-    const WriteMode mode;
-    const BackupPolicy backup;
+    const PruneOptions options;
 };
 
 // A source that gives a listing's notices, then its sheets, in turn.

@@ -8,11 +8,13 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLibraryInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -155,6 +157,10 @@ private slots:
     void backups();
     void jsonLines_data();
     void jsonLines();
+    void pruningCosts_data();
+    void pruningCosts();
+    void diffUndoesTheRun();
+    void flacTakesWhatTheGuardKeeps();
     void namesInTheSystemCodePage_data();
     void namesInTheSystemCodePage();
 };
@@ -217,9 +223,9 @@ void TestCuePrune::onlyPruningOptionsChangeFiles()
         if (!match.captured(2).isEmpty())
             arguments.append("2");
         const Outcome outcome = runCueprune(arguments + QStringList { dir.path() });
-        const bool prunes
-            = QStringList { "--recursive", "--quiet", "--jobs", "--backup", "--suffix", "--json" }
-                  .contains(option);
+        const bool prunes = QStringList { "--recursive", "--quiet", "--jobs", "--backup",
+            "--suffix", "--keep-first-pregap", "--diff", "--json" }
+                                .contains(option);
         QCOMPARE(outcome.exitCode, 0);
         QVERIFY2((readFile(dir.filePath("a.cue")) == prunedSheet) == prunes, qPrintable(option));
     }
@@ -1347,6 +1353,8 @@ void TestCuePrune::jsonLines()
         QCOMPARE(objects[i]["verdict"].toString(), verdicts[i]);
     QCOMPARE(objects[0]["path"].toString(), dir.filePath("a.cue"));
     QCOMPARE(objects[0]["dropped"].toInt(), 1);
+    QCOMPARE(objects[0]["dropped_lines"].toArray(), QJsonArray { 6 });
+    QCOMPARE(objects[0]["warnings"].toArray(), QJsonArray());
     if (!dryRun) {
         QCOMPARE(objects[2]["code"].toString(), QStringLiteral("disk-full"));
         QCOMPARE(objects[2]["reason"].toString(), QStringLiteral("disque plein"));
@@ -1362,6 +1370,160 @@ void TestCuePrune::jsonLines()
     QCOMPARE(summary["errors"].toInt(), dryRun ? 0 : 1);
     QCOMPARE(summary["unreachable"].toInt(), 1);
     QCOMPARE(summary["interrupted"].toBool(), false);
+}
+
+namespace {
+
+// An EAC rip of one file whose track 1 starts 33 frames in, and a track 2 with a pregap.
+const QByteArray eacRip = "FILE \"Album.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
+                          "    INDEX 01 00:00:33\n  TRACK 02 AUDIO\n    INDEX 00 00:04:00\n"
+                          "    INDEX 01 00:05:00\n";
+
+} // namespace
+
+void TestCuePrune::pruningCosts_data()
+{
+    QTest::addColumn<QByteArray>("sheet");
+    QTest::addColumn<QString>("byDefault"); // what follows the path, in a dry run
+    QTest::addColumn<QString>("guarded"); // the same with --keep-first-pregap
+    const QString one = "\n1 fichier : 1 à modifier, 0 inchangé, 0 erreur";
+    const QString none = "\n1 fichier : 0 à modifier, 1 inchangé, 0 erreur\n";
+    const QString flac = "  attention : piste 01 : %1 avant INDEX 01 ne sont plus indexés "
+                         "(flac refuse d'intégrer une telle feuille)\n";
+    const QString image = "  attention : image de disque : la position des pistes change pour "
+                          "un graveur ou un émulateur\n";
+    const QString warned = ", 1 avec avertissement\n";
+    QTest::newRow("eacRip") << eacRip
+                            << toModify + '\n' + flac.arg("00:00:33") + one.mid(1) + warned
+                            << toModify + one + '\n';
+    QTest::newRow("hiddenTrack") << QByteArray(
+        "FILE \"Album.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
+        "    INDEX 01 03:22:00\n")
+                                 << toModify + '\n' + flac.arg("03:22:00") + one.mid(1) + warned
+                                 << unchanged + none;
+    QTest::newRow("discImageFileATrack") << QByteArray(
+        "FILE \"t1.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 00 00:00:00\n"
+        "    INDEX 01 00:02:00\nFILE \"t2.bin\" BINARY\n  TRACK 02 MODE1/2352\n"
+        "    INDEX 00 00:00:00\n    INDEX 01 00:02:00\n")
+                                         << toModify + '\n' + flac.arg("00:02:00")
+            + "  attention : piste 02 : 00:02:00 avant INDEX 01 ne sont plus indexés\n" + image
+            + one.mid(1) + warned << unchanged + none;
+    QTest::newRow("mixedMode") << QByteArray(
+        "FILE \"game.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n"
+        "  TRACK 02 AUDIO\n    INDEX 00 10:00:00\n    INDEX 01 10:02:00\n")
+                               << toModify + '\n' + image + one.mid(1) + warned
+                               << toModify + '\n' + image + one.mid(1) + warned;
+    QTest::newRow("plain") << pregapSheet << toModify + one + '\n' << toModify + one + '\n';
+}
+
+// A dry run says, under each verdict, what the change costs later readers; the guard keeps the
+// pregap that each file starts with.
+void TestCuePrune::pruningCosts()
+{
+    QFETCH(QByteArray, sheet);
+    QFETCH(QString, byDefault);
+    QFETCH(QString, guarded);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(writeFile(dir.filePath("a.cue"), sheet));
+    SheetRun::Options options;
+    options.dryRun = true;
+    QCOMPARE(runInProcess(options, { QFile::encodeName(dir.path()) }).section('\n', 1), byDefault);
+    options.rule = cueprune::PregapRule::KeepFirstOfFile;
+    QCOMPARE(runInProcess(options, { QFile::encodeName(dir.path()) }).section('\n', 1), guarded);
+    QCOMPARE(readFile(dir.filePath("a.cue")), sheet);
+}
+
+// The diff of a run, saved, gives every byte back through GNU patch: line ends, a missing
+// final newline, Latin-1 text and names. A dry run's diff is the same diff. A UTF-16 sheet is
+// shown decoded, where patch passes over it.
+void TestCuePrune::diffUndoesTheRun()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QByteArray root = QFile::encodeName(dir.filePath("Musique à trier"));
+    const auto utf16 = [](const QByteArray &latin1) {
+        return QByteArray("\xFF\xFE")
+            + QByteArray(reinterpret_cast<const char *>(QString::fromLatin1(latin1).utf16()),
+                latin1.size() * 2);
+    };
+    const QByteArray wide = utf16(pregapSheet);
+    const QMap<QByteArray, QByteArray> sheets = {
+        { "crlf.cue", QByteArray(eacRip).replace("\n", "\r\n") + "REM end\r\n" },
+        { "Artiste/no newline.cue",
+            eacRip
+                + "  TRACK 03 AUDIO\n    INDEX 00 00:09:00\n"
+                  "    INDEX 01 00:09:30" },
+        { "Artiste/caf\xE9.cue", pregapSheet },
+        { "Artiste/clean.cue", cleanSheet },
+        { "wide.cue", wide },
+    };
+    QVERIFY(QDir().mkpath(QFile::decodeName(root + "/Artiste")));
+    QList<QByteArray> paths;
+    for (auto it = sheets.cbegin(); it != sheets.cend(); ++it) {
+        paths.append(root + '/' + it.key());
+        QVERIFY(writeFile(paths.constLast(), it.value()));
+    }
+    const testsupport::RemovedAtEnd nativeNames(paths);
+
+    const auto diffOf = [&](const QStringList &options, const QString &saved) {
+        QProcess run;
+        run.setStandardOutputFile(saved);
+        run.start(CUEPRUNE, options + QStringList { "-r", "--diff", QFile::decodeName(root) });
+        return run.waitForFinished() && run.exitCode() == 0 ? readFile(saved) : QByteArray();
+    };
+    const QByteArray dryDiff = diffOf({ "-n" }, dir.filePath("dry.diff"));
+    QVERIFY(dryDiff.startsWith("--- "));
+    QCOMPARE(diffOf({}, dir.filePath("run.diff")), dryDiff);
+    QVERIFY(dryDiff.contains("est en UTF-16LE"));
+    QCOMPARE(readFile(root + "/Artiste/caf\xE9.cue"), prunedSheet);
+
+    QProcess patch;
+    patch.start("patch", { "-R", "-p1", "-d", "/", "-i", dir.filePath("run.diff") });
+    QVERIFY(patch.waitForFinished());
+    QVERIFY2(patch.exitCode() == 0, patch.readAll().constData());
+    for (auto it = sheets.cbegin(); it != sheets.cend(); ++it) {
+        if (it.key() != "wide.cue")
+            QCOMPARE(readFile(root + '/' + it.key()), it.value());
+    }
+    QCOMPARE(readFile(root + "/wide.cue"), utf16(prunedSheet));
+}
+
+// flac refuses a sheet whose first track's first index is not at 00:00:00, as pruning leaves
+// an EAC rip; the guard keeps what flac needs.
+void TestCuePrune::flacTakesWhatTheGuardKeeps()
+{
+    if (QStandardPaths::findExecutable("flac").isEmpty()
+        || QStandardPaths::findExecutable("metaflac").isEmpty())
+        QSKIP("flac is not installed (Debian flac)");
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    // Ten seconds of CD audio silence.
+    QProcess encoder;
+    encoder.start("flac",
+        { "-s", "--force-raw-format", "--endian=little", "--sign=signed", "--channels=2",
+            "--bps=16", "--sample-rate=44100", "-o", dir.filePath("silence.flac"), "-" });
+    QVERIFY(encoder.waitForStarted());
+    encoder.write(QByteArray(44100 * 4 * 10, '\0'));
+    encoder.closeWriteChannel();
+    QVERIFY(encoder.waitForFinished() && encoder.exitCode() == 0);
+
+    for (const bool guard : { false, true }) {
+        const QString sheet = dir.filePath(guard ? "guarded.cue" : "plain.cue");
+        QVERIFY(writeFile(sheet, eacRip));
+        SheetRun::Options options;
+        options.rule = guard ? cueprune::PregapRule::KeepFirstOfFile : cueprune::PregapRule::All;
+        runInProcess(options, { QFile::encodeName(sheet) });
+        QVERIFY(readFile(sheet) != eacRip);
+        const QString flacFile = dir.filePath(guard ? "guarded.flac" : "plain.flac");
+        QVERIFY(QFile::copy(dir.filePath("silence.flac"), flacFile));
+        QProcess importer;
+        importer.start("metaflac", { "--import-cuesheet-from=" + sheet, flacFile });
+        QVERIFY(importer.waitForFinished());
+        QCOMPARE(importer.exitCode(), guard ? 0 : 1);
+        if (!guard)
+            QVERIFY(importer.readAllStandardError().contains("first INDEX of first TRACK"));
+    }
 }
 
 void TestCuePrune::namesInTheSystemCodePage_data()

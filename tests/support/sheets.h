@@ -5,7 +5,7 @@
 namespace testsupport {
 
 // Sample sheets: two tracks, a Latin-1 title, CR LF, a pregap before the second track.
-inline const QByteArray pregapSheet = "FILE \"disc.bin\" BINARY\r\n"
+inline const QByteArray pregapSheet = "FILE \"disc.wav\" WAVE\r\n"
                                       "  TRACK 01 AUDIO\r\n"
                                       "    TITLE \"Caf\xE9\"\r\n"
                                       "    INDEX 01 00:00:00\r\n"
