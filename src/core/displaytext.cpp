@@ -111,16 +111,37 @@ bool isControl(QChar c)
         || (u >= 0x2028 && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
 }
 
-// The length of the well-formed UTF-8 sequence at the start of bytes, or 0.
-qsizetype utf8SequenceLength(QByteArrayView bytes)
+// The well-formed UTF-8 sequence at the start of bytes: its length and code point, or a length
+// of 0. Decoded here, a character at a time, because names are printed by the thousand.
+struct Utf8Sequence
 {
-    const auto lead = static_cast<unsigned char>(bytes.front());
+    qsizetype length = 0;
+    char32_t codePoint = 0;
+};
+
+Utf8Sequence utf8Sequence(QByteArrayView bytes)
+{
+    const auto byte = [&](qsizetype i) { return static_cast<unsigned char>(bytes[i]); };
+    const unsigned char lead = byte(0);
     const qsizetype length = lead < 0x80 ? 1
         : lead >= 0xC2 && lead <= 0xDF   ? 2
         : lead >= 0xE0 && lead <= 0xEF   ? 3
         : lead >= 0xF0 && lead <= 0xF4   ? 4
                                          : 0;
-    return length > 0 && length <= bytes.size() && isValidUtf8(bytes.first(length)) ? length : 0;
+    if (length == 0 || length > bytes.size())
+        return {};
+    char32_t codePoint = length == 1 ? lead : lead & (0x7F >> length);
+    for (qsizetype i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80)
+            return {};
+        codePoint = (codePoint << 6) | (byte(i) & 0x3F);
+    }
+    // Overlong forms, surrogates and code points beyond Unicode are not UTF-8.
+    static constexpr char32_t smallest[] = { 0, 0, 0x80, 0x800, 0x10000 };
+    if (codePoint < smallest[length] || (codePoint >= 0xD800 && codePoint <= 0xDFFF)
+        || codePoint > 0x10FFFF)
+        return {};
+    return { length, codePoint };
 }
 
 } // namespace
@@ -214,17 +235,12 @@ struct PathCharacter
     bool printable = false;
 };
 
-QList<PathCharacter> pathCharacters(QByteArrayView path)
+// The character of path that starts at byte at: a byte alone where it is not UTF-8.
+PathCharacter characterAt(QByteArrayView path, qsizetype at)
 {
-    QList<PathCharacter> characters;
-    for (qsizetype at = 0; at < path.size();) {
-        const qsizetype length = utf8SequenceLength(path.sliced(at));
-        const QByteArrayView bytes = path.sliced(at, qMax<qsizetype>(length, 1));
-        const QString text = length > 0 ? QString::fromUtf8(bytes) : QString();
-        characters.append({ bytes, length > 0 && !isUnprintable(text.toUcs4().constFirst()) });
-        at += bytes.size();
-    }
-    return characters;
+    const Utf8Sequence sequence = utf8Sequence(path.sliced(at));
+    return { path.sliced(at, qMax<qsizetype>(sequence.length, 1)),
+        sequence.length > 0 && !isUnprintable(sequence.codePoint) };
 }
 
 // Bytes in the shell's $'...' form, with the short escapes bash and ls use.
@@ -248,9 +264,19 @@ QString shellQuoted(QByteArrayView path)
 {
     if (path.isEmpty())
         return QStringLiteral("''");
-    const QList<PathCharacter> characters = pathCharacters(path);
-    const bool allPrintable = std::all_of(
-        characters.cbegin(), characters.cend(), [](const PathCharacter &c) { return c.printable; });
+    // Most paths are plain ASCII that needs no quoting: they are spared the decoding.
+    const auto plain = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+            || (c != '\0' && std::strchr("/._-+,:@%", c) != nullptr);
+    };
+    if (std::all_of(path.begin(), path.end(), plain))
+        return QString::fromLatin1(path);
+    bool allPrintable = true;
+    for (qsizetype at = 0; at < path.size() && allPrintable;) {
+        const PathCharacter character = characterAt(path, at);
+        allPrintable = character.printable;
+        at += character.bytes.size();
+    }
     bool special = false;
     for (qsizetype at = 0; at < path.size() && !special; ++at)
         special = isShellSpecial(path[at], at, path.size());
@@ -261,6 +287,8 @@ QString shellQuoted(QByteArrayView path)
             return c == '"' || c == '$' || c == '`' || c == '\\' || c == '!';
         }))
         return QLatin1Char('"') + QString::fromUtf8(path) + QLatin1Char('"');
+    if (allPrintable && !path.contains('\''))
+        return QLatin1Char('\'') + QString::fromUtf8(path) + QLatin1Char('\'');
     // Printable runs between single quotes, the others as $'...', side by side: one word.
     QString quoted;
     QByteArray printable;
@@ -275,10 +303,12 @@ QString shellQuoted(QByteArrayView path)
         printable.clear();
         unprintable.clear();
     };
-    for (const PathCharacter &character : characters) {
+    for (qsizetype at = 0; at < path.size();) {
+        const PathCharacter character = characterAt(path, at);
         if (character.printable && !unprintable.isEmpty())
             flush();
         (character.printable ? printable : unprintable).append(character.bytes);
+        at += character.bytes.size();
     }
     flush();
     return quoted;

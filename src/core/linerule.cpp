@@ -20,11 +20,12 @@ public:
     }
     bool operator()(const SheetLines::Line &line)
     {
-        if (lines.startsWithWord(line, file)) {
+        const qsizetype word = lines.firstWord(line);
+        if (lines.isWordAt(line, word, file)) {
             indexSeen = false;
             return false;
         }
-        if (!lines.startsWithWord(line, index))
+        if (!lines.isWordAt(line, word, index))
             return false;
         const bool first = !indexSeen;
         indexSeen = true;

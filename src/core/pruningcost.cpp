@@ -45,24 +45,38 @@ std::optional<qsizetype> framesOf(const std::string &time)
     return frames;
 }
 
-// Reads a sheet's commands line after line and notes what dropping its lines costs.
+// Reads a sheet's commands line after line and notes what dropping its lines costs. Only the
+// FILE lines, and the TRACK and INDEX lines around a dropped one, are read word by word: the
+// others are told apart by their first word alone, without a copy. (A sheet can hold thousands
+// of lines, and a dry run reads every sheet that changes.)
 class CostReader
 {
 public:
-    explicit CostReader(const QList<qsizetype> &droppedLines)
-        : droppedLines(droppedLines)
+    CostReader(const SheetLines &lines, const QList<qsizetype> &droppedLines)
+        : lines(lines)
+        , droppedLines(droppedLines)
+        , file(lines.encoded("FILE"))
+        , track(lines.encoded("TRACK"))
+        , index(lines.encoded("INDEX"))
+        , dataTrackTypes { lines.encoded("MODE"), lines.encoded("CDI"), lines.encoded("CDG") }
     {
     }
-    void read(qsizetype number, const std::vector<std::string> &command);
+    void read(qsizetype number, const SheetLines::Line &line);
     QList<PruningWarning> warnings() const;
 
 private:
-    void readIndex(qsizetype number, const std::vector<std::string> &command);
+    void readIndex(qsizetype number, const SheetLines::Line &line);
 
+    const SheetLines &lines;
     const QList<qsizetype> &droppedLines;
+    const std::string file;
+    const std::string track;
+    const std::string index;
+    // What a track that is not AUDIO says it is: MODE1/2352, MODE2/2336, CDI/2352, CDG...
+    const std::string dataTrackTypes[3];
     qsizetype nextDropped = 0; // index into droppedLines
     int files = 0;
-    int track = 0;
+    std::optional<SheetLines::Line> lastTrack;
     bool indexInFile = false;
     bool discImage = false;
     // A dropped first index of a file, waiting for the INDEX 01 on the next line.
@@ -72,38 +86,51 @@ private:
     QList<PruningWarning> found;
 };
 
-void CostReader::read(qsizetype number, const std::vector<std::string> &command)
+void CostReader::read(qsizetype number, const SheetLines::Line &line)
 {
-    const std::string none;
-    const std::string &word = command.empty() ? none : command.front();
-    if (word == "FILE") {
+    const qsizetype word = lines.firstWord(line);
+    if (lines.isWordAt(line, word, file)) {
+        const std::vector<std::string> command = words(lines.ascii(line));
         ++files;
         indexInFile = false;
-        const std::string &type = command.size() > 2 ? command.back() : none;
+        const std::string type = command.size() > 2 ? command.back() : std::string();
         discImage = discImage || type == "BINARY" || type == "MOTOROLA";
-    } else if (word == "TRACK") {
-        track = command.size() > 1 ? QByteArray::fromStdString(command[1]).toInt() : 0;
-        discImage = discImage || (command.size() > 2 && command[2] != "AUDIO");
-    } else if (word == "INDEX") {
-        readIndex(number, command);
+    } else if (lines.isWordAt(line, word, track)) {
+        // "TRACK nn TYPE": no free text in which a type's name could stand otherwise.
+        lastTrack = line;
+        for (const std::string &type : dataTrackTypes)
+            discImage = discImage || lines.contains(line, type);
+    } else if (lines.isWordAt(line, word, index)) {
+        readIndex(number, line);
     }
     while (nextDropped < droppedLines.size() && droppedLines[nextDropped] <= number)
         ++nextDropped;
 }
 
-void CostReader::readIndex(qsizetype number, const std::vector<std::string> &command)
+void CostReader::readIndex(qsizetype number, const SheetLines::Line &line)
 {
     const bool first = !indexInFile;
     indexInFile = true;
+    const bool dropped = nextDropped < droppedLines.size() && droppedLines[nextDropped] == number;
+    const bool follows = pending && number == pendingLine + 1;
+    if (!follows && !(dropped && first)) {
+        pending.reset();
+        return;
+    }
+    const std::vector<std::string> command = words(lines.ascii(line));
     const auto time = command.size() > 2 ? framesOf(command[2]) : std::nullopt;
-    if (pending && time && number == pendingLine + 1 && command[1] == "01" && *time != 0) {
+    if (follows && time && command[1] == "01" && *time != 0) {
         pending->frames = *time > pendingStart ? *time - pendingStart : *time;
         found.append(*pending);
     }
     pending.reset();
-    const bool dropped = nextDropped < droppedLines.size() && droppedLines[nextDropped] == number;
     if (dropped && first && time) {
-        pending = PruningWarning { PruningWarning::Kind::UnindexedAudio, track, 0, files <= 1 };
+        const std::vector<std::string> trackCommand
+            = lastTrack ? words(lines.ascii(*lastTrack)) : std::vector<std::string>();
+        const int trackNumber
+            = trackCommand.size() > 1 ? QByteArray::fromStdString(trackCommand[1]).toInt() : 0;
+        pending
+            = PruningWarning { PruningWarning::Kind::UnindexedAudio, trackNumber, 0, files <= 1 };
         pendingStart = *time;
         pendingLine = number;
     }
@@ -122,10 +149,10 @@ QList<PruningWarning> CostReader::warnings() const
 QList<PruningWarning> pruningWarnings(const QByteArray &sheet, const QList<qsizetype> &droppedLines)
 {
     SheetLines lines(sheet);
-    CostReader reader(droppedLines);
+    CostReader reader(lines, droppedLines);
     qsizetype number = 0;
     for (SheetLines::Line line; lines.next(line);)
-        reader.read(++number, words(lines.ascii(line)));
+        reader.read(++number, line);
     return reader.warnings();
 }
 

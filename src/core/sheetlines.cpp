@@ -109,18 +109,26 @@ std::string SheetLines::encoded(std::string_view ascii) const
 
 bool SheetLines::isBlankAt(qsizetype at) const
 {
+    if (unit == 1)
+        return bytes[std::size_t(at)] == ' ' || bytes[std::size_t(at)] == '\t';
     return bytes.compare(std::size_t(at), unit, space) == 0
         || bytes.compare(std::size_t(at), unit, tab) == 0;
 }
 
-bool SheetLines::startsWithWord(const Line &line, std::string_view word) const
+qsizetype SheetLines::firstWord(const Line &line) const
 {
-    const auto width = qsizetype(unit);
     qsizetype at = line.start;
     while (at < line.contentEnd && isBlankAt(at))
-        at += width;
+        at += qsizetype(unit);
+    return at;
+}
+
+bool SheetLines::isWordAt(const Line &line, qsizetype at, std::string_view word) const
+{
     const auto end = at + qsizetype(word.size());
-    return end <= line.contentEnd && bytes.compare(std::size_t(at), word.size(), word) == 0
+    // The first byte alone tells most lines apart, without a call to compare.
+    return end <= line.contentEnd && bytes[std::size_t(at)] == word.front()
+        && bytes.compare(std::size_t(at), word.size(), word) == 0
         && (end == line.contentEnd || isBlankAt(end));
 }
 

@@ -47,8 +47,10 @@ public:
     std::string encoded(std::string_view ascii) const;
     // Whether the line's content holds pattern (from encoded()) on a unit boundary.
     bool contains(const Line &line, std::string_view pattern) const;
-    // Whether the line's first word, after spaces and tabs, is word (from encoded()).
-    bool startsWithWord(const Line &line, std::string_view word) const;
+    // Where the line's first word begins, after spaces and tabs.
+    qsizetype firstWord(const Line &line) const;
+    // Whether the word that begins at at (from firstWord()) is word (from encoded()).
+    bool isWordAt(const Line &line, qsizetype at, std::string_view word) const;
     QByteArrayView content(const Line &line) const;
     // The line's content a character a code unit, each unit beyond ASCII as 0x80: enough to
     // read a sheet's commands, whatever its encoding.
