@@ -199,6 +199,8 @@ namespace {
 // and code points Unicode has not assigned.
 bool isUnprintable(char32_t c)
 {
+    if (c < 0x80) // most characters of most names, without a table lookup
+        return c < 0x20 || c == 0x7F;
     switch (QChar::category(c)) {
     case QChar::Other_Control:
     case QChar::Other_Format:

@@ -107,22 +107,6 @@ std::string SheetLines::encoded(std::string_view ascii) const
     return text;
 }
 
-bool SheetLines::isBlankAt(qsizetype at) const
-{
-    if (unit == 1)
-        return bytes[std::size_t(at)] == ' ' || bytes[std::size_t(at)] == '\t';
-    return bytes.compare(std::size_t(at), unit, space) == 0
-        || bytes.compare(std::size_t(at), unit, tab) == 0;
-}
-
-qsizetype SheetLines::firstWord(const Line &line) const
-{
-    qsizetype at = line.start;
-    while (at < line.contentEnd && isBlankAt(at))
-        at += qsizetype(unit);
-    return at;
-}
-
 bool SheetLines::isWordAt(const Line &line, qsizetype at, std::string_view word) const
 {
     const auto end = at + qsizetype(word.size());

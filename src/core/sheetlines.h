@@ -97,6 +97,23 @@ inline bool SheetLines::contains(const Line &line, std::string_view pattern) con
     return find(pattern, line.start, line.contentEnd) >= 0;
 }
 
+// Run for every line of every sheet that changes: inline, as the walk.
+inline bool SheetLines::isBlankAt(qsizetype at) const
+{
+    if (unit == 1)
+        return bytes[std::size_t(at)] == ' ' || bytes[std::size_t(at)] == '\t';
+    return bytes.compare(std::size_t(at), unit, space) == 0
+        || bytes.compare(std::size_t(at), unit, tab) == 0;
+}
+
+inline qsizetype SheetLines::firstWord(const Line &line) const
+{
+    qsizetype at = line.start;
+    while (at < line.contentEnd && isBlankAt(at))
+        at += qsizetype(unit);
+    return at;
+}
+
 inline QByteArrayView SheetLines::content(const Line &line) const
 {
     return QByteArrayView(bytes.data() + line.start, line.contentEnd - line.start);
