@@ -1386,34 +1386,41 @@ void TestCuePrune::pruningCosts_data()
     QTest::addColumn<QByteArray>("sheet");
     QTest::addColumn<QString>("byDefault"); // what follows the path, in a dry run
     QTest::addColumn<QString>("guarded"); // the same with --keep-first-pregap
-    const QString one = "\n1 fichier : 1 à modifier, 0 inchangé, 0 erreur";
-    const QString none = "\n1 fichier : 0 à modifier, 1 inchangé, 0 erreur\n";
+    QTest::addColumn<QJsonArray>("warnings"); // in JSON, by default
+    const QString one = toModify + "\n1 fichier : 1 à modifier, 0 inchangé, 0 erreur";
+    const QString none = unchanged + "\n1 fichier : 0 à modifier, 1 inchangé, 0 erreur\n";
     const QString flac = "  attention : piste 01 : %1 avant INDEX 01 ne sont plus indexés "
                          "(flac refuse d'intégrer une telle feuille)\n";
     const QString image = "  attention : image de disque : la position des pistes change pour "
                           "un graveur ou un émulateur\n";
-    const QString warned = ", 1 avec avertissement\n";
-    QTest::newRow("eacRip") << eacRip
-                            << toModify + '\n' + flac.arg("00:00:33") + one.mid(1) + warned
-                            << toModify + one + '\n';
-    QTest::newRow("hiddenTrack") << QByteArray(
-        "FILE \"Album.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
-        "    INDEX 01 03:22:00\n")
-                                 << toModify + '\n' + flac.arg("03:22:00") + one.mid(1) + warned
-                                 << unchanged + none;
-    QTest::newRow("discImageFileATrack") << QByteArray(
-        "FILE \"t1.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 00 00:00:00\n"
-        "    INDEX 01 00:02:00\nFILE \"t2.bin\" BINARY\n  TRACK 02 MODE1/2352\n"
-        "    INDEX 00 00:00:00\n    INDEX 01 00:02:00\n")
+    const QString warned = "1 fichier : 1 à modifier, 0 inchangé, 0 erreur, 1 avec avertissement\n";
+    const QJsonObject imageWarning { { "code", "disc-image" } };
+    const auto unindexed = [](int track, int frames) {
+        return QJsonObject { { "code", "unindexed-audio" }, { "track", track },
+            { "frames", frames } };
+    };
+    const QByteArray hiddenTrack = "FILE \"Album.wav\" WAVE\n  TRACK 01 AUDIO\n"
+                                   "    INDEX 00 00:00:00\n    INDEX 01 03:22:00\n";
+    const QByteArray fileATrack = "FILE \"t1.bin\" BINARY\n  TRACK 01 MODE1/2352\n"
+                                  "    INDEX 00 00:00:00\n    INDEX 01 00:02:00\n"
+                                  "FILE \"t2.bin\" BINARY\n  TRACK 02 MODE1/2352\n"
+                                  "    INDEX 00 00:00:00\n    INDEX 01 00:02:00\n";
+    const QByteArray mixedMode = "FILE \"game.bin\" BINARY\n  TRACK 01 MODE2/2352\n"
+                                 "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n"
+                                 "    INDEX 00 10:00:00\n    INDEX 01 10:02:00\n";
+
+    QTest::newRow("eacRip") << eacRip << toModify + '\n' + flac.arg("00:00:33") + warned
+                            << one + '\n'
+                            << QJsonArray { unindexed(1, 33) };
+    QTest::newRow("hiddenTrack") << hiddenTrack << toModify + '\n' + flac.arg("03:22:00") + warned
+                                 << none << QJsonArray { unindexed(1, (3 * 60 + 22) * 75) };
+    QTest::newRow("discImageFileATrack") << fileATrack
                                          << toModify + '\n' + flac.arg("00:02:00")
             + "  attention : piste 02 : 00:02:00 avant INDEX 01 ne sont plus indexés\n" + image
-            + one.mid(1) + warned << unchanged + none;
-    QTest::newRow("mixedMode") << QByteArray(
-        "FILE \"game.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n"
-        "  TRACK 02 AUDIO\n    INDEX 00 10:00:00\n    INDEX 01 10:02:00\n")
-                               << toModify + '\n' + image + one.mid(1) + warned
-                               << toModify + '\n' + image + one.mid(1) + warned;
-    QTest::newRow("plain") << pregapSheet << toModify + one + '\n' << toModify + one + '\n';
+            + warned << none << QJsonArray { unindexed(1, 150), unindexed(2, 150), imageWarning };
+    QTest::newRow("mixedMode") << mixedMode << toModify + '\n' + image + warned
+                               << toModify + '\n' + image + warned << QJsonArray { imageWarning };
+    QTest::newRow("plain") << pregapSheet << one + '\n' << one + '\n' << QJsonArray();
 }
 
 // A dry run says, under each verdict, what the change costs later readers; the guard keeps the
@@ -1423,6 +1430,7 @@ void TestCuePrune::pruningCosts()
     QFETCH(QByteArray, sheet);
     QFETCH(QString, byDefault);
     QFETCH(QString, guarded);
+    QFETCH(QJsonArray, warnings);
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     QVERIFY(writeFile(dir.filePath("a.cue"), sheet));
@@ -1431,6 +1439,11 @@ void TestCuePrune::pruningCosts()
     QCOMPARE(runInProcess(options, { QFile::encodeName(dir.path()) }).section('\n', 1), byDefault);
     options.rule = cueprune::PregapRule::KeepFirstOfFile;
     QCOMPARE(runInProcess(options, { QFile::encodeName(dir.path()) }).section('\n', 1), guarded);
+    options.rule = cueprune::PregapRule::All;
+    options.json = true;
+    const QString json = runInProcess(options, { QFile::encodeName(dir.path()) });
+    QCOMPARE(
+        QJsonDocument::fromJson(json.section('\n', 0, 0).toUtf8())["warnings"].toArray(), warnings);
     QCOMPARE(readFile(dir.filePath("a.cue")), sheet);
 }
 

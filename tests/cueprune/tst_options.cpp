@@ -133,6 +133,8 @@ void TestOptions::usageErrors_data()
                                       << "argument ambigu « n » pour « --backup »\n" + validBackups;
     QTest::newRow("invalidControl") << QStringList { "--backup=x", "a" }
                                     << "argument invalide « x » pour « --backup »\n" + validBackups;
+    QTest::newRow("diffAndJson") << QStringList { "--diff", "--json", "a" }
+                                 << "impossible de combiner --diff et --json";
     QTest::newRow("badJobs") << QStringList { "-j", "0", "a" }
                              << "nombre de feuilles à la fois invalide : 0";
     QTest::newRow("suffixMakingASheet") << QStringList { "-S", ".CUE",
