@@ -69,110 +69,185 @@ int SheetBatch::defaultWorkers(WriteMode mode)
     return mode == WriteMode::DryRun ? CUEPRUNE_DEFAULT_READERS : CUEPRUNE_DEFAULT_WORKERS;
 }
 
-void SheetBatch::run(const Source &next, const Report &report, const StopRequested &stop,
-    const DescriptorsHeld &heldBySource)
+namespace {
+
+// The items taken from the source and not yet reported, in the source's order. Only the
+// reporting thread adds and removes slots, at the two ends of a std::deque, which never moves
+// the elements it keeps: a worker may hold a pointer to its slot until it has written the
+// outcome, under the batch's mutex, and the slot is not reported before that.
+struct Slot
 {
-    struct Slot
+    WalkItem item;
+    std::optional<CueOutcome> outcome;
+};
+
+// One run of a batch: its state, shared by the reporting thread and the workers under mutex.
+class BatchRun
+{
+public:
+    BatchRun(const SheetBatch::Source &next, const SheetBatch::Report &report,
+        const SheetBatch::DescriptorsHeld &heldBySource, int workers, const PruneOptions &options)
+        : next(next)
+        , report(report)
+        , heldBySource(heldBySource)
+        , workers(workers)
+        , options(options)
+        // Sheets that are only read are handed to workers in chunks, which costs a fraction of
+        // the hand-offs; rewrites go one a task, so that their flushes overlap.
+        , chunk(options.mode == WriteMode::DryRun ? 16 : 1)
+        , ahead(4 * std::size_t(workers) * chunk)
+        , pool(workers)
     {
-        WalkItem item;
-        std::optional<CueOutcome> outcome;
-    };
-    // Sheets that are only read are handed to workers in chunks, which costs a fraction of the
-    // hand-offs; rewrites go one a task, so that their flushes overlap.
-    const std::size_t chunk = options.mode == WriteMode::DryRun ? 16 : 1;
-    const std::size_t ahead = 4 * std::size_t(workers) * chunk;
-    ByteBudget budget(2 * maxSheetSize);
+    }
+    void run(const SheetBatch::StopRequested &stop);
+
+private:
+    bool roomForAnother() const;
+    void dropUnstarted();
+    void pull(std::unique_lock<std::mutex> &lock);
+    // Starts the chunks that are ready; false when the next must wait for a file under way.
+    bool startChunk();
+    void work(const std::vector<Slot *> &taken);
+    void reportFront(std::unique_lock<std::mutex> &lock);
+
+    const SheetBatch::Source &next;
+    const SheetBatch::Report &report;
+    const SheetBatch::DescriptorsHeld &heldBySource;
+    const int workers;
+    const PruneOptions &options;
+    const std::size_t chunk;
+    const std::size_t ahead;
+    ByteBudget budget { 2 * maxSheetSize };
     std::mutex mutex;
     std::condition_variable frontDone;
     std::deque<Slot> window; // from the next item to report
-    // Every descriptor the run holds counts against what was free when it began: the source's
-    // folders, the window's, the workers' sheets. An item waits while there is no room for it.
+    // Every descriptor the run holds counts against what was free when it began: the
+    // source's folders, the window's, the workers' sheets.
     const int descriptorsAtStart = descriptorsFree();
     HeldFolders heldFolders;
-    const auto roomForAnother = [&] {
-        const int held = (heldBySource ? heldBySource() : 0) + heldFolders.size()
-            + workers * descriptorsPerSheet + descriptorsOfTheWalk;
-        return window.empty() || held < descriptorsAtStart;
-    };
     std::size_t started = 0; // the slots at the front of the window that are started
     QSet<FileKey> busy; // the files being worked on
     bool sourceDone = false;
     // Declared last, so that it is destroyed first: its tasks use everything above.
-    WorkerThreads pool(workers);
+    WorkerThreads pool;
+};
 
-    const auto work = [&](const std::vector<Slot *> &taken) {
-        for (Slot *slot : taken) {
-            const CueOutcome outcome = processCueFile(slot->item.sheet, {}, options, &budget);
-            const std::lock_guard<std::mutex> done(mutex);
-            slot->outcome = outcome;
-            busy.remove(slot->item.sheet.key);
-            // Only the next item in order lets the reporting thread go on.
-            if (slot == &window.front())
-                frontDone.notify_one();
+// An item waits while there is no room for its folder.
+bool BatchRun::roomForAnother() const
+{
+    const int held = (heldBySource ? heldBySource() : 0) + heldFolders.size()
+        + workers * descriptorsPerSheet + descriptorsOfTheWalk;
+    return window.empty() || held < descriptorsAtStart;
+}
+
+// On a stop, the items not started are forgotten; those under way are still reported.
+void BatchRun::dropUnstarted()
+{
+    sourceDone = true;
+    std::for_each(window.begin() + std::ptrdiff_t(started), window.end(),
+        [&](const Slot &slot) { heldFolders.remove(slot.item); });
+    window.resize(started);
+}
+
+// Takes items from the source, with the lock released while the source works.
+void BatchRun::pull(std::unique_lock<std::mutex> &lock)
+{
+    while (!sourceDone && window.size() < ahead && roomForAnother()) {
+        WalkItem item;
+        lock.unlock();
+        const bool more = next(item);
+        lock.lock();
+        if (!more) {
+            sourceDone = true;
+        } else {
+            heldFolders.add(item);
+            window.push_back({ std::move(item), std::nullopt });
         }
-    };
+    }
+}
 
+bool BatchRun::startChunk()
+{
+    std::vector<Slot *> taken;
+    for (; started < window.size() && taken.size() < chunk; ++started) {
+        Slot &slot = window[started];
+        if (!slot.item.isSheet()) {
+            slot.outcome = CueOutcome { CueResult::Failed, slot.item.unreachable, {}, {}, {}, {} };
+            continue;
+        }
+        // Two names of one file wait for each other.
+        if (busy.contains(slot.item.sheet.key))
+            break;
+        busy.insert(slot.item.sheet.key);
+        taken.push_back(&slot);
+    }
+    if (taken.empty())
+        return false;
+    if (!pool.start([this, taken] { work(taken); })) {
+        for (Slot *slot : taken) {
+            busy.remove(slot->item.sheet.key);
+            slot->outcome = CueOutcome { CueResult::Failed,
+                Failure { Failure::Reason::SystemError, EAGAIN }, {}, {}, {}, {} };
+        }
+    }
+    return true;
+}
+
+void BatchRun::work(const std::vector<Slot *> &taken)
+{
+    for (Slot *slot : taken) {
+        const CueOutcome outcome = processCueFile(slot->item.sheet, {}, options, &budget);
+        const std::lock_guard<std::mutex> done(mutex);
+        slot->outcome = outcome;
+        busy.remove(slot->item.sheet.key);
+        // Only the next item in order lets the reporting thread go on.
+        if (slot == &window.front())
+            frontDone.notify_one();
+    }
+}
+
+// Reports the next item once it is done, with the lock released while the report works.
+void BatchRun::reportFront(std::unique_lock<std::mutex> &lock)
+{
+    if (!window.front().outcome) {
+        frontDone.wait(lock);
+        return;
+    }
+    const Slot reported = std::move(window.front());
+    window.pop_front();
+    heldFolders.remove(reported.item);
+    --started;
+    lock.unlock();
+    report(reported.item, *reported.outcome);
+    lock.lock();
+}
+
+void BatchRun::run(const SheetBatch::StopRequested &stop)
+{
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-        if (!sourceDone && stop && stop()) {
-            sourceDone = true;
-            std::for_each(window.begin() + std::ptrdiff_t(started), window.end(),
-                [&](const Slot &slot) { heldFolders.remove(slot.item); });
-            window.resize(started);
-        }
-        while (!sourceDone && window.size() < ahead && roomForAnother()) {
-            WalkItem item;
-            lock.unlock();
-            const bool more = next(item);
-            lock.lock();
-            if (!more)
-                sourceDone = true;
-            else {
-                heldFolders.add(item);
-                window.push_back({ std::move(item), std::nullopt });
-            }
-        }
+        if (!sourceDone && stop && stop())
+            dropUnstarted();
+        pull(lock);
         // A chunk starts once it is full, at the end, or when nothing before it is under way.
         while (started < window.size()
             && (window.size() - started >= chunk || sourceDone || started == 0)) {
-            std::vector<Slot *> taken;
-            for (; started < window.size() && taken.size() < chunk; ++started) {
-                Slot &slot = window[started];
-                if (!slot.item.isSheet()) {
-                    slot.outcome
-                        = CueOutcome { CueResult::Failed, slot.item.unreachable, {}, {}, {}, {} };
-                    continue;
-                }
-                // Two names of one file wait for each other.
-                if (busy.contains(slot.item.sheet.key))
-                    break;
-                busy.insert(slot.item.sheet.key);
-                taken.push_back(&slot);
-            }
-            if (taken.empty())
+            if (!startChunk())
                 break;
-            if (!pool.start([&work, taken] { work(taken); })) {
-                for (Slot *slot : taken) {
-                    busy.remove(slot->item.sheet.key);
-                    slot->outcome = CueOutcome { CueResult::Failed,
-                        Failure { Failure::Reason::SystemError, EAGAIN }, {}, {}, {}, {} };
-                }
-            }
         }
         if (window.empty() && sourceDone)
-            break;
-        if (!window.empty() && window.front().outcome) {
-            const Slot reported = std::move(window.front());
-            window.pop_front();
-            heldFolders.remove(reported.item);
-            --started;
-            lock.unlock();
-            report(reported.item, *reported.outcome);
-            lock.lock();
-        } else if (!window.empty()) {
-            frontDone.wait(lock);
-        }
+            return;
+        if (!window.empty())
+            reportFront(lock);
     }
+}
+
+} // namespace
+
+void SheetBatch::run(const Source &next, const Report &report, const StopRequested &stop,
+    const DescriptorsHeld &heldBySource)
+{
+    BatchRun(next, report, heldBySource, workers, options).run(stop);
 }
 
 SheetBatch::Source inTurn(const FolderListing &listing)
