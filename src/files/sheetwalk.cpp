@@ -148,58 +148,62 @@ bool SheetWalk::giveSheet(const SheetEntry &sheet, WalkItem &item)
     return true;
 }
 
+SheetWalk::Step SheetWalk::stepInTop(WalkItem &item)
+{
+    OpenListing &top = stack.back();
+    if (top.nextNotice < top.listing.notices.size()) {
+        item = top.listing.notices[top.nextNotice++];
+        return Step::Given;
+    }
+    if (top.nextSheet < top.listing.sheets.size())
+        return giveSheet(top.listing.sheets[top.nextSheet++], item) ? Step::Given : Step::Again;
+    const qsizetype subfolders = top.listing.subfolders.size();
+    if (top.nextSubfolder == subfolders) {
+        stack.pop_back();
+        listAhead();
+        return Step::Again;
+    }
+    if (!recursive) {
+        top.nextSubfolder = subfolders;
+        item = WalkItem::subfoldersNotWalked(top.folder->path(), subfolders);
+        return Step::Given;
+    }
+    const QByteArray shown
+        = joinPath(top.folder->path(), top.listing.subfolders[top.nextSubfolder].name);
+    // enter() may grow the stack, so top is not used after it.
+    const std::optional<Failure> failure = enter(takeSubfolder(top));
+    if (!failure)
+        return Step::Again;
+    item = WalkItem::unreachablePath(shown, *failure);
+    return Step::Given;
+}
+
+SheetWalk::Step SheetWalk::stepToNextPath(WalkItem &item)
+{
+    if (nextPath == paths.size())
+        return Step::End;
+    const QByteArray &path = paths[nextPath++];
+    const auto named = openNamedPath(path);
+    std::optional<Failure> failure;
+    if (!named)
+        failure = named.failure();
+    else if (named->folder)
+        failure = enter(listed(named->folder));
+    else
+        return giveSheet(named->sheet, item) ? Step::Given : Step::Again;
+    if (!failure)
+        return Step::Again;
+    // Shown as given when it cannot be found, physically when the folder was opened.
+    item = WalkItem::unreachablePath(named ? named->folder->path() : path, *failure);
+    return Step::Given;
+}
+
 bool SheetWalk::next(WalkItem &item)
 {
     for (;;) {
-        if (!stack.empty()) {
-            OpenListing &top = stack.back();
-            if (top.nextNotice < top.listing.notices.size()) {
-                item = top.listing.notices[top.nextNotice++];
-                return true;
-            }
-            if (top.nextSheet < top.listing.sheets.size()) {
-                if (giveSheet(top.listing.sheets[top.nextSheet++], item))
-                    return true;
-                continue;
-            }
-            const qsizetype subfolders = top.listing.subfolders.size();
-            if (!recursive && top.nextSubfolder < subfolders) {
-                top.nextSubfolder = subfolders;
-                item = WalkItem::subfoldersNotWalked(top.folder->path(), subfolders);
-                return true;
-            }
-            if (recursive && top.nextSubfolder < subfolders) {
-                const QByteArray shown
-                    = joinPath(top.folder->path(), top.listing.subfolders[top.nextSubfolder].name);
-                // enter() may grow the stack, so top is not used after it.
-                const std::optional<Failure> failure = enter(takeSubfolder(top));
-                if (failure) {
-                    item = WalkItem::unreachablePath(shown, *failure);
-                    return true;
-                }
-                continue;
-            }
-            stack.pop_back();
-            listAhead();
-            continue;
-        }
-        if (nextPath == paths.size())
-            return false;
-        const QByteArray &path = paths[nextPath++];
-        const auto named = openNamedPath(path);
-        std::optional<Failure> failure;
-        if (!named)
-            failure = named.failure();
-        else if (named->folder)
-            failure = enter(listed(named->folder));
-        else if (giveSheet(named->sheet, item))
-            return true;
-        if (failure) {
-            // Shown as given when it cannot be found, physically when the folder was opened.
-            const QByteArray shown = named ? named->folder->path() : path;
-            item = WalkItem::unreachablePath(shown, *failure);
-            return true;
-        }
+        const Step step = stack.empty() ? stepToNextPath(item) : stepInTop(item);
+        if (step != Step::Again)
+            return step == Step::Given;
     }
 }
 

@@ -74,6 +74,10 @@ private:
     // Starts listing the subfolders the walk reaches next, the deepest first.
     void listAhead();
     bool giveSheet(const SheetEntry &sheet, WalkItem &item);
+    enum class Step { Given, Again, End };
+    // One step in the folder on top of the stack, or on to the next path given.
+    Step stepInTop(WalkItem &item);
+    Step stepToNextPath(WalkItem &item);
 
     const bool recursive;
     const Strays strays;
