@@ -17,7 +17,7 @@ trap 'rm -rf "$work" "$preload"' EXIT
 sheet=$'FILE "a.bin" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 00 03:10:20\n    INDEX 01 03:12:20\n'
 left=0
 for ((round = 0; round < rounds; round++)); do
-    rm -rf "$work/lib" && mkdir "$work/lib"
+    rm -rf "${work:?}/lib" && mkdir "$work/lib"
     for i in $(seq 1 300); do printf '%s' "$sheet" >"$work/lib/$i.cue"; done
     LD_PRELOAD=$preload/libfault_injection.so FAULTS=$faults "$cueprune" -q -j 16 "$work/lib" \
         >/dev/null 2>&1 &

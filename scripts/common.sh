@@ -1,3 +1,5 @@
+# shellcheck shell=bash
+# shellcheck disable=SC2034 # BUILD_PACKAGES is read by the scripts that source this file
 # Shared by scripts/run and scripts/test: installs what the build needs and builds.
 
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libuchardet-dev libqt6svg6)

@@ -248,6 +248,65 @@ QByteArray systemCodePage()
     return codePage;
 }
 
+namespace {
+
+// A multibyte code page that decodes a text, and how plausible the result reads.
+struct Candidate
+{
+    QByteArray codePage;
+    double plausibility;
+};
+
+// The code page for text: the system's where it reads well, a multibyte one that reads better
+// than Latin, a Latin code page of the system's, the detector's, else windows-1252. candidates
+// go most plausible first.
+QByteArray chosenCodePage(QByteArrayView text, const QList<Candidate> &candidates,
+    const QByteArray &prior, const QByteArray &detected)
+{
+    const auto priorCandidate = std::find_if(candidates.cbegin(), candidates.cend(),
+        [&prior](const Candidate &c) { return c.codePage == prior; });
+    if (priorCandidate != candidates.cend() && priorCandidate->plausibility >= plausible)
+        return prior;
+    if (!candidates.isEmpty() && candidates.first().plausibility >= plausible
+        && candidates.first().plausibility > latinPlausibility(text))
+        return candidates.first().codePage;
+    // A Latin code page of the system's is taken as it is; one of another script only
+    // where the text reads as that script.
+    static const QList<QByteArray> latinScripts
+        = { "windows-1250", "windows-1254", "windows-1257", "windows-1258" };
+    if (prior != windows1252 && !multibyteCodePages().contains(prior)) {
+        const auto decoded = decodeStrictly(text, prior);
+        if (decoded && (latinScripts.contains(prior) || scriptPlausibility(*decoded) >= plausible))
+            return prior;
+    }
+    if (!detected.isEmpty() && !multibyteCodePages().contains(detected)
+        && decodeStrictly(text, detected))
+        return detected;
+    return windows1252;
+}
+
+// The chosen code page first, then the plausible candidates, the detector's, the system's and
+// windows-1252, each once.
+QList<QByteArray> plausibleCodePages(const QByteArray &chosen, const QList<Candidate> &candidates,
+    const QByteArray &prior, const QByteArray &detected)
+{
+    QList<QByteArray> plausibleOnes { chosen };
+    for (const Candidate &candidate : candidates) {
+        if (candidate.plausibility > 0)
+            plausibleOnes.append(candidate.codePage);
+    }
+    for (const QByteArray &other : { detected, prior, QByteArray(windows1252) })
+        plausibleOnes.append(other);
+    plausibleOnes.removeAll(QByteArray());
+    for (qsizetype i = plausibleOnes.size() - 1; i > 0; --i) {
+        if (plausibleOnes.indexOf(plausibleOnes[i]) < i)
+            plausibleOnes.removeAt(i);
+    }
+    return plausibleOnes;
+}
+
+} // namespace
+
 CodePageChoice chooseCodePage(QByteArrayView whole, const QByteArray &prior)
 {
     // A megabyte tells as much as the whole: a sheet the size of the 64 MiB cap would otherwise
@@ -257,11 +316,6 @@ CodePageChoice chooseCodePage(QByteArrayView whole, const QByteArray &prior)
     const QByteArrayView text = whole.size() <= sampleSize ? whole
         : lineEnd > 0                                      ? whole.first(lineEnd + 1)
                                                            : whole.first(sampleSize);
-    struct Candidate
-    {
-        QByteArray codePage;
-        double plausibility;
-    };
     QList<Candidate> candidates;
     const QByteArray detected = detectedCodePage(text);
     for (const QByteArray &codePage : multibyteCodePages()) {
@@ -276,47 +330,8 @@ CodePageChoice chooseCodePage(QByteArrayView whole, const QByteArray &prior)
         return a.plausibility != b.plausibility ? a.plausibility > b.plausibility
                                                 : rank(a.codePage) < rank(b.codePage);
     });
-    const auto valid = [&candidates](const QByteArray &codePage) {
-        return std::find_if(candidates.cbegin(), candidates.cend(),
-            [&codePage](const Candidate &c) { return c.codePage == codePage; });
-    };
-
-    const QByteArray chosen = [&]() -> QByteArray {
-        const auto priorCandidate = valid(prior);
-        if (priorCandidate != candidates.cend() && priorCandidate->plausibility >= plausible)
-            return prior;
-        if (!candidates.isEmpty() && candidates.first().plausibility >= plausible
-            && candidates.first().plausibility > latinPlausibility(text))
-            return candidates.first().codePage;
-        // A Latin code page of the system's is taken as it is; one of another script only
-        // where the text reads as that script.
-        static const QList<QByteArray> latinScripts
-            = { "windows-1250", "windows-1254", "windows-1257", "windows-1258" };
-        if (prior != windows1252 && !multibyteCodePages().contains(prior)) {
-            const auto decoded = decodeStrictly(text, prior);
-            if (decoded
-                && (latinScripts.contains(prior) || scriptPlausibility(*decoded) >= plausible))
-                return prior;
-        }
-        if (!detected.isEmpty() && !multibyteCodePages().contains(detected)
-            && decodeStrictly(text, detected))
-            return detected;
-        return windows1252;
-    }();
-
-    CodePageChoice choice { chosen, { chosen } };
-    for (const Candidate &candidate : candidates) {
-        if (candidate.plausibility > 0)
-            choice.plausible.append(candidate.codePage);
-    }
-    for (const QByteArray &other : { detected, prior, QByteArray(windows1252) })
-        choice.plausible.append(other);
-    choice.plausible.removeAll(QByteArray());
-    for (qsizetype i = choice.plausible.size() - 1; i > 0; --i) {
-        if (choice.plausible.indexOf(choice.plausible[i]) < i)
-            choice.plausible.removeAt(i);
-    }
-    return choice;
+    const QByteArray chosen = chosenCodePage(text, candidates, prior, detected);
+    return { chosen, plausibleCodePages(chosen, candidates, prior, detected) };
 }
 
 QString codePageLabel(const QByteArray &codePage)

@@ -260,6 +260,33 @@ QString escapedBytes(QByteArrayView bytes)
     return escaped + QLatin1Char('\'');
 }
 
+// Printable runs between single quotes, the others as $'...', side by side: one word.
+QString quotedInRuns(QByteArrayView path)
+{
+    QString quoted;
+    QByteArray printable;
+    QByteArray unprintable;
+    const auto flush = [&] {
+        if (!printable.isEmpty())
+            quoted += QLatin1Char('\'')
+                + QString::fromUtf8(printable).replace(QLatin1Char('\''), QStringLiteral("'\\''"))
+                + QLatin1Char('\'');
+        if (!unprintable.isEmpty())
+            quoted += escapedBytes(unprintable);
+        printable.clear();
+        unprintable.clear();
+    };
+    for (qsizetype at = 0; at < path.size();) {
+        const PathCharacter character = characterAt(path, at);
+        if (character.printable && !unprintable.isEmpty())
+            flush();
+        (character.printable ? printable : unprintable).append(character.bytes);
+        at += character.bytes.size();
+    }
+    flush();
+    return quoted;
+}
+
 } // namespace
 
 QString shellQuoted(QByteArrayView path)
@@ -291,29 +318,7 @@ QString shellQuoted(QByteArrayView path)
         return QLatin1Char('"') + QString::fromUtf8(path) + QLatin1Char('"');
     if (allPrintable && !path.contains('\''))
         return QLatin1Char('\'') + QString::fromUtf8(path) + QLatin1Char('\'');
-    // Printable runs between single quotes, the others as $'...', side by side: one word.
-    QString quoted;
-    QByteArray printable;
-    QByteArray unprintable;
-    const auto flush = [&] {
-        if (!printable.isEmpty())
-            quoted += QLatin1Char('\'')
-                + QString::fromUtf8(printable).replace(QLatin1Char('\''), QStringLiteral("'\\''"))
-                + QLatin1Char('\'');
-        if (!unprintable.isEmpty())
-            quoted += escapedBytes(unprintable);
-        printable.clear();
-        unprintable.clear();
-    };
-    for (qsizetype at = 0; at < path.size();) {
-        const PathCharacter character = characterAt(path, at);
-        if (character.printable && !unprintable.isEmpty())
-            flush();
-        (character.printable ? printable : unprintable).append(character.bytes);
-        at += character.bytes.size();
-    }
-    flush();
-    return quoted;
+    return quotedInRuns(path);
 }
 
 } // namespace cueprune

@@ -136,6 +136,32 @@ Result<std::shared_ptr<const Folder>> Folder::openSubfolder(const FolderEntry &e
         std::move(descriptor), entry.key, joinPath(shownPath, entry.name));
 }
 
+namespace {
+
+// Adds a directory entry of the folder open as fd to contents: its hidden names, and its
+// regular files and folders.
+void addEntry(int fd, quint64 device, const dirent64 &entry, Folder::Contents &contents)
+{
+    const QByteArray name(entry.d_name);
+    if (name.startsWith('.')) {
+        if (name != "." && name != "..")
+            contents.hidden.append(name);
+        return;
+    }
+    FolderEntry::Kind kind = entry.d_type == DT_REG ? FolderEntry::Kind::RegularFile
+        : entry.d_type == DT_DIR                    ? FolderEntry::Kind::Folder
+                                                    : FolderEntry::Kind::Other;
+    // Some file systems do not type their entries; ask without following links.
+    struct stat status = {};
+    if (entry.d_type == DT_UNKNOWN
+        && ::fstatat(fd, entry.d_name, &status, AT_SYMLINK_NOFOLLOW) == 0)
+        kind = kindOf(status.st_mode);
+    if (kind != FolderEntry::Kind::Other)
+        contents.entries.append({ name, kind, { device, quint64(entry.d_ino) } });
+}
+
+} // namespace
+
 Result<Folder::Contents> Folder::read() const
 {
     // Read straight from the folder's own descriptor: readdir would need one of its own
@@ -152,22 +178,7 @@ Result<Folder::Contents> Folder::read() const
         for (ssize_t at = 0; at < got;) {
             const auto *entry = reinterpret_cast<const dirent64 *>(buffer + at);
             at += entry->d_reclen;
-            const QByteArray name(entry->d_name);
-            if (name.startsWith('.')) {
-                if (name != "." && name != "..")
-                    contents.hidden.append(name);
-                continue;
-            }
-            FolderEntry::Kind kind = entry->d_type == DT_REG ? FolderEntry::Kind::RegularFile
-                : entry->d_type == DT_DIR                    ? FolderEntry::Kind::Folder
-                                                             : FolderEntry::Kind::Other;
-            // Some file systems do not type their entries; ask without following links.
-            struct stat status = {};
-            if (entry->d_type == DT_UNKNOWN
-                && ::fstatat(fd.get(), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0)
-                kind = kindOf(status.st_mode);
-            if (kind != FolderEntry::Kind::Other)
-                contents.entries.append({ name, kind, { identity.device, quint64(entry->d_ino) } });
+            addEntry(fd.get(), identity.device, *entry, contents);
         }
     }
 }

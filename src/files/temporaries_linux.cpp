@@ -31,7 +31,7 @@ constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
 constexpr qsizetype longestName = 255;
 
 // Longer than any run takes to write and flush one sheet, even a 64 MiB one on a slow share.
-constexpr std::time_t abandonedAfterSeconds = 10 * 60;
+constexpr std::time_t abandonedAfterSeconds = std::time_t(10) * 60;
 
 bool isRandomPart(QByteArrayView part)
 {
