@@ -21,39 +21,69 @@ namespace {
 
 constexpr char windows1252[] = "windows-1252";
 
-// The multibyte code pages of East Asian Windows systems, in the order ties go.
-const QList<QByteArray> &multibyteCodePages()
+// A legacy code page, by every name it goes by.
+struct CodePage
 {
-    static const QList<QByteArray> pages
-        = { "GB18030", "Big5", "windows-31j", "windows-949", "EUC-JP" };
+    QByteArray name; // Qt's
+    QByteArray detectorName; // uchardet's; empty where its answers are not taken
+    unsigned windowsCodePage = 0; // GetACP()'s, where Windows has it as an ANSI code page
+    // The locales it is the code page of: "zh_TW" (language and territory) or "ru" (any).
+    QList<QByteArray> locales;
+    enum class Script { Latin, Other, EastAsian } script = Script::Other;
+};
+
+// Every code page the tools tell apart. The East Asian multibyte ones come first, in the order
+// ties go. For Latin text (French, say) Debian 12's detector guesses among several Latin code
+// pages and often wrongly ("Noël" as ISO-8859-2), so its Latin answers are not taken.
+const QList<CodePage> &codePages()
+{
+    using Script = CodePage::Script;
+    static const QList<CodePage> pages = {
+        { "GB18030", "GB18030", 936, { "zh" }, Script::EastAsian },
+        { "Big5", "BIG5", 950, { "zh_TW", "zh_HK", "zh_MO" }, Script::EastAsian },
+        { "windows-31j", "SHIFT_JIS", 932, { "ja" }, Script::EastAsian },
+        { "windows-949", "EUC-KR", 949, { "ko" }, Script::EastAsian },
+        { "EUC-JP", "EUC-JP", 0, {}, Script::EastAsian },
+        { "windows-1250", {}, 1250, { "pl", "cs", "sk", "hu", "sl", "hr", "ro" }, Script::Latin },
+        { "windows-1251", "WINDOWS-1251", 1251, { "ru", "uk", "be", "bg", "sr", "mk" },
+            Script::Other },
+        { "windows-1252", {}, 1252, {}, Script::Latin },
+        { "windows-1253", "WINDOWS-1253", 1253, { "el" }, Script::Other },
+        { "windows-1254", {}, 1254, { "tr", "az" }, Script::Latin },
+        { "windows-1255", "WINDOWS-1255", 1255, { "he" }, Script::Other },
+        { "windows-1256", "WINDOWS-1256", 1256, { "ar", "fa", "ur" }, Script::Other },
+        { "windows-1257", {}, 1257, { "lt", "lv", "et" }, Script::Latin },
+        { "windows-1258", {}, 1258, { "vi" }, Script::Latin },
+        { "windows-874", {}, 874, { "th" }, Script::Other },
+        { "KOI8-R", "KOI8-R", 0, {}, Script::Other },
+        { "KOI8-U", "KOI8-U", 0, {}, Script::Other },
+        { "IBM866", "IBM866", 0, {}, Script::Other },
+        { "ISO-8859-5", "ISO-8859-5", 0, {}, Script::Other },
+        { "ISO-8859-6", "ISO-8859-6", 0, {}, Script::Other },
+        { "ISO-8859-7", "ISO-8859-7", 0, {}, Script::Other },
+        { "ISO-8859-8", "ISO-8859-8", 0, {}, Script::Other },
+        { "TIS-620", "TIS-620", 0, {}, Script::Other },
+    };
     return pages;
 }
 
-// The detector's names for code pages of a non-Latin script, in Qt's spelling. For Latin text
-// (French, say) Debian 12's detector guesses among several Latin code pages and often wrongly
-// ("Noël" as ISO-8859-2), so its Latin answers are not taken.
+const CodePage *codePageNamed(const QByteArray &name)
+{
+    const auto found = std::find_if(codePages().cbegin(), codePages().cend(),
+        [&name](const CodePage &page) { return page.name == name; });
+    return found == codePages().cend() ? nullptr : &*found;
+}
+
+bool isMultibyte(const QByteArray &name)
+{
+    const CodePage *page = codePageNamed(name);
+    return page != nullptr && page->script == CodePage::Script::EastAsian;
+}
+
+// The detector's answer, in Qt's spelling, where the table takes it.
 QByteArray detectedCodePage(QByteArrayView text)
 {
 #ifdef CUEPRUNE_HAVE_UCHARDET
-    static const QList<std::pair<QByteArray, QByteArray>> names = {
-        { "GB18030", "GB18030" },
-        { "BIG5", "Big5" },
-        { "SHIFT_JIS", "windows-31j" },
-        { "EUC-KR", "windows-949" },
-        { "EUC-JP", "EUC-JP" },
-        { "WINDOWS-1251", "windows-1251" },
-        { "KOI8-R", "KOI8-R" },
-        { "KOI8-U", "KOI8-U" },
-        { "IBM866", "IBM866" },
-        { "ISO-8859-5", "ISO-8859-5" },
-        { "ISO-8859-7", "ISO-8859-7" },
-        { "WINDOWS-1253", "windows-1253" },
-        { "ISO-8859-8", "ISO-8859-8" },
-        { "WINDOWS-1255", "windows-1255" },
-        { "ISO-8859-6", "ISO-8859-6" },
-        { "WINDOWS-1256", "windows-1256" },
-        { "TIS-620", "TIS-620" },
-    };
     const uchardet_t detector = uchardet_new();
     QByteArray name;
     if (uchardet_handle_data(detector, text.data(), std::size_t(text.size())) == 0) {
@@ -61,9 +91,9 @@ QByteArray detectedCodePage(QByteArrayView text)
         name = QByteArray(uchardet_get_charset(detector)).toUpper();
     }
     uchardet_delete(detector);
-    for (const auto &[detected, qtName] : names) {
-        if (detected == name)
-            return qtName;
+    for (const CodePage &page : codePages()) {
+        if (!page.detectorName.isEmpty() && page.detectorName == name)
+            return page.name;
     }
 #else
     Q_UNUSED(text);
@@ -189,34 +219,13 @@ QByteArray codePageOfLocale(QByteArrayView locale)
     const QByteArray language
         = name.left(name.indexOf('_') < 0 ? name.indexOf('.') : name.indexOf('_'));
     const QByteArray territory = name.mid(language.size() + 1, 2);
-    const auto in = [&language](std::initializer_list<const char *> languages) {
-        return std::any_of(languages.begin(), languages.end(),
-            [&language](const char *one) { return language == one; });
-    };
-    if (language == "zh")
-        return territory == "TW" || territory == "HK" || territory == "MO" ? "Big5" : "GB18030";
-    if (language == "ja")
-        return "windows-31j";
-    if (language == "ko")
-        return "windows-949";
-    if (in({ "ru", "uk", "be", "bg", "sr", "mk" }))
-        return "windows-1251";
-    if (language == "el")
-        return "windows-1253";
-    if (in({ "tr", "az" }))
-        return "windows-1254";
-    if (language == "he")
-        return "windows-1255";
-    if (in({ "ar", "fa", "ur" }))
-        return "windows-1256";
-    if (in({ "lt", "lv", "et" }))
-        return "windows-1257";
-    if (language == "vi")
-        return "windows-1258";
-    if (language == "th")
-        return "windows-874";
-    if (in({ "pl", "cs", "sk", "hu", "sl", "hr", "ro" }))
-        return "windows-1250";
+    // A language and territory first ("zh_TW"), then the language alone ("zh").
+    for (const QByteArray &wanted : { language + '_' + territory, language }) {
+        for (const CodePage &page : codePages()) {
+            if (page.locales.contains(wanted))
+                return page.name;
+        }
+    }
     return windows1252;
 }
 
@@ -224,18 +233,12 @@ QByteArray systemCodePage()
 {
     static const QByteArray codePage = [] {
 #ifdef Q_OS_WIN
-        switch (GetACP()) {
-        case 936:
-            return QByteArray("GB18030");
-        case 950:
-            return QByteArray("Big5");
-        case 932:
-            return QByteArray("windows-31j");
-        case 949:
-            return QByteArray("windows-949");
-        default:
-            return "windows-" + QByteArray::number(uint(GetACP()));
+        const unsigned ansi = GetACP();
+        for (const CodePage &page : codePages()) {
+            if (page.windowsCodePage == ansi)
+                return page.name;
         }
+        return "windows-" + QByteArray::number(ansi);
 #else
         for (const char *variable : { "LC_ALL", "LC_CTYPE", "LANG" }) {
             const QByteArray locale = qgetenv(variable);
@@ -272,15 +275,14 @@ QByteArray chosenCodePage(QByteArrayView text, const QList<Candidate> &candidate
         return candidates.first().codePage;
     // A Latin code page of the system's is taken as it is; one of another script only
     // where the text reads as that script.
-    static const QList<QByteArray> latinScripts
-        = { "windows-1250", "windows-1254", "windows-1257", "windows-1258" };
-    if (prior != windows1252 && !multibyteCodePages().contains(prior)) {
+    const CodePage *priorPage = codePageNamed(prior);
+    const bool latinPrior = priorPage != nullptr && priorPage->script == CodePage::Script::Latin;
+    if (prior != windows1252 && !isMultibyte(prior)) {
         const auto decoded = decodeStrictly(text, prior);
-        if (decoded && (latinScripts.contains(prior) || scriptPlausibility(*decoded) >= plausible))
+        if (decoded && (latinPrior || scriptPlausibility(*decoded) >= plausible))
             return prior;
     }
-    if (!detected.isEmpty() && !multibyteCodePages().contains(detected)
-        && decodeStrictly(text, detected))
+    if (!detected.isEmpty() && !isMultibyte(detected) && decodeStrictly(text, detected))
         return detected;
     return windows1252;
 }
@@ -318,9 +320,11 @@ CodePageChoice chooseCodePage(QByteArrayView whole, const QByteArray &prior)
                                                            : whole.first(sampleSize);
     QList<Candidate> candidates;
     const QByteArray detected = detectedCodePage(text);
-    for (const QByteArray &codePage : multibyteCodePages()) {
-        if (const auto decoded = decodeStrictly(text, codePage))
-            candidates.append({ codePage, eastAsianPlausibility(*decoded) });
+    for (const CodePage &page : codePages()) {
+        if (page.script != CodePage::Script::EastAsian)
+            continue;
+        if (const auto decoded = decodeStrictly(text, page.name))
+            candidates.append({ page.name, eastAsianPlausibility(*decoded) });
     }
     // Most plausible first; ties to the system's code page, then the detector's, then in order.
     const auto rank = [&](const QByteArray &codePage) {
@@ -332,33 +336,6 @@ CodePageChoice chooseCodePage(QByteArrayView whole, const QByteArray &prior)
     });
     const QByteArray chosen = chosenCodePage(text, candidates, prior, detected);
     return { chosen, plausibleCodePages(chosen, candidates, prior, detected) };
-}
-
-QString codePageLabel(const QByteArray &codePage)
-{
-    static const QList<std::pair<QByteArray, const char *>> labels = {
-        { "UTF-8", "UTF-8" },
-        { "GB18030", "GB18030 (chinois simplifié)" },
-        { "Big5", "Big5 (chinois traditionnel)" },
-        { "windows-31j", "Shift-JIS (japonais)" },
-        { "EUC-JP", "EUC-JP (japonais)" },
-        { "windows-949", "EUC-KR (coréen)" },
-        { "windows-1250", "Windows-1250 (Europe centrale)" },
-        { "windows-1251", "Windows-1251 (cyrillique)" },
-        { "windows-1252", "Windows-1252 (Europe occidentale)" },
-        { "windows-1253", "Windows-1253 (grec)" },
-        { "windows-1254", "Windows-1254 (turc)" },
-        { "windows-1255", "Windows-1255 (hébreu)" },
-        { "windows-1256", "Windows-1256 (arabe)" },
-        { "windows-1257", "Windows-1257 (balte)" },
-        { "windows-1258", "Windows-1258 (vietnamien)" },
-        { "windows-874", "Windows-874 (thaï)" },
-    };
-    for (const auto &[name, label] : labels) {
-        if (name == codePage)
-            return QString::fromUtf8(label);
-    }
-    return QString::fromLatin1(codePage);
 }
 
 } // namespace cueprune

@@ -31,7 +31,4 @@ struct CodePageChoice
 // prior says otherwise.
 [[nodiscard]] CodePageChoice chooseCodePage(QByteArrayView text, const QByteArray &prior);
 
-// A name for the code page in a menu, with what it is for: "GB18030 (chinois simplifié)".
-[[nodiscard]] QString codePageLabel(const QByteArray &codePage);
-
 } // namespace cueprune

@@ -7,6 +7,7 @@
 
 #include <QActionGroup>
 #include <QFileDialog>
+#include <QHash>
 #include <QMenu>
 
 #include <memory>
@@ -30,6 +31,29 @@ QString statusText(CueResult result)
         break;
     }
     return QStringLiteral("Erreur de lecture ou d'écriture");
+}
+
+// A code page in the preview's menu, with what it is for: "GB18030 (chinois simplifié)".
+QString codePageLabel(const QByteArray &codePage)
+{
+    static const QHash<QByteArray, QString> labels = {
+        { "GB18030", QStringLiteral("GB18030 (chinois simplifié)") },
+        { "Big5", QStringLiteral("Big5 (chinois traditionnel)") },
+        { "windows-31j", QStringLiteral("Shift-JIS (japonais)") },
+        { "EUC-JP", QStringLiteral("EUC-JP (japonais)") },
+        { "windows-949", QStringLiteral("EUC-KR (coréen)") },
+        { "windows-1250", QStringLiteral("Windows-1250 (Europe centrale)") },
+        { "windows-1251", QStringLiteral("Windows-1251 (cyrillique)") },
+        { "windows-1252", QStringLiteral("Windows-1252 (Europe occidentale)") },
+        { "windows-1253", QStringLiteral("Windows-1253 (grec)") },
+        { "windows-1254", QStringLiteral("Windows-1254 (turc)") },
+        { "windows-1255", QStringLiteral("Windows-1255 (hébreu)") },
+        { "windows-1256", QStringLiteral("Windows-1256 (arabe)") },
+        { "windows-1257", QStringLiteral("Windows-1257 (balte)") },
+        { "windows-1258", QStringLiteral("Windows-1258 (vietnamien)") },
+        { "windows-874", QStringLiteral("Windows-874 (thaï)") },
+    };
+    return labels.value(codePage, QString::fromLatin1(codePage));
 }
 
 } // namespace
