@@ -2,10 +2,11 @@
 // work; QSaveFile replaces the sheet atomically. Not built on the project's Linux machines.
 #include "files/sheetfile.h"
 
+#include "files/backupnames.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSaveFile>
 
 namespace cueprune {
@@ -61,16 +62,15 @@ std::optional<Failure> SheetFile::replace(const QByteArray &contents, const Back
     // No hard links to rely on here: the backup is a copy, made before the sheet is replaced.
     if (backup.control != BackupPolicy::Control::None) {
         const QString path = pathOf(entry);
-        const QString name = QFileInfo(path).fileName();
+        const QByteArray name = QFile::encodeName(QFileInfo(path).fileName());
         int highest = 0;
-        const QRegularExpression numbered(
-            QStringLiteral("^%1\\.~(\\d+)~$").arg(QRegularExpression::escape(name)));
         for (const QString &other : QFileInfo(path).dir().entryList(QDir::Files | QDir::Hidden))
-            highest = qMax(highest, numbered.match(other).captured(1).toInt());
+            highest = qMax(highest, backupNumber(QFile::encodeName(other), name).value_or(0));
         const bool simple = backup.control == BackupPolicy::Control::Simple
             || (backup.control == BackupPolicy::Control::Existing && highest == 0);
         const QString backupPath = simple ? path + QFile::decodeName(backup.suffix)
-                                          : QStringLiteral("%1.~%2~").arg(path).arg(highest + 1);
+                                          : QFileInfo(path).dir().filePath(QFile::decodeName(
+                                              numberedBackupName(name, highest + 1)));
         if ((simple && QFile::exists(backupPath) && !QFile::remove(backupPath))
             || !QFile::copy(path, backupPath))
             return Failure { Failure::Reason::BackupFailed, 0 };

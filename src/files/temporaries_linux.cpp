@@ -1,6 +1,6 @@
 #include "files/temporaries.h"
 
-#include "files/posixstatus.h"
+#include "files/linuxstatus.h"
 
 #include <QFile>
 #include <QHash>

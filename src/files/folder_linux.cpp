@@ -1,6 +1,6 @@
 #include "files/folder.h"
 
-#include "files/posixstatus.h"
+#include "files/linuxstatus.h"
 
 #include <dirent.h>
 #include <fcntl.h>

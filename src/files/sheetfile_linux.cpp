@@ -1,6 +1,6 @@
 #include "files/sheetfile.h"
 
-#include "files/posixstatus.h"
+#include "files/linuxstatus.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

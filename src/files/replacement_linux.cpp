@@ -1,0 +1,129 @@
+#include "files/replacement.h"
+
+#include "files/attributes.h"
+#include "files/backup.h"
+#include "files/linuxstatus.h"
+#include "files/newfile.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace cueprune {
+
+namespace {
+
+using Reason = Failure::Reason;
+
+// Whether name in folder is still the file read, as its status says: same identity, size and
+// times.
+bool statusAsRead(int folder, const QByteArray &name, const SheetStatus &status)
+{
+    struct stat now = {};
+    return ::fstatat(folder, name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0
+        && keyOf(now) == status.key && qint64(now.st_size) == status.size
+        && nanoseconds(now.st_mtim) == status.modified
+        && nanoseconds(now.st_ctim) == status.changed;
+}
+
+// Fails unless name in folder still holds exactly the bytes read: a clock coarser than the
+// change, or attributes cached by FUSE or a network file system, hide a write of the same size
+// from the status. Read through a descriptor opened afresh, since opening is what makes FUSE
+// drop what it cached of the file.
+std::optional<Failure> checkBytesAsRead(int folder, const QByteArray &name, const ReadSheet &read)
+{
+    const Failure changed { Reason::ChangedBeforeReplace, 0 };
+    struct stat opened = {};
+    const auto file = openRegularFile(folder, name, &read.status.key, opened);
+    if (!file)
+        return file.failure().reason == Reason::SwappedDuringWalk ? changed : file.failure();
+    if (qint64(opened.st_size) != read.bytes.size())
+        return changed;
+    char buffer[16 * 1024];
+    for (qsizetype at = 0;;) {
+        const ssize_t got = ::read(file->get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return Failure::fromErrno(errno, Reason::ReadRefused);
+        if (got == 0)
+            return at == read.bytes.size() ? std::nullopt : std::optional<Failure>(changed);
+        if (got > read.bytes.size() - at
+            || std::memcmp(buffer, read.bytes.constData() + at, std::size_t(got)) != 0)
+            return changed;
+        at += got;
+    }
+}
+
+} // namespace
+
+// The rules of a replacement, in order, each failure leaving the sheet as it was:
+// - everything happens inside the sheet's folder, held open since it was listed: no path is
+//   looked up again, so the rename stays within one file system and inside the tree;
+// - the sheet must be writable to this process: no rewrite of what it may not change;
+// - the new file is created with the sheet's permission bits (never writable by others while
+//   it is written), written in full, then given the sheet's owner and group (which clears
+//   setgid, so first), its extended attributes and ACLs, then its exact mode bits (a normal
+//   user cannot give a file away, vfat holds no modes: only a difference fails);
+// - it is flushed to disk, a failed flush failing the replacement;
+// - the name must still hold the file that was read (same identity, size and times), so that
+//   another program's recent change is not overwritten;
+// - the new file gets its temporary name, which names the sheet it replaces, so that a run
+//   after a crash knows what it is;
+// - the sheet read takes its backup name when one is asked for (chosen before the new file is
+//   opened; a second link to it, so it keeps every byte and fact of its own; a flushed copy
+//   where links are refused); a failed backup leaves the sheet as it was;
+// - the sheet is closed: FUSE file systems hide a file renamed over while open, and an
+//   interrupted rename would leave the sheet hidden with no name;
+// - the name must still hold the very bytes read, compared afresh;
+// - then, only then, the new file takes the sheet's name in one rename.
+std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name,
+    const QByteArray &contents, ReadSheet &read, const BackupPolicy &backup)
+{
+    const int folderFd = folder.descriptor();
+    if (::faccessat(folderFd, name.constData(), W_OK, AT_EACCESS) != 0)
+        return Failure::fromErrno(errno, Reason::WriteRefused);
+    std::optional<BackupPlan> plan;
+    if (backup.control != BackupPolicy::Control::None) {
+        auto planned = planBackup(folderFd, name, backup);
+        if (!planned)
+            return planned.failure();
+        plan = *planned;
+    }
+    NewFile replacement(folderFd, name, contents.size(), read.status.mode);
+    const int fd = replacement.fd();
+    if (fd < 0)
+        return Failure::fromErrno(replacement.creationError(), Reason::WriteRefused);
+    if (auto failure = writeAll(fd, contents))
+        return failure;
+    if (auto failure = keepOwnerAttributesAndMode(fd, read))
+        return failure;
+    if (::fsync(fd) != 0)
+        return Failure { Reason::FlushFailed, errno };
+    if (!statusAsRead(folderFd, name, read.status))
+        return Failure { Reason::ChangedBeforeReplace, 0 };
+    if (auto failure = replacement.nameAside())
+        return failure;
+
+    QByteArray backupName;
+    if (plan) {
+        if (auto failure = keepBackup(folderFd, name, read, *plan, backupName))
+            return failure;
+    }
+    read.descriptor.reset();
+    std::optional<Failure> failure = checkBytesAsRead(folderFd, name, read);
+    if (!failure && !replacement.moveToTarget(false))
+        failure = Failure::fromErrno(errno, Reason::WriteRefused);
+    if (failure && !backupName.isEmpty())
+        ::unlinkat(folderFd, backupName.constData(), 0);
+    return failure;
+}
+
+} // namespace cueprune
