@@ -1,0 +1,92 @@
+// The file layer in process: the walk and the backup names.
+#include "files/backupnames.h"
+#include "files/sheetwalk.h"
+#include "support/files.h"
+#include "support/sheets.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using cueprune::SheetWalk;
+using cueprune::Strays;
+using cueprune::WalkItem;
+
+class TestFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void backupNumbers_data();
+    void backupNumbers();
+    void walkOrder_data();
+    void walkOrder();
+};
+
+void TestFiles::backupNumbers_data()
+{
+    QTest::addColumn<QByteArray>("candidate");
+    QTest::addColumn<int>("number"); // -1: not a numbered backup of a.cue
+    QTest::newRow("first") << QByteArray("a.cue.~1~") << 1;
+    QTest::newRow("large") << QByteArray("a.cue.~123~") << 123;
+    QTest::newRow("simple") << QByteArray("a.cue~") << -1;
+    QTest::newRow("noDigits") << QByteArray("a.cue.~~") << -1;
+    QTest::newRow("letters") << QByteArray("a.cue.~1x~") << -1;
+    QTest::newRow("otherSheet") << QByteArray("b.cue.~1~") << -1;
+    QTest::newRow("longerName") << QByteArray("a.cue.x.~1~") << -1;
+    QTest::newRow("sign") << QByteArray("a.cue.~-1~") << -1;
+}
+
+// Numbered backups are told from every other name, and named back the same way.
+void TestFiles::backupNumbers()
+{
+    QFETCH(QByteArray, candidate);
+    QFETCH(int, number);
+    QCOMPARE(cueprune::backupNumber(candidate, "a.cue").value_or(-1), number);
+    if (number > 0)
+        QCOMPARE(cueprune::numberedBackupName("a.cue", number), candidate);
+}
+
+void TestFiles::walkOrder_data()
+{
+    QTest::addColumn<bool>("recursive");
+    QTest::addColumn<QStringList>("expected"); // shown paths under ROOT, "N subfolders" notices
+    QTest::newRow("ownSheets") << false << QStringList { "a.CUE", "Z.cue", "3 subfolders of ROOT" };
+    QTest::newRow("depthFirst") << true
+                                << QStringList { "a.CUE", "Z.cue", "b/one.cue", "b/c/deep.cue",
+                                       "B2/two.cue" };
+}
+
+// Sheets first, by name ignoring case, then subfolders depth first; hidden entries and links
+// left out; each entry once, however many of the paths given reach it.
+void TestFiles::walkOrder()
+{
+    QFETCH(bool, recursive);
+    QFETCH(QStringList, expected);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString root = dir.filePath("Musique à trier");
+    QVERIFY(testsupport::fill(root,
+        { { "b/c/", {} }, { "B2/", {} }, { ".hidden/", {} }, { "empty/", {} },
+            { "Z.cue", testsupport::cleanSheet }, { "a.CUE", testsupport::pregapSheet },
+            { "notes.txt", {} }, { "b/one.cue", {} }, { "b/c/deep.cue", {} }, { "B2/two.cue", {} },
+            { ".hidden/h.cue", {} } }));
+    QVERIFY(QFile::link(root, root + "/b/c/loop"));
+    QVERIFY(QFile::link(root + "/b/one.cue", root + "/linked.cue"));
+
+    SheetWalk walk(recursive, Strays::Kept);
+    walk.addPath(QFile::encodeName(root));
+    walk.addPath(QFile::encodeName(root + "/Z.cue"));
+    if (recursive)
+        walk.addPath(QFile::encodeName(root + "/b"));
+    QStringList seen;
+    for (WalkItem item; walk.next(item);) {
+        const QString shown = QFile::decodeName(item.sheet.shownPath);
+        seen.append(item.subfoldersLeftOut > 0
+                ? QStringLiteral("%1 subfolders of %2").arg(item.subfoldersLeftOut).arg(shown)
+                : QString(shown).remove(0, root.size() + 1));
+    }
+    QCOMPARE(seen, expected.replaceInStrings("ROOT", root));
+}
+
+QTEST_GUILESS_MAIN(TestFiles)
+#include "tst_files.moc"
