@@ -80,14 +80,16 @@ void VexaTrin::on_pushButton_2_clicked()
         return;
     }
     SheetBatch(SheetBatch::defaultWorkers(WriteMode::Rewrite), PruneOptions {})
-        .run(inTurn(*listing), [&](const WalkItem &item, const CueOutcome &outcome) {
-            appendToLog(log, displayPath(item.sheet.shownPath));
+        .run(inTurn(*listing), [&](const WalkItem &item, const CueOutcome *outcome) {
+            appendToLog(log, displayPath(shownPath(item)));
+            const auto *settled = std::get_if<SettledLeftover>(&item);
             appendToLog(log,
-                item.leftover == Leftover::Removed
+                settled && settled->leftover == Leftover::Removed
                     ? QStringLiteral("==> Temporaire d'une exécution interrompue supprimé !")
-                    : item.leftover == Leftover::Recovered
+                    : settled
                     ? QStringLiteral("==> Temporaire d'une exécution interrompue récupéré !")
-                    : verdictText(outcome.result));
+                    // A listed entry that could not be looked up is an error, as a failed sheet.
+                    : verdictText(outcome ? outcome->result : CueResult::Failed));
         });
     log->ensureCursorVisible();
 }

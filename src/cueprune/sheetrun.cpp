@@ -207,9 +207,11 @@ void SheetRun::run(const std::function<bool()> &stopRequested)
     SheetBatch(options.workers,
         { mode, options.rule, options.backup, true, options.diff && !options.json })
         .run([&](WalkItem &item) { return !stopped() && walk.next(item); },
-            [&](const WalkItem &item, const CueOutcome &outcome) {
-                if (!reportNotice(item))
-                    reportSheet(item, outcome);
+            [&](const WalkItem &item, const CueOutcome *outcome) {
+                if (const auto *sheet = std::get_if<SheetEntry>(&item))
+                    reportSheet(*sheet, *outcome);
+                else
+                    reportNotice(item);
                 updateProgress();
             },
             stopped, [&] { return walk.foldersHeld(); });
@@ -217,37 +219,35 @@ void SheetRun::run(const std::function<bool()> &stopRequested)
     printSummary(stopped());
 }
 
-bool SheetRun::reportNotice(const WalkItem &item)
+void SheetRun::reportNotice(const WalkItem &item)
 {
-    const QByteArray &path = item.sheet.shownPath;
-    if (item.unreachable) {
+    const QByteArray &path = shownPath(item);
+    if (const auto *unreachablePath = std::get_if<UnreachablePath>(&item)) {
         ++unreachable;
         if (options.json) {
             QJsonObject object = jsonPath(path);
             object.insert(QStringLiteral("unreachable"), true);
-            insertFailure(object, *item.unreachable);
+            insertFailure(object, unreachablePath->failure);
             printJson(object);
         }
-        complain(path, failureText(*item.unreachable), false);
-    } else if (item.subfoldersLeftOut > 0) {
-        subfoldersLeftOut += item.subfoldersLeftOut;
+        complain(path, failureText(unreachablePath->failure), false);
+    } else if (const auto *leftOut = std::get_if<SubfoldersLeftOut>(&item)) {
+        subfoldersLeftOut += leftOut->count;
         complain(path,
-            (item.subfoldersLeftOut > 1
-                    ? QStringLiteral("%1 sous-dossiers non parcourus (utilisez -r)")
-                    : QStringLiteral("%1 sous-dossier non parcouru (utilisez -r)"))
-                .arg(item.subfoldersLeftOut),
+            (leftOut->count > 1 ? QStringLiteral("%1 sous-dossiers non parcourus (utilisez -r)")
+                                : QStringLiteral("%1 sous-dossier non parcouru (utilisez -r)"))
+                .arg(leftOut->count),
             true);
-    } else if (item.leftover != Leftover::None) {
+    } else if (const auto *settled = std::get_if<SettledLeftover>(&item)) {
         complain(path,
-            item.leftover == Leftover::Removed
+            settled->leftover == Leftover::Removed
                 ? QStringLiteral("temporaire d'une exécution interrompue supprimé")
                 : QStringLiteral("temporaire d'une exécution interrompue récupéré"),
             false);
     }
-    return !item.isSheet();
 }
 
-void SheetRun::reportSheet(const WalkItem &item, const CueOutcome &outcome)
+void SheetRun::reportSheet(const SheetEntry &sheet, const CueOutcome &outcome)
 {
     switch (outcome.result) {
     case CueResult::Pruned:
@@ -267,18 +267,18 @@ void SheetRun::reportSheet(const WalkItem &item, const CueOutcome &outcome)
     if (listOnProgressTerminal)
         clearProgress();
     if (options.json)
-        printJson(jsonSheet(item, outcome));
+        printJson(jsonSheet(sheet, outcome));
     else
-        printText(item, outcome);
+        printText(sheet, outcome);
     if (outcome.failure)
-        complain(item.sheet.shownPath, failureText(*outcome.failure), true);
+        complain(sheet.shownPath, failureText(*outcome.failure), true);
     else if (listOnProgressTerminal)
         drawProgress();
 }
 
-QJsonObject SheetRun::jsonSheet(const WalkItem &item, const CueOutcome &outcome) const
+QJsonObject SheetRun::jsonSheet(const SheetEntry &sheet, const CueOutcome &outcome) const
 {
-    QJsonObject object = jsonPath(item.sheet.shownPath);
+    QJsonObject object = jsonPath(sheet.shownPath);
     object.insert(QStringLiteral("verdict"), verdictCode(outcome.result, mode));
     object.insert(QStringLiteral("dropped"), outcome.droppedLines.size());
     if (outcome.result == CueResult::Pruned) {
@@ -296,10 +296,9 @@ QJsonObject SheetRun::jsonSheet(const WalkItem &item, const CueOutcome &outcome)
     return object;
 }
 
-void SheetRun::printText(const WalkItem &item, const CueOutcome &outcome)
+void SheetRun::printText(const SheetEntry &sheet, const CueOutcome &outcome)
 {
-    listing << shellQuoted(item.sheet.shownPath) << '\n'
-            << verdictText(outcome.result, mode) << '\n';
+    listing << shellQuoted(sheet.shownPath) << '\n' << verdictText(outcome.result, mode) << '\n';
     for (const PruningWarning &warning : outcome.warnings)
         listing << "  attention : " << warningText(warning) << '\n';
     if (options.diff && !outcome.diff.isEmpty()) {

@@ -51,11 +51,10 @@ public:
     [[nodiscard]] bool anyFailure() const { return errors > 0 || unreachable > 0; }
 
 private:
-    // Reports item if it is not a sheet; whether it was not.
-    bool reportNotice(const WalkItem &item);
-    void reportSheet(const WalkItem &item, const CueOutcome &outcome);
-    [[nodiscard]] QJsonObject jsonSheet(const WalkItem &item, const CueOutcome &outcome) const;
-    void printText(const WalkItem &item, const CueOutcome &outcome);
+    void reportNotice(const WalkItem &item);
+    void reportSheet(const SheetEntry &sheet, const CueOutcome &outcome);
+    [[nodiscard]] QJsonObject jsonSheet(const SheetEntry &sheet, const CueOutcome &outcome) const;
+    void printText(const SheetEntry &sheet, const CueOutcome &outcome);
     void complain(const QByteArray &path, const QString &reason, bool sheet);
     void updateProgress();
     void drawProgress();

@@ -40,12 +40,13 @@ class HeldFolders
 public:
     void add(const WalkItem &item)
     {
-        if (item.sheet.folder)
-            ++counts[item.sheet.folder.get()];
+        if (const auto *sheet = std::get_if<SheetEntry>(&item); sheet && sheet->folder)
+            ++counts[sheet->folder.get()];
     }
     void remove(const WalkItem &item)
     {
-        const auto found = counts.find(item.sheet.folder.get());
+        const auto *sheet = std::get_if<SheetEntry>(&item);
+        const auto found = sheet ? counts.find(sheet->folder.get()) : counts.end();
         if (found != counts.end() && --*found == 0)
             counts.erase(found);
     }
@@ -78,7 +79,8 @@ namespace {
 struct Slot
 {
     WalkItem item;
-    std::optional<CueOutcome> outcome;
+    std::optional<CueOutcome> outcome; // a sheet's, once worked on
+    bool done = false; // a notice is done as soon as it is taken
 };
 
 // One run of a batch: its state, shared by the reporting thread and the workers under mutex.
@@ -161,7 +163,8 @@ void BatchRun::pull(std::unique_lock<std::mutex> &lock)
             sourceDone = true;
         } else {
             heldFolders.add(item);
-            window.push_back({ std::move(item), std::nullopt });
+            const bool notice = !std::holds_alternative<SheetEntry>(item);
+            window.push_back({ std::move(item), std::nullopt, notice });
         }
     }
 }
@@ -171,23 +174,23 @@ bool BatchRun::startChunk()
     std::vector<Slot *> taken;
     for (; started < window.size() && taken.size() < chunk; ++started) {
         Slot &slot = window[started];
-        if (!slot.item.isSheet()) {
-            slot.outcome = CueOutcome { CueResult::Failed, slot.item.unreachable, {}, {}, {}, {} };
+        const auto *sheet = std::get_if<SheetEntry>(&slot.item);
+        if (!sheet)
             continue;
-        }
         // Two names of one file wait for each other.
-        if (busy.contains(slot.item.sheet.key))
+        if (busy.contains(sheet->key))
             break;
-        busy.insert(slot.item.sheet.key);
+        busy.insert(sheet->key);
         taken.push_back(&slot);
     }
     if (taken.empty())
         return false;
     if (!pool.start([this, taken] { work(taken); })) {
         for (Slot *slot : taken) {
-            busy.remove(slot->item.sheet.key);
+            busy.remove(std::get<SheetEntry>(slot->item).key);
             slot->outcome = CueOutcome { CueResult::Failed,
                 Failure { Failure::Reason::SystemError, EAGAIN }, {}, {}, {}, {} };
+            slot->done = true;
         }
     }
     return true;
@@ -196,10 +199,12 @@ bool BatchRun::startChunk()
 void BatchRun::work(const std::vector<Slot *> &taken)
 {
     for (Slot *slot : taken) {
-        const CueOutcome outcome = processCueFile(slot->item.sheet, {}, options, &budget);
+        const SheetEntry &sheet = std::get<SheetEntry>(slot->item);
+        const CueOutcome outcome = processCueFile(sheet, {}, options, &budget);
         const std::lock_guard<std::mutex> done(mutex);
         slot->outcome = outcome;
-        busy.remove(slot->item.sheet.key);
+        slot->done = true;
+        busy.remove(sheet.key);
         // Only the next item in order lets the reporting thread go on.
         if (slot == &window.front())
             frontDone.notify_one();
@@ -209,7 +214,7 @@ void BatchRun::work(const std::vector<Slot *> &taken)
 // Reports the next item once it is done, with the lock released while the report works.
 void BatchRun::reportFront(std::unique_lock<std::mutex> &lock)
 {
-    if (!window.front().outcome) {
+    if (!window.front().done) {
         frontDone.wait(lock);
         return;
     }
@@ -218,7 +223,7 @@ void BatchRun::reportFront(std::unique_lock<std::mutex> &lock)
     heldFolders.remove(reported.item);
     --started;
     lock.unlock();
-    report(reported.item, *reported.outcome);
+    report(reported.item, reported.outcome ? &*reported.outcome : nullptr);
     lock.lock();
 }
 
@@ -257,7 +262,7 @@ SheetBatch::Source inTurn(const FolderListing &listing)
         if (index == notices + listing.sheets.size())
             return false;
         item = index < notices ? listing.notices[index]
-                               : WalkItem { listing.sheets[index - notices], std::nullopt };
+                               : WalkItem { listing.sheets[index - notices] };
         ++index;
         return true;
     };

@@ -15,11 +15,11 @@ namespace cueprune {
 class SheetBatch
 {
 public:
-    // Gives the next sheet or unreachable path, on the calling thread; false at the end.
+    // Gives the next sheet or notice, on the calling thread; false at the end.
     using Source = std::function<bool(WalkItem &item)>;
-    // Receives each item with its outcome, in order, on the calling thread, one at a time. Only
-    // sheets are worked on: an unreachable path's outcome is a failure with its reason.
-    using Report = std::function<void(const WalkItem &item, const CueOutcome &outcome)>;
+    // Receives each item in order, on the calling thread, one at a time: a sheet with its
+    // outcome, a notice with none (null).
+    using Report = std::function<void(const WalkItem &item, const CueOutcome *outcome)>;
     // Asked between sheets: once true, no new sheet starts, and those started are reported.
     using StopRequested = std::function<bool()>;
     // How many descriptors the source holds now (the walk's folders), asked before each item.

@@ -34,6 +34,12 @@ bool isSheetName(const QByteArray &name)
 
 } // namespace
 
+const QByteArray &shownPath(const WalkItem &item)
+{
+    return std::visit(
+        [](const auto &alternative) -> const QByteArray & { return alternative.shownPath; }, item);
+}
+
 Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, Strays strays)
 {
     const auto contents = folder->read();
@@ -61,8 +67,8 @@ Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, St
         if (!found && found.failure().systemError == EACCES)
             return Failure { Failure::Reason::FolderUnreadable, EACCES };
         if (!found || found->kind != entry.kind) {
-            listing.notices.append(WalkItem::unreachablePath(joinPath(folder->path(), entry.name),
-                found ? Failure { Failure::Reason::SwappedDuringWalk, 0 } : found.failure()));
+            listing.notices.append(UnreachablePath { joinPath(folder->path(), entry.name),
+                found ? Failure { Failure::Reason::SwappedDuringWalk, 0 } : found.failure() });
             continue;
         }
         if (sheet && !listedKeysHold)
@@ -86,12 +92,12 @@ void settleLeftovers(const std::shared_ptr<const Folder> &folder, FolderListing 
         if (leftover == Leftover::None)
             continue;
         if (leftover == Leftover::Removed) {
-            settled.append(WalkItem::settledLeftover(joinPath(folder->path(), name), leftover));
+            settled.append(SettledLeftover { joinPath(folder->path(), name), leftover });
             continue;
         }
         const QByteArray sheet = parseTemporaryName(name)->replaced;
         const auto found = folder->lookUp(sheet);
-        settled.append(WalkItem::settledLeftover(joinPath(folder->path(), sheet), leftover));
+        settled.append(SettledLeftover { joinPath(folder->path(), sheet), leftover });
         if (found && found->kind == FolderEntry::Kind::RegularFile && isSheetName(sheet))
             listing.sheets.append({ folder, sheet, found->key, joinPath(folder->path(), sheet) });
     }

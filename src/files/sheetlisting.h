@@ -8,41 +8,37 @@
 
 #include <memory>
 #include <optional>
+#include <variant>
 
 namespace cueprune {
 
-// One step of a walk: a sheet to prune; or, with only the sheet's shownPath set, a path that
-// could not be reached, a killed run's temporary that was settled, or a folder whose
-// subfolders a walk that is not recursive leaves out.
-struct WalkItem
+// A path that could not be reached, and why.
+struct UnreachablePath
 {
-    SheetEntry sheet;
-    std::optional<Failure> unreachable;
-    Leftover leftover = Leftover::None;
-    qsizetype subfoldersLeftOut = 0;
-
-    bool isSheet() const
-    {
-        return !unreachable && leftover == Leftover::None && subfoldersLeftOut == 0;
-    }
-
-    // A path that could not be reached, shown as shownPath.
-    static WalkItem unreachablePath(QByteArray shownPath, const Failure &failure)
-    {
-        return { { {}, {}, {}, std::move(shownPath) }, failure, Leftover::None };
-    }
-    // A killed run's temporary, shown as shownPath when removed, by its sheet's path when it
-    // became the sheet again.
-    static WalkItem settledLeftover(QByteArray shownPath, Leftover leftover)
-    {
-        return { { {}, {}, {}, std::move(shownPath) }, std::nullopt, leftover };
-    }
-    // A folder, shown as shownPath, whose count subfolders are not walked.
-    static WalkItem subfoldersNotWalked(QByteArray shownPath, qsizetype count)
-    {
-        return { { {}, {}, {}, std::move(shownPath) }, std::nullopt, Leftover::None, count };
-    }
+    QByteArray shownPath;
+    Failure failure;
 };
+
+// A killed run's temporary that was settled: shown by its own path when removed, by its
+// sheet's when it became the sheet again.
+struct SettledLeftover
+{
+    QByteArray shownPath;
+    Leftover leftover = Leftover::Removed;
+};
+
+// A folder named whose subfolders a walk that is not recursive leaves out.
+struct SubfoldersLeftOut
+{
+    QByteArray shownPath;
+    qsizetype count = 0;
+};
+
+// One step of a walk: a sheet to prune, or something the walk has to say.
+using WalkItem = std::variant<SheetEntry, UnreachablePath, SettledLeftover, SubfoldersLeftOut>;
+
+// The path an item is shown by.
+[[nodiscard]] const QByteArray &shownPath(const WalkItem &item);
 
 struct FolderListing
 {

@@ -144,7 +144,7 @@ bool SheetWalk::giveSheet(const SheetEntry &sheet, WalkItem &item)
         if (givenEntries.size() == given)
             return false;
     }
-    item = { sheet, std::nullopt };
+    item = sheet;
     return true;
 }
 
@@ -165,7 +165,7 @@ SheetWalk::Step SheetWalk::stepInTop(WalkItem &item)
     }
     if (!recursive) {
         top.nextSubfolder = subfolders;
-        item = WalkItem::subfoldersNotWalked(top.folder->path(), subfolders);
+        item = SubfoldersLeftOut { top.folder->path(), subfolders };
         return Step::Given;
     }
     const QByteArray shown
@@ -174,7 +174,7 @@ SheetWalk::Step SheetWalk::stepInTop(WalkItem &item)
     const std::optional<Failure> failure = enter(takeSubfolder(top));
     if (!failure)
         return Step::Again;
-    item = WalkItem::unreachablePath(shown, *failure);
+    item = UnreachablePath { shown, *failure };
     return Step::Given;
 }
 
@@ -194,7 +194,7 @@ SheetWalk::Step SheetWalk::stepToNextPath(WalkItem &item)
     if (!failure)
         return Step::Again;
     // Shown as given when it cannot be found, physically when the folder was opened.
-    item = WalkItem::unreachablePath(named ? named->folder->path() : path, *failure);
+    item = UnreachablePath { named ? named->folder->path() : path, *failure };
     return Step::Given;
 }
 

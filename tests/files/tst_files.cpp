@@ -80,10 +80,10 @@ void TestFiles::walkOrder()
         walk.addPath(QFile::encodeName(root + "/b"));
     QStringList seen;
     for (WalkItem item; walk.next(item);) {
-        const QString shown = QFile::decodeName(item.sheet.shownPath);
-        seen.append(item.subfoldersLeftOut > 0
-                ? QStringLiteral("%1 subfolders of %2").arg(item.subfoldersLeftOut).arg(shown)
-                : QString(shown).remove(0, root.size() + 1));
+        const QString shown = QFile::decodeName(cueprune::shownPath(item));
+        const auto *leftOut = std::get_if<cueprune::SubfoldersLeftOut>(&item);
+        seen.append(leftOut ? QStringLiteral("%1 subfolders of %2").arg(leftOut->count).arg(shown)
+                            : QString(shown).remove(0, root.size() + 1));
     }
     QCOMPARE(seen, expected.replaceInStrings("ROOT", root));
 }
