@@ -59,8 +59,16 @@ private:
 } // namespace
 
 SheetBatch::SheetBatch(int workers, const PruneOptions &options)
+    : SheetBatch(workers, options.mode, [options](const SheetEntry &sheet, ByteBudget &budget) {
+        return processCueFile(sheet, {}, options, &budget);
+    })
+{
+}
+
+SheetBatch::SheetBatch(int workers, WriteMode mode, Work work)
     : workers(workersWithinDescriptorLimit(workers))
-    , options(options)
+    , mode(mode)
+    , work(std::move(work))
 {
 }
 
@@ -88,15 +96,16 @@ class BatchRun
 {
 public:
     BatchRun(const SheetBatch::Source &next, const SheetBatch::Report &report,
-        const SheetBatch::DescriptorsHeld &heldBySource, int workers, const PruneOptions &options)
+        const SheetBatch::DescriptorsHeld &heldBySource, int workers, WriteMode mode,
+        const SheetBatch::Work &sheetWork)
         : next(next)
         , report(report)
         , heldBySource(heldBySource)
         , workers(workers)
-        , options(options)
+        , sheetWork(sheetWork)
         // Sheets that are only read are handed to workers in chunks, which costs a fraction of
         // the hand-offs; rewrites go one a task, so that their flushes overlap.
-        , chunk(options.mode == WriteMode::DryRun ? 16 : 1)
+        , chunk(mode == WriteMode::DryRun ? 16 : 1)
         , ahead(4 * std::size_t(workers) * chunk)
         , pool(workers)
     {
@@ -116,7 +125,7 @@ private:
     const SheetBatch::Report &report;
     const SheetBatch::DescriptorsHeld &heldBySource;
     const int workers;
-    const PruneOptions &options;
+    const SheetBatch::Work &sheetWork;
     const std::size_t chunk;
     const std::size_t ahead;
     ByteBudget budget { 2 * maxSheetSize };
@@ -200,7 +209,7 @@ void BatchRun::work(const std::vector<Slot *> &taken)
 {
     for (Slot *slot : taken) {
         const SheetEntry &sheet = std::get<SheetEntry>(slot->item);
-        const CueOutcome outcome = processCueFile(sheet, {}, options, &budget);
+        const CueOutcome outcome = sheetWork(sheet, budget);
         const std::lock_guard<std::mutex> done(mutex);
         slot->outcome = outcome;
         slot->done = true;
@@ -252,7 +261,7 @@ void BatchRun::run(const SheetBatch::StopRequested &stop)
 void SheetBatch::run(const Source &next, const Report &report, const StopRequested &stop,
     const DescriptorsHeld &heldBySource)
 {
-    BatchRun(next, report, heldBySource, workers, options).run(stop);
+    BatchRun(next, report, heldBySource, workers, mode, work).run(stop);
 }
 
 SheetBatch::Source inTurn(const FolderListing &listing)

@@ -25,7 +25,13 @@ public:
     // How many descriptors the source holds now (the walk's folders), asked before each item.
     using DescriptorsHeld = std::function<int()>;
 
+    // What is done to one sheet, on a worker, with the batch's budget of bytes in memory.
+    using Work = std::function<CueOutcome(const SheetEntry &sheet, ByteBudget &budget)>;
+
+    // Prunes each sheet as options say (processCueFile).
     SheetBatch(int workers, const PruneOptions &options);
+    // Does work to each sheet; a dry run's sheets go to workers in chunks.
+    SheetBatch(int workers, WriteMode mode, Work work);
 
     // Returns once every item started is reported. Items are taken from the source only as
     // far as the descriptors free when the run began leave room for.
@@ -37,7 +43,8 @@ public:
 
 private:
     const int workers;
-    const PruneOptions options;
+    const WriteMode mode;
+    const Work work;
 };
 
 // A source that gives a listing's notices, then its sheets, in turn.
