@@ -30,7 +30,7 @@ SheetWalk::SheetWalk(bool recursive, Strays strays)
     : recursive(recursive)
     , strays(strays)
     , foldersAheadAllowed(recursive ? foldersAheadWithinDescriptorLimit() : 0)
-    , listers(listingThreads)
+    , readers(listingThreads)
 {
 }
 
@@ -39,7 +39,7 @@ void SheetWalk::addPath(const QByteArray &path)
     paths.append(path);
 }
 
-SheetWalk::Listed SheetWalk::listed(std::shared_ptr<const Folder> folder)
+SheetWalk::ReadFolder SheetWalk::readFolder(std::shared_ptr<const Folder> folder)
 {
     // Temporaries are removed only once the walk enters a folder, so that each removal is
     // reported even when the run stops before it gets there.
@@ -49,89 +49,99 @@ SheetWalk::Listed SheetWalk::listed(std::shared_ptr<const Folder> folder)
     return { std::move(folder), std::nullopt, std::move(*listing), {} };
 }
 
-SheetWalk::Listed SheetWalk::listedSubfolder(const Folder &parent, const FolderEntry &entry)
+SheetWalk::ReadFolder SheetWalk::readSubfolder(const Folder &parent, const FolderEntry &entry)
 {
     auto folder = parent.openSubfolder(entry);
     if (!folder)
         return { nullptr, folder.failure(), {}, {} };
-    return listed(std::move(*folder));
+    return readFolder(std::move(*folder));
 }
 
-SheetWalk::Listed SheetWalk::listedTree(const Folder &parent, const FolderEntry &entry, int &budget)
+SheetWalk::ReadFolder SheetWalk::readTree(
+    const Folder &parent, const FolderEntry &entry, int &budget)
 {
-    Listed tree = listedSubfolder(parent, entry);
+    ReadFolder tree = readSubfolder(parent, entry);
     --budget;
     if (!tree.folder || tree.failure)
         return tree;
     for (const FolderEntry &subfolder : std::as_const(tree.listing.subfolders)) {
         if (budget == 0)
             break;
-        tree.subfolders.push_back(listedTree(*tree.folder, subfolder, budget));
+        tree.subfolders.push_back(readTree(*tree.folder, subfolder, budget));
         tree.folders += tree.subfolders.back().folders;
     }
     return tree;
 }
 
-std::optional<Failure> SheetWalk::enter(Listed listed)
+std::optional<Failure> SheetWalk::enter(ReadFolder read)
 {
-    if (!listed.folder)
-        return listed.failure;
-    if (walkedFolders.contains(listed.folder->key()))
+    if (!read.folder)
+        return read.failure;
+    if (walkedFolders.contains(read.folder->key()))
         return std::nullopt;
-    if (listed.failure)
-        return listed.failure;
-    if (!listed.listing.hidden.isEmpty() && strays == Strays::Removed)
-        settleLeftovers(listed.folder, listed.listing);
-    walkedFolders.insert(listed.folder->key());
-    foldersAhead += listed.folders - 1;
-    stack.push_back({ std::move(listed.folder), std::move(listed.listing), 0, 0, 0,
-        { std::make_move_iterator(listed.subfolders.begin()),
-            std::make_move_iterator(listed.subfolders.end()) },
+    if (read.failure)
+        return read.failure;
+    if (!read.listing.hidden.isEmpty() && strays == Strays::Removed)
+        settleLeftovers(read.folder, read.listing);
+    walkedFolders.insert(read.folder->key());
+    stack.push_back({ std::move(read.folder), std::move(read.listing), 0, 0, 0,
+        { std::make_move_iterator(read.subfolders.begin()),
+            std::make_move_iterator(read.subfolders.end()) },
         {} });
-    listAhead();
+    startReadingAhead();
     return std::nullopt;
 }
 
-SheetWalk::Listed SheetWalk::takeSubfolder(OpenListing &top)
+SheetWalk::ReadFolder SheetWalk::takeSubfolder(Level &top)
 {
     const FolderEntry &entry = top.listing.subfolders[top.nextSubfolder++];
-    if (!top.listedAhead.empty()) {
-        Listed subfolder = std::move(top.listedAhead.front());
-        top.listedAhead.pop_front();
-        foldersAhead -= subfolder.folders;
+    if (!top.readAhead.empty()) {
+        ReadFolder subfolder = std::move(top.readAhead.front());
+        top.readAhead.pop_front();
         return subfolder;
     }
-    if (!top.listingAhead.empty()) {
-        Listed subfolder = top.listingAhead.front().get();
-        top.listingAhead.pop_front();
-        foldersAhead -= foldersPerListing;
+    if (!top.beingRead.empty()) {
+        ReadFolder subfolder = top.beingRead.front().get();
+        top.beingRead.pop_front();
         return subfolder;
     }
-    return listedSubfolder(*top.folder, entry);
+    return readSubfolder(*top.folder, entry);
 }
 
-void SheetWalk::listAhead()
+void SheetWalk::startReadingAhead()
 {
     const auto roomForListing
-        = [this] { return foldersAhead + foldersPerListing <= foldersAheadAllowed; };
+        = [this] { return foldersAhead() + foldersPerListing <= foldersAheadAllowed; };
     for (auto level = stack.rbegin(); level != stack.rend() && roomForListing(); ++level) {
         const QList<FolderEntry> &subfolders = level->listing.subfolders;
         while (roomForListing()) {
-            const qsizetype next = level->nextSubfolder + qsizetype(level->listedAhead.size())
-                + qsizetype(level->listingAhead.size());
+            const qsizetype next = level->nextSubfolder + qsizetype(level->readAhead.size())
+                + qsizetype(level->beingRead.size());
             if (next == subfolders.size())
                 break;
-            auto listing = std::make_shared<std::promise<Listed>>();
-            level->listingAhead.push_back(listing->get_future());
-            foldersAhead += foldersPerListing;
+            auto listing = std::make_shared<std::promise<ReadFolder>>();
+            level->beingRead.push_back(listing->get_future());
             const auto list = [parent = level->folder, entry = subfolders[next], listing] {
                 int budget = foldersPerListing;
-                listing->set_value(listedTree(*parent, entry, budget));
+                listing->set_value(readTree(*parent, entry, budget));
             };
-            if (!listers.start(list))
+            if (!readers.start(list))
                 list();
         }
     }
+}
+
+// The one count of what is held ahead: each tree read ahead holds its folders; each reading
+// under way is counted at the most it may hold.
+int SheetWalk::foldersAhead() const
+{
+    int folders = 0;
+    for (const Level &level : stack) {
+        for (const ReadFolder &tree : level.readAhead)
+            folders += tree.folders;
+        folders += int(level.beingRead.size()) * foldersPerListing;
+    }
+    return folders;
 }
 
 bool SheetWalk::giveSheet(const SheetEntry &sheet, WalkItem &item)
@@ -150,7 +160,7 @@ bool SheetWalk::giveSheet(const SheetEntry &sheet, WalkItem &item)
 
 SheetWalk::Step SheetWalk::stepInTop(WalkItem &item)
 {
-    OpenListing &top = stack.back();
+    Level &top = stack.back();
     if (top.nextNotice < top.listing.notices.size()) {
         item = top.listing.notices[top.nextNotice++];
         return Step::Given;
@@ -160,7 +170,7 @@ SheetWalk::Step SheetWalk::stepInTop(WalkItem &item)
     const qsizetype subfolders = top.listing.subfolders.size();
     if (top.nextSubfolder == subfolders) {
         stack.pop_back();
-        listAhead();
+        startReadingAhead();
         return Step::Again;
     }
     if (!recursive) {
@@ -188,7 +198,7 @@ SheetWalk::Step SheetWalk::stepToNextPath(WalkItem &item)
     if (!named)
         failure = named.failure();
     else if (named->folder)
-        failure = enter(listed(named->folder));
+        failure = enter(readFolder(named->folder));
     else
         return giveSheet(named->sheet, item) ? Step::Given : Step::Again;
     if (!failure)

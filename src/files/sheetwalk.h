@@ -36,43 +36,46 @@ public:
     [[nodiscard]] bool next(WalkItem &item);
     // The folders held open by the walk itself now: those on the way down and those listed
     // ahead. The items given hold their folders too.
-    int foldersHeld() const { return int(stack.size()) + foldersAhead; }
+    int foldersHeld() const { return int(stack.size()) + foldersAhead(); }
 
 private:
-    // A folder listed, or why it could not be opened (folder null) or listed; with the first
-    // of its subfolders listed too, in walk order.
-    struct Listed
+    // A folder opened and listed, or why it could not be opened (folder null) or listed; with
+    // the first of its subfolders read too, in walk order.
+    struct ReadFolder
     {
         std::shared_ptr<const Folder> folder;
         std::optional<Failure> failure;
         FolderListing listing;
-        std::vector<Listed> subfolders;
+        std::vector<ReadFolder> subfolders;
         int folders = 1; // this one and those listed below it
     };
-    static Listed listed(std::shared_ptr<const Folder> folder);
-    static Listed listedSubfolder(const Folder &parent, const FolderEntry &entry);
+    static ReadFolder readFolder(std::shared_ptr<const Folder> folder);
+    static ReadFolder readSubfolder(const Folder &parent, const FolderEntry &entry);
     // entry, then its subfolders depth first, as long as budget lasts.
-    static Listed listedTree(const Folder &parent, const FolderEntry &entry, int &budget);
+    static ReadFolder readTree(const Folder &parent, const FolderEntry &entry, int &budget);
 
-    struct OpenListing
+    // A folder on the way down, and how far the walk is in it.
+    struct Level
     {
         std::shared_ptr<const Folder> folder;
         FolderListing listing;
         qsizetype nextNotice = 0;
         qsizetype nextSheet = 0;
         qsizetype nextSubfolder = 0;
-        // Of the subfolders from nextSubfolder on: those listed with this folder, then those
-        // being listed.
-        std::deque<Listed> listedAhead;
-        std::deque<std::future<Listed>> listingAhead;
+        // Of the subfolders from nextSubfolder on: those read with this folder, then those
+        // being read.
+        std::deque<ReadFolder> readAhead;
+        std::deque<std::future<ReadFolder>> beingRead;
     };
 
-    // Goes into what was listed, unless walked already; a failure to report otherwise.
-    std::optional<Failure> enter(Listed listed);
-    // The next subfolder of top, listed.
-    Listed takeSubfolder(OpenListing &top);
-    // Starts listing the subfolders the walk reaches next, the deepest first.
-    void listAhead();
+    // Goes into what was read, unless walked already; a failure to report otherwise.
+    std::optional<Failure> enter(ReadFolder listed);
+    // The next subfolder of top, read.
+    ReadFolder takeSubfolder(Level &top);
+    // Starts reading the subfolders the walk reaches next, the deepest first.
+    void startReadingAhead();
+    // The folders read ahead, or reserved for readings under way.
+    int foldersAhead() const;
     bool giveSheet(const SheetEntry &sheet, WalkItem &item);
     enum class Step { Given, Again, End };
     // One step in the folder on top of the stack, or on to the next path given.
@@ -82,14 +85,13 @@ private:
     const bool recursive;
     const Strays strays;
     const int foldersAheadAllowed;
-    int foldersAhead = 0; // listed, or reserved for listings under way
     QList<QByteArray> paths;
     qsizetype nextPath = 0;
-    std::deque<OpenListing> stack;
+    std::deque<Level> stack;
     QSet<FileKey> walkedFolders;
     QSet<EntryKey> givenEntries;
-    // Declared last, so that it is destroyed first: it finishes the listings under way.
-    WorkerThreads listers;
+    // Declared last, so that it is destroyed first: it finishes the readings under way.
+    WorkerThreads readers;
 };
 
 } // namespace cueprune

@@ -512,7 +512,10 @@ void TestRealDisks::twoMachinesOnOneShareLoseNoSheet()
         QVERIFY(!other.readAllStandardError().contains("temporaire"));
         QCOMPARE(damaged(shared, contents), QStringList());
     }
-    QCOMPARE(runCueprune({ "-r", first->mountPoint + "/twice" }).exitCode, 0);
+    // Through the share, sshfs may still cache what the other mount changed, and such a sheet
+    // is refused as changed while read; the folder itself must hold a sound library.
+    const auto last = runCueprune({ "-r", shared });
+    QVERIFY2(last.exitCode == 0, qPrintable(last.err));
     QCOMPARE(countPruned(shared, contents), contents.size());
     QCOMPARE(leftovers(shared), QStringList());
 }
