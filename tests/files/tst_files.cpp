@@ -1,6 +1,7 @@
 // The file layer in process: the walk and the backup names.
 #include "files/backupnames.h"
 #include "files/sheetwalk.h"
+#include "files/temporaries.h"
 #include "support/files.h"
 #include "support/sheets.h"
 
@@ -20,6 +21,8 @@ private slots:
     void backupNumbers();
     void walkOrder_data();
     void walkOrder();
+    void folderSwappedMidWalkIsNotFollowed();
+    void strayIsSaidWhenItsFolderIsReached();
 };
 
 void TestFiles::backupNumbers_data()
@@ -86,6 +89,48 @@ void TestFiles::walkOrder()
                             : QString(shown).remove(0, root.size() + 1));
     }
     QCOMPARE(seen, expected.replaceInStrings("ROOT", root));
+}
+
+// A folder not yet reached is replaced by a link to another tree: the walk never gives what
+// lies there.
+void TestFiles::folderSwappedMidWalkIsNotFollowed()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(testsupport::fill(dir.path(),
+        { { "library/a.cue", {} }, { "library/z/b.cue", {} }, { "elsewhere/secret.cue", {} } }));
+    SheetWalk walk(true, Strays::Kept);
+    walk.addPath(QFile::encodeName(dir.filePath("library")));
+    WalkItem item;
+    QVERIFY(walk.next(item));
+    QVERIFY(QDir(dir.path()).rename("library/z", "library/z.old"));
+    QVERIFY(QFile::link(dir.filePath("elsewhere"), dir.filePath("library/z")));
+    QStringList seen;
+    while (walk.next(item))
+        seen.append(QFile::decodeName(cueprune::shownPath(item)));
+    QVERIFY2(!seen.join(' ').contains("secret"), qPrintable(seen.join(' ')));
+}
+
+// A killed run's temporary is removed only once the walk enters its folder, and said there:
+// a run stopped before that leaves it, unsaid.
+void TestFiles::strayIsSaidWhenItsFolderIsReached()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString stray = "library/sub/" + QFile::decodeName(cueprune::temporaryName("b.cue", 3));
+    QVERIFY(testsupport::fill(
+        dir.path(), { { "library/a.cue", {} }, { "library/sub/b.cue", "new" }, { stray, "old" } }));
+    SheetWalk walk(true, Strays::Removed);
+    walk.addPath(QFile::encodeName(dir.filePath("library")));
+    WalkItem item;
+    QVERIFY(walk.next(item));
+    QVERIFY(std::holds_alternative<cueprune::SheetEntry>(item));
+    QVERIFY(QFileInfo::exists(dir.filePath(stray)));
+    QVERIFY(walk.next(item));
+    const auto *settled = std::get_if<cueprune::SettledLeftover>(&item);
+    QVERIFY(settled && settled->leftover == cueprune::Leftover::Removed);
+    QCOMPARE(QFile::decodeName(settled->shownPath), dir.filePath(stray));
+    QVERIFY(!QFileInfo::exists(dir.filePath(stray)));
 }
 
 QTEST_GUILESS_MAIN(TestFiles)
