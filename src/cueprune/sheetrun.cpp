@@ -191,7 +191,7 @@ SheetRun::SheetRun(Options options, QTextStream &out, QTextStream &err)
     , listing(options.diff && !options.json ? err : out)
     , listOnProgressTerminal(options.outputOnProgressTerminal || &listing == &err)
     // A dry run writes nothing, not even the removal of a killed run's temporaries.
-    , walk(options.recursive, options.dryRun ? Strays::Kept : Strays::Removed)
+    , walk(options.recursive, options.dryRun ? Strays::Kept : Strays::Removed, descriptors)
 {
 }
 
@@ -205,7 +205,7 @@ void SheetRun::run(const std::function<bool()> &stopRequested)
     clock.start();
     const auto stopped = [&] { return outputLost || (stopRequested && stopRequested()); };
     SheetBatch(options.workers,
-        { mode, options.rule, options.backup, true, options.diff && !options.json })
+        { mode, options.rule, options.backup, true, options.diff && !options.json }, descriptors)
         .run([&](WalkItem &item) { return !stopped() && walk.next(item); },
             [&](const WalkItem &item, const CueOutcome *outcome) {
                 if (const auto *sheet = std::get_if<SheetEntry>(&item))

@@ -70,6 +70,8 @@ private:
     QTextStream &err;
     QTextStream &listing; // where the verdicts and the summary go: out, or err with --diff
     const bool listOnProgressTerminal;
+    // One count of the descriptors free, for the walk and the batch.
+    const DescriptorBudget descriptors;
     SheetWalk walk;
     qsizetype pruned = 0;
     qsizetype unchanged = 0;

@@ -1,6 +1,5 @@
 #include "engine/sheetbatch.h"
 
-#include "files/processedges.h"
 #include "files/sheetfile.h"
 #include "files/workerthreads.h"
 
@@ -17,21 +16,6 @@
 namespace cueprune {
 
 namespace {
-
-// A sheet under way holds up to three descriptors at once (the entry or the sheet, its new
-// text, and a listing of its folder or a backup's copy); the walk opens up to two more of its
-// own for an instant (a subfolder, a leftover), beyond the folders it holds.
-constexpr int descriptorsPerSheet = 3;
-constexpr int descriptorsOfTheWalk = 2;
-constexpr int descriptorsKeptFree = 16;
-
-// The workers that the descriptors left leave room for, so that a low limit slows a run
-// rather than failing its sheets.
-int workersWithinDescriptorLimit(int workers)
-{
-    return qBound(
-        1, (descriptorsFree() - descriptorsKeptFree) / descriptorsPerSheet, qMax(1, workers));
-}
 
 // The folders that the items waiting in a batch hold open, each counted once: a folder the
 // walk has left stays open until its last item is reported.
@@ -58,17 +42,22 @@ private:
 
 } // namespace
 
-SheetBatch::SheetBatch(int workers, const PruneOptions &options)
-    : SheetBatch(workers, options.mode, [options](const SheetEntry &sheet, ByteBudget &budget) {
-        return processCueFile(sheet, {}, options, &budget);
-    })
+SheetBatch::SheetBatch(
+    int workers, const PruneOptions &options, const DescriptorBudget &descriptors)
+    : SheetBatch(
+        workers, options.mode,
+        [options](const SheetEntry &sheet, ByteBudget &budget) {
+            return processCueFile(sheet, {}, options, &budget);
+        },
+        descriptors)
 {
 }
 
-SheetBatch::SheetBatch(int workers, WriteMode mode, Work work)
-    : workers(workersWithinDescriptorLimit(workers))
+SheetBatch::SheetBatch(int workers, WriteMode mode, Work work, const DescriptorBudget &descriptors)
+    : workers(descriptors.workers(workers))
     , mode(mode)
     , work(std::move(work))
+    , descriptors(descriptors)
 {
 }
 
@@ -97,11 +86,12 @@ class BatchRun
 public:
     BatchRun(const SheetBatch::Source &next, const SheetBatch::Report &report,
         const SheetBatch::DescriptorsHeld &heldBySource, int workers, WriteMode mode,
-        const SheetBatch::Work &sheetWork)
+        const SheetBatch::Work &sheetWork, const DescriptorBudget &descriptors)
         : next(next)
         , report(report)
         , heldBySource(heldBySource)
         , workers(workers)
+        , descriptors(descriptors)
         , sheetWork(sheetWork)
         // Sheets that are only read are handed to workers in chunks, which costs a fraction of
         // the hand-offs; rewrites go one a task, so that their flushes overlap.
@@ -125,6 +115,7 @@ private:
     const SheetBatch::Report &report;
     const SheetBatch::DescriptorsHeld &heldBySource;
     const int workers;
+    const DescriptorBudget &descriptors;
     const SheetBatch::Work &sheetWork;
     const std::size_t chunk;
     const std::size_t ahead;
@@ -132,9 +123,6 @@ private:
     std::mutex mutex;
     std::condition_variable frontDone;
     std::deque<Slot> window; // from the next item to report
-    // Every descriptor the run holds counts against what was free when it began: the
-    // source's folders, the window's, the workers' sheets.
-    const int descriptorsAtStart = descriptorsFree();
     HeldFolders heldFolders;
     std::size_t started = 0; // the slots at the front of the window that are started
     QSet<FileKey> busy; // the files being worked on
@@ -143,12 +131,13 @@ private:
     WorkerThreads pool;
 };
 
-// An item waits while there is no room for its folder.
+// An item waits while there is no room for its folder: every descriptor the run holds counts,
+// the source's folders, the window's and the workers' sheets.
 bool BatchRun::roomForAnother() const
 {
-    const int held = (heldBySource ? heldBySource() : 0) + heldFolders.size()
-        + workers * descriptorsPerSheet + descriptorsOfTheWalk;
-    return window.empty() || held < descriptorsAtStart;
+    return window.empty()
+        || descriptors.roomForAnother(
+            workers, (heldBySource ? heldBySource() : 0) + heldFolders.size());
 }
 
 // On a stop, the items not started are forgotten; those under way are still reported.
@@ -261,7 +250,7 @@ void BatchRun::run(const SheetBatch::StopRequested &stop)
 void SheetBatch::run(const Source &next, const Report &report, const StopRequested &stop,
     const DescriptorsHeld &heldBySource)
 {
-    BatchRun(next, report, heldBySource, workers, mode, work).run(stop);
+    BatchRun(next, report, heldBySource, workers, mode, work, descriptors).run(stop);
 }
 
 SheetBatch::Source inTurn(const FolderListing &listing)

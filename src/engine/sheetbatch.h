@@ -29,12 +29,12 @@ public:
     using Work = std::function<CueOutcome(const SheetEntry &sheet, ByteBudget &budget)>;
 
     // Prunes each sheet as options say (processCueFile).
-    SheetBatch(int workers, const PruneOptions &options);
+    SheetBatch(int workers, const PruneOptions &options, const DescriptorBudget &descriptors = {});
     // Does work to each sheet; a dry run's sheets go to workers in chunks.
-    SheetBatch(int workers, WriteMode mode, Work work);
+    SheetBatch(int workers, WriteMode mode, Work work, const DescriptorBudget &descriptors = {});
 
     // Returns once every item started is reported. Items are taken from the source only as
-    // far as the descriptors free when the run began leave room for.
+    // far as the descriptor budget leaves room for.
     void run(const Source &next, const Report &report, const StopRequested &stop = {},
         const DescriptorsHeld &heldBySource = {});
 
@@ -45,6 +45,7 @@ private:
     const int workers;
     const WriteMode mode;
     const Work work;
+    const DescriptorBudget descriptors;
 };
 
 // A source that gives a listing's notices, then its sheets, in turn.

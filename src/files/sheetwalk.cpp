@@ -1,7 +1,5 @@
 #include "files/sheetwalk.h"
 
-#include "files/processedges.h"
-
 #include <memory>
 
 namespace cueprune {
@@ -14,22 +12,15 @@ namespace {
 // descriptor limit leaves little room beyond the sheets under way.
 constexpr int foldersPerListing = 16;
 constexpr int mostFoldersAhead = 4 * foldersPerListing;
-constexpr int descriptorsForSheetsAndQt = 64;
 // Two measured best, folders cached or not: more only switch more.
 constexpr int listingThreads = 2;
 
-int foldersAheadWithinDescriptorLimit()
-{
-    const int room = (descriptorsFree() - descriptorsForSheetsAndQt) / 4;
-    return room < foldersPerListing ? 0 : qMin(room, mostFoldersAhead);
-}
-
 } // namespace
 
-SheetWalk::SheetWalk(bool recursive, Strays strays)
+SheetWalk::SheetWalk(bool recursive, Strays strays, const DescriptorBudget &budget)
     : recursive(recursive)
     , strays(strays)
-    , foldersAheadAllowed(recursive ? foldersAheadWithinDescriptorLimit() : 0)
+    , foldersAheadAllowed(recursive ? budget.foldersAhead(mostFoldersAhead, foldersPerListing) : 0)
     , readers(listingThreads)
 {
 }

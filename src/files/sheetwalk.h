@@ -1,5 +1,6 @@
 #pragma once
 
+#include "files/descriptorbudget.h"
 #include "files/failure.h"
 #include "files/folder.h"
 #include "files/sheetlisting.h"
@@ -28,7 +29,7 @@ namespace cueprune {
 class SheetWalk
 {
 public:
-    SheetWalk(bool recursive, Strays strays);
+    explicit SheetWalk(bool recursive, Strays strays, const DescriptorBudget &budget = {});
 
     // All paths are added before the first step.
     void addPath(const QByteArray &path);
