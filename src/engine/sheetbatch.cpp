@@ -69,15 +69,49 @@ int SheetBatch::defaultWorkers(WriteMode mode)
 
 namespace {
 
-// The items taken from the source and not yet reported, in the source's order. Only the
-// reporting thread adds and removes slots, at the two ends of a std::deque, which never moves
-// the elements it keeps: a worker may hold a pointer to its slot until it has written the
-// outcome, under the batch's mutex, and the slot is not reported before that.
+// An item taken from the source, and what became of it.
 struct Slot
 {
     WalkItem item;
     std::optional<CueOutcome> outcome; // a sheet's, once worked on
     bool done = false; // a notice is done as soon as it is taken
+};
+
+// The items taken from the source and not yet reported, in the source's order; BatchRun's
+// `started` counts those at its front that went to workers. Its rules:
+// - only the reporting thread adds and removes slots, at the two ends of a std::deque, which
+//   never moves the elements it keeps: so a worker may keep a pointer to its slot;
+// - a worker writes its slot's outcome and done, under the batch's mutex, and nothing else;
+// - a slot leaves only from the front, once done: no slot a worker points to goes away.
+class InOrderQueue
+{
+public:
+    bool empty() const { return items.empty(); }
+    std::size_t size() const { return items.size(); }
+    Slot &operator[](std::size_t index) { return items[index]; }
+    bool isFront(const Slot *slot) const { return slot == &items.front(); }
+    bool frontDone() const { return items.front().done; }
+
+    void push(WalkItem item)
+    {
+        const bool notice = !std::holds_alternative<SheetEntry>(item);
+        items.push_back({ std::move(item), std::nullopt, notice });
+    }
+    Slot takeFront()
+    {
+        Slot front = std::move(items.front());
+        items.pop_front();
+        return front;
+    }
+    // Forgets the items from index on, none of them started; each goes to forgotten first.
+    template <typename Forget> void dropFrom(std::size_t index, Forget forgotten)
+    {
+        std::for_each(items.begin() + std::ptrdiff_t(index), items.end(), forgotten);
+        items.resize(index);
+    }
+
+private:
+    std::deque<Slot> items;
 };
 
 // One run of a batch: its state, shared by the reporting thread and the workers under mutex.
@@ -122,7 +156,7 @@ private:
     ByteBudget budget { 2 * maxSheetSize };
     std::mutex mutex;
     std::condition_variable frontDone;
-    std::deque<Slot> window; // from the next item to report
+    InOrderQueue window; // from the next item to report
     HeldFolders heldFolders;
     std::size_t started = 0; // the slots at the front of the window that are started
     QSet<FileKey> busy; // the files being worked on
@@ -144,9 +178,7 @@ bool BatchRun::roomForAnother() const
 void BatchRun::dropUnstarted()
 {
     sourceDone = true;
-    std::for_each(window.begin() + std::ptrdiff_t(started), window.end(),
-        [&](const Slot &slot) { heldFolders.remove(slot.item); });
-    window.resize(started);
+    window.dropFrom(started, [&](const Slot &slot) { heldFolders.remove(slot.item); });
 }
 
 // Takes items from the source, with the lock released while the source works.
@@ -161,8 +193,7 @@ void BatchRun::pull(std::unique_lock<std::mutex> &lock)
             sourceDone = true;
         } else {
             heldFolders.add(item);
-            const bool notice = !std::holds_alternative<SheetEntry>(item);
-            window.push_back({ std::move(item), std::nullopt, notice });
+            window.push(std::move(item));
         }
     }
 }
@@ -204,7 +235,7 @@ void BatchRun::work(const std::vector<Slot *> &taken)
         slot->done = true;
         busy.remove(sheet.key);
         // Only the next item in order lets the reporting thread go on.
-        if (slot == &window.front())
+        if (window.isFront(slot))
             frontDone.notify_one();
     }
 }
@@ -212,12 +243,11 @@ void BatchRun::work(const std::vector<Slot *> &taken)
 // Reports the next item once it is done, with the lock released while the report works.
 void BatchRun::reportFront(std::unique_lock<std::mutex> &lock)
 {
-    if (!window.front().done) {
+    if (!window.frontDone()) {
         frontDone.wait(lock);
         return;
     }
-    const Slot reported = std::move(window.front());
-    window.pop_front();
+    const Slot reported = window.takeFront();
     heldFolders.remove(reported.item);
     --started;
     lock.unlock();
