@@ -8,37 +8,6 @@ namespace cueprune {
 
 namespace {
 
-// Whether each line is the first INDEX line of its FILE, line after line.
-class FirstIndexOfFile
-{
-public:
-    explicit FirstIndexOfFile(const SheetLines &lines)
-        : lines(lines)
-        , file(lines.encoded("FILE"))
-        , index(lines.encoded("INDEX"))
-    {
-    }
-    bool operator()(const SheetLines::Line &line)
-    {
-        const qsizetype word = lines.firstWord(line);
-        if (lines.isWordAt(line, word, file)) {
-            indexSeen = false;
-            return false;
-        }
-        if (!lines.isWordAt(line, word, index))
-            return false;
-        const bool first = !indexSeen;
-        indexSeen = true;
-        return first;
-    }
-
-private:
-    const SheetLines &lines;
-    const std::string file;
-    const std::string index;
-    bool indexSeen = false;
-};
-
 // The rule: walks the lines and hands each line holding "INDEX 00" that is directly followed
 // by a line holding "INDEX 01" (and that rule lets go) to drop, with its number, and every
 // other line to keep, with whether it is the last.

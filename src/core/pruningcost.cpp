@@ -58,6 +58,7 @@ public:
         , file(lines.encoded("FILE"))
         , track(lines.encoded("TRACK"))
         , index(lines.encoded("INDEX"))
+        , firstIndexOfFile(lines)
         , dataTrackTypes { lines.encoded("MODE"), lines.encoded("CDI"), lines.encoded("CDG") }
     {
     }
@@ -65,19 +66,19 @@ public:
     QList<PruningWarning> warnings() const;
 
 private:
-    void readIndex(qsizetype number, const SheetLines::Line &line);
+    void readIndex(qsizetype number, const SheetLines::Line &line, bool first);
 
     const SheetLines &lines;
     const QList<qsizetype> &droppedLines;
     const std::string file;
     const std::string track;
     const std::string index;
+    FirstIndexOfFile firstIndexOfFile;
     // What a track that is not AUDIO says it is: MODE1/2352, MODE2/2336, CDI/2352, CDG...
     const std::string dataTrackTypes[3];
     qsizetype nextDropped = 0; // index into droppedLines
     int files = 0;
     std::optional<SheetLines::Line> lastTrack;
-    bool indexInFile = false;
     bool discImage = false;
     // A dropped first index of a file, waiting for the INDEX 01 on the next line.
     std::optional<PruningWarning> pending;
@@ -88,11 +89,11 @@ private:
 
 void CostReader::read(qsizetype number, const SheetLines::Line &line)
 {
+    const bool firstIndex = firstIndexOfFile(line);
     const qsizetype word = lines.firstWord(line);
     if (lines.isWordAt(line, word, file)) {
         const std::vector<std::string> command = words(lines.ascii(line));
         ++files;
-        indexInFile = false;
         const std::string type = command.size() > 2 ? command.back() : std::string();
         discImage = discImage || type == "BINARY" || type == "MOTOROLA";
     } else if (lines.isWordAt(line, word, track)) {
@@ -101,16 +102,14 @@ void CostReader::read(qsizetype number, const SheetLines::Line &line)
         for (const std::string &type : dataTrackTypes)
             discImage = discImage || lines.contains(line, type);
     } else if (lines.isWordAt(line, word, index)) {
-        readIndex(number, line);
+        readIndex(number, line, firstIndex);
     }
     while (nextDropped < droppedLines.size() && droppedLines[nextDropped] <= number)
         ++nextDropped;
 }
 
-void CostReader::readIndex(qsizetype number, const SheetLines::Line &line)
+void CostReader::readIndex(qsizetype number, const SheetLines::Line &line, bool first)
 {
-    const bool first = !indexInFile;
-    indexInFile = true;
     const bool dropped = nextDropped < droppedLines.size() && droppedLines[nextDropped] == number;
     const bool follows = pending && number == pendingLine + 1;
     if (!follows && !(dropped && first)) {

@@ -71,6 +71,39 @@ private:
     bool started = false;
 };
 
+// Whether each line of a sheet is the first INDEX line of its FILE (or of the sheet, before
+// any FILE), asked of every line in order: the one place this is decided, for the rule's guard
+// and for what pruning costs.
+class FirstIndexOfFile
+{
+public:
+    explicit FirstIndexOfFile(const SheetLines &lines)
+        : lines(lines)
+        , file(lines.encoded("FILE"))
+        , index(lines.encoded("INDEX"))
+    {
+    }
+    bool operator()(const SheetLines::Line &line)
+    {
+        const qsizetype word = lines.firstWord(line);
+        if (lines.isWordAt(line, word, file)) {
+            indexSeen = false;
+            return false;
+        }
+        if (!lines.isWordAt(line, word, index))
+            return false;
+        const bool first = !indexSeen;
+        indexSeen = true;
+        return first;
+    }
+
+private:
+    const SheetLines &lines;
+    const std::string file;
+    const std::string index;
+    bool indexSeen = false;
+};
+
 // The walk runs once per line of every sheet: inline, so that it costs no call.
 inline bool SheetLines::next(Line &line)
 {
