@@ -123,12 +123,10 @@ QString failureText(const Failure &failure)
     if (failure.reason != Failure::Reason::BackupFailed || failure.systemError == 0)
         return names->text;
     // A backup can fail for many reasons, and the fix differs for each.
-    const int error = failure.systemError;
-    const bool linksRefused = error == EPERM || error == EMLINK || error == EXDEV
-        || error == ENOTSUP || error == EOPNOTSUPP;
     return QStringLiteral("%1 (%2)").arg(names->text,
-        linksRefused ? QStringLiteral("liens physiques refusés par ce système de fichiers")
-                     : systemErrorText(error));
+        linksRefused(failure.systemError)
+            ? QStringLiteral("liens physiques refusés par ce système de fichiers")
+            : systemErrorText(failure.systemError));
 }
 
 QString failureCode(const Failure &failure)

@@ -35,13 +35,6 @@ int highestBackupNumber(int folder, const QByteArray &name)
     return highest;
 }
 
-// Errors of a file system that keeps no second link to a file (FAT, exFAT, some shares).
-bool linksRefused(int error)
-{
-    return error == EPERM || error == EMLINK || error == EXDEV || error == ENOTSUP
-        || error == EOPNOTSUPP;
-}
-
 // Writes the bytes read into a new file under backupName, flushed, with the sheet's mode bits
 // and modification time: where hard links are refused, the backup is a copy. Only where
 // nothing has that name yet, unless replaceOlder; made is left empty when an older backup was

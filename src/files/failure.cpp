@@ -23,4 +23,10 @@ Failure Failure::fromErrno(int error, Reason whenRefused)
     }
 }
 
+bool linksRefused(int error)
+{
+    return error == EPERM || error == EMLINK || error == EXDEV || error == ENOTSUP
+        || error == EOPNOTSUPP;
+}
+
 } // namespace cueprune

@@ -59,4 +59,8 @@ private:
     Failure why;
 };
 
+// Whether error is what a file system that keeps no second link to a file (FAT, exFAT, some
+// shares) gives for a link: a backup is then a copy, and a failed one says so.
+[[nodiscard]] bool linksRefused(int error);
+
 } // namespace cueprune
