@@ -232,9 +232,8 @@ void SheetRun::reportNotice(const WalkItem &item)
     } else if (const auto *leftOut = std::get_if<SubfoldersLeftOut>(&item)) {
         subfoldersLeftOut += leftOut->count;
         complain(path,
-            (leftOut->count > 1 ? QStringLiteral("%1 sous-dossiers non parcourus (utilisez -r)")
-                                : QStringLiteral("%1 sous-dossier non parcouru (utilisez -r)"))
-                .arg(leftOut->count),
+            counted(leftOut->count, "sous-dossier non parcouru", "sous-dossiers non parcourus")
+                + QStringLiteral(" (utilisez -r)"),
             true);
     } else if (const auto *settled = std::get_if<SettledLeftover>(&item)) {
         complain(path,
@@ -307,7 +306,7 @@ void SheetRun::printText(const SheetEntry &sheet, const CueOutcome &outcome)
         const bool written
             = device != nullptr && device->write(outcome.diff) == outcome.diff.size();
         auto *file = qobject_cast<QFileDevice *>(device);
-        outputLost = !written || (file != nullptr && !file->flush());
+        outputLost = outputLost || !written || (file != nullptr && !file->flush());
     }
     sent();
 }
@@ -396,10 +395,8 @@ void SheetRun::printSummary(bool interrupted)
                           : counted(pruned, "modifié", "modifiés"))
         + QStringLiteral(", ") + counted(unchanged, "inchangé", "inchangés") + QStringLiteral(", ")
         + counted(errors, "erreur", "erreurs")
-        + (withWarnings > 0 ? QStringLiteral(", %1 avec %2")
-                                  .arg(withWarnings)
-                                  .arg(withWarnings > 1 ? QStringLiteral("avertissements")
-                                                        : QStringLiteral("avertissement"))
+        + (withWarnings > 0 ? QStringLiteral(", ")
+                    + counted(withWarnings, "avec avertissement", "avec avertissements")
                             : QString())
         + (interrupted ? QStringLiteral(" (interrompu)") : QString());
     // With --diff, out holds only the diff.
