@@ -100,8 +100,6 @@ private slots:
     void rewritesInPlace();
     void rewriteKeepsFileSystemFacts_data();
     void rewriteKeepsFileSystemFacts();
-    void systemCallsThatFail_data();
-    void systemCallsThatFail();
     void sheetChangedMeanwhileIsLeftAlone();
     void missingPaths_data();
     void missingPaths();
@@ -250,36 +248,6 @@ void TestProcessCueFile::rewriteKeepsFileSystemFacts()
     QCOMPARE(processCueFile(sheet).result, CueResult::Pruned);
     QCOMPARE(readFile(sheet), prunedSheet);
     QCOMPARE(fileSystemFacts(sheet), before);
-}
-
-void TestProcessCueFile::systemCallsThatFail_data()
-{
-    QTest::addColumn<QString>("faults");
-    QTest::addColumn<Verdict>("expected");
-    // A dying USB stick: the new text must not take the sheet's place.
-    QTest::newRow("failedFlush") << "fsync" << failedFor(Reason::FlushFailed);
-    // NFS, SMB, vfat: the new file is named from the start, and never left behind.
-    QTest::newRow("noUnnamedFiles") << "tmpfile" << pruned;
-    QTest::newRow("noUnnamedFilesAndFailedFlush")
-        << "tmpfile,fsync" << failedFor(Reason::FlushFailed);
-}
-
-void TestProcessCueFile::systemCallsThatFail()
-{
-    QFETCH(QString, faults);
-    QFETCH(Verdict, expected);
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString sheet = dir.filePath("album.cue");
-    QVERIFY(writeFile(sheet, pregapSheet));
-
-    QProcess child;
-    child.setProcessEnvironment(testsupport::withFaults(FAULT_INJECTION, faults));
-    child.start(PRUNE_CHILD, { sheet });
-    QVERIFY(child.waitForFinished());
-    QCOMPARE(childVerdict(child), expected);
-    QCOMPARE(readFile(sheet), expected == pruned ? prunedSheet : pregapSheet);
-    QCOMPARE(testsupport::namesIn(dir.path()), QList<QByteArray> { "album.cue" });
 }
 
 // Another program writes the sheet after it was read: its change must survive.

@@ -1,13 +1,18 @@
-// The file layer in process: the walk and the backup names.
+// The file layer in process: the walk, the replace and the backup names. Run with the fault
+// library preloaded, so that a row can make a system call fail or swap an entry.
 #include "files/backupnames.h"
+#include "files/sheetfile.h"
 #include "files/sheetwalk.h"
 #include "files/temporaries.h"
+#include "support/faults.h"
 #include "support/files.h"
 #include "support/sheets.h"
 
 #include <QTemporaryDir>
 #include <QTest>
 
+using cueprune::BackupPolicy;
+using cueprune::Failure;
 using cueprune::SheetWalk;
 using cueprune::Strays;
 using cueprune::WalkItem;
@@ -17,13 +22,22 @@ class TestFiles : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void backupNumbers_data();
     void backupNumbers();
     void walkOrder_data();
     void walkOrder();
     void folderSwappedMidWalkIsNotFollowed();
     void strayIsSaidWhenItsFolderIsReached();
+    void replaceRulesInOrder_data();
+    void replaceRulesInOrder();
 };
+
+void TestFiles::initTestCase()
+{
+    QVERIFY2(testsupport::FaultsHere::preloaded(FAULT_INJECTION),
+        "run through ctest, which preloads the fault library");
+}
 
 void TestFiles::backupNumbers_data()
 {
@@ -131,6 +145,86 @@ void TestFiles::strayIsSaidWhenItsFolderIsReached()
     QVERIFY(settled && settled->leftover == cueprune::Leftover::Removed);
     QCOMPARE(QFile::decodeName(settled->shownPath), dir.filePath(stray));
     QVERIFY(!QFileInfo::exists(dir.filePath(stray)));
+}
+
+void TestFiles::replaceRulesInOrder_data()
+{
+    using Names = QList<QByteArray>;
+    QTest::addColumn<QByteArray>("faults");
+    QTest::addColumn<QString>("meanwhile"); // what happens between the read and the replace
+    QTest::addColumn<int>("expected"); // a Failure::Reason, -1 for none
+    QTest::addColumn<Names>("names"); // in the sheet's folder afterwards
+    const int none = -1;
+    const Names sheetAndBackup { "album.cue", "album.cue~" };
+    const Names sheetOnly { "album.cue" };
+
+    QTest::newRow("replaced") << QByteArray() << "" << none << sheetAndBackup;
+    // NFS, SMB, vfat: the new file is named from the start.
+    QTest::newRow("noUnnamedFiles") << QByteArray("tmpfile") << "" << none << sheetAndBackup;
+    QTest::newRow("diskFull") << QByteArray() << "diskFull" << int(Failure::Reason::DiskFull)
+                              << sheetOnly;
+    // A dying USB stick: nothing takes the sheet's place, and no backup was made yet.
+    QTest::newRow("failedFlush") << QByteArray("fsync") << "" << int(Failure::Reason::FlushFailed)
+                                 << sheetOnly;
+    QTest::newRow("failedFlushOfNamedFile")
+        << QByteArray("tmpfile,fsync") << "" << int(Failure::Reason::FlushFailed) << sheetOnly;
+    QTest::newRow("writtenAfterRead")
+        << QByteArray() << "written" << int(Failure::Reason::ChangedBeforeReplace) << sheetOnly;
+    QTest::newRow("backupNameIsAFolder")
+        << QByteArray() << "backupFolder" << int(Failure::Reason::BackupFailed) << sheetAndBackup;
+    // Replaced by another file after the backup was made: the backup goes again.
+    QTest::newRow("swappedBeforeRename")
+        << QByteArray() << "swapped" << int(Failure::Reason::ChangedBeforeReplace)
+        << Names { "album.cue", "album.cue.away" };
+}
+
+// Each rule of a replacement, made to fail in turn: the sheet is whole and old (or the other
+// program's), nothing of the run is left in its folder, and a later step never ran.
+void TestFiles::replaceRulesInOrder()
+{
+    QFETCH(QByteArray, faults);
+    QFETCH(QString, meanwhile);
+    QFETCH(int, expected);
+    QFETCH(QList<QByteArray>, names);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QByteArray otherText = "REM written elsewhere\n";
+    QVERIFY(testsupport::fill(dir.path(),
+        { { "library/album.cue", testsupport::pregapSheet }, { "elsewhere/other.cue", otherText },
+            { "library/album.cue~/kept", {} } }));
+    const QString library = dir.filePath("library");
+    if (meanwhile != "backupFolder")
+        QVERIFY(QDir(library).removeRecursively() && QDir().mkpath(library)
+            && testsupport::writeFile(library + "/album.cue", testsupport::pregapSheet));
+
+    const auto named = cueprune::openNamedPath(QFile::encodeName(library + "/album.cue"));
+    QVERIFY(named);
+    cueprune::SheetFile sheet(named->sheet);
+    QVERIFY(!sheet.read());
+    if (meanwhile == "written")
+        QVERIFY(testsupport::writeFile(library + "/album.cue", otherText));
+    QList<std::pair<const char *, QByteArray>> settings { { "FAULTS", faults } };
+    if (meanwhile == "swapped")
+        settings += { { "SWAP_ENTRY", "album.cue" },
+            { "SWAP_MOVE", QFile::encodeName(dir.filePath("elsewhere/other.cue")) } };
+    std::optional<Failure> failure;
+    {
+        const testsupport::FaultsHere faultsHere(settings);
+        const testsupport::FileSizeLimit limit(meanwhile == "diskFull" ? 64 : RLIM_INFINITY);
+        failure = sheet.replace(testsupport::prunedSheet, { BackupPolicy::Control::Simple, "~" });
+    }
+
+    QCOMPARE(failure ? int(failure->reason) : -1, expected);
+    QCOMPARE(testsupport::namesIn(library), names);
+    const QByteArray now = testsupport::readFile(library + "/album.cue");
+    if (!failure) {
+        QCOMPARE(now, testsupport::prunedSheet);
+        QCOMPARE(testsupport::readFile(library + "/album.cue~"), testsupport::pregapSheet);
+    } else {
+        QCOMPARE(now,
+            meanwhile == "written" || meanwhile == "swapped" ? otherText
+                                                             : testsupport::pregapSheet);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFiles)

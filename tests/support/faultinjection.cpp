@@ -7,18 +7,19 @@
 // file other than /dev/null gets descriptor 0, 1 or 2; "device" (exit 98) when a device or FIFO
 // outside /dev is opened for real. SWAP_ENTRY names an entry: the first time it is opened with
 // openat, it is renamed to "<entry>.away" and replaced, just before the open, by a symbolic link to
-// SWAP_LINK or by the file or folder at SWAP_MOVE.
+// SWAP_LINK or by the file or folder at SWAP_MOVE. A test may preload it into itself and set
+// these as it goes.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 namespace {
@@ -37,17 +38,27 @@ template <typename Function> Function real(const char *name)
     return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
 
+// Once for each swap asked: a test that preloads the library into itself asks for several.
 void swapOnce(int folder, const char *name)
 {
-    static std::atomic<bool> swapped { false };
     const char *entry = std::getenv("SWAP_ENTRY");
-    if (!entry || std::strcmp(entry, name) != 0 || swapped.exchange(true))
+    if (!entry || std::strcmp(entry, name) != 0)
         return;
+    const char *link = std::getenv("SWAP_LINK");
+    const char *moved = std::getenv("SWAP_MOVE");
+    const std::string swap
+        = std::string(entry) + '\0' + (link ? link : "") + '\0' + (moved ? moved : "");
+    static std::mutex mutex;
+    static std::string done;
+    const std::lock_guard lock(mutex);
+    if (done == swap)
+        return;
+    done = swap;
     const int saved = errno;
     renameat(folder, name, folder, (std::string(name) + ".away").c_str());
-    if (const char *link = std::getenv("SWAP_LINK"))
+    if (link)
         symlinkat(link, folder, name);
-    else if (const char *moved = std::getenv("SWAP_MOVE"))
+    else if (moved)
         renameat(AT_FDCWD, moved, folder, name);
     errno = saved;
 }

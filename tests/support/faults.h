@@ -2,10 +2,13 @@
 
 #include "support/privileges.h"
 
+#include <QList>
 #include <QProcessEnvironment>
 
 #include <signal.h>
 #include <sys/resource.h>
+
+#include <utility>
 
 namespace testsupport {
 
@@ -20,6 +23,36 @@ inline QProcessEnvironment withFaults(const QString &faultLibrary, const QString
         "ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
     return environment;
 }
+
+// Faults for this very process, which its test runner started with the fault library preloaded:
+// each variable set until destroyed. Set while the test's own threads are idle, since they read
+// the environment at each call.
+class FaultsHere
+{
+public:
+    explicit FaultsHere(QList<std::pair<const char *, QByteArray>> settings)
+        : settings(std::move(settings))
+    {
+        for (const auto &[name, value] : this->settings)
+            qputenv(name, value);
+    }
+    ~FaultsHere()
+    {
+        for (const auto &setting : settings)
+            qunsetenv(setting.first);
+    }
+    FaultsHere(const FaultsHere &) = delete;
+    FaultsHere &operator=(const FaultsHere &) = delete;
+
+    // Whether the library is there to act on them.
+    static bool preloaded(const QString &faultLibrary)
+    {
+        return qEnvironmentVariable("LD_PRELOAD").contains(faultLibrary);
+    }
+
+private:
+    const QList<std::pair<const char *, QByteArray>> settings;
+};
 
 // The environment without a display, as on a headless machine: a program that needed one fails.
 inline QProcessEnvironment withoutDisplay(QProcessEnvironment environment)
