@@ -133,8 +133,6 @@ private slots:
     void parallelRunMatchesOneWorker();
     void progressOnlyOnATerminal_data();
     void progressOnlyOnATerminal();
-    void entrySwappedDuringTheRun_data();
-    void entrySwappedDuringTheRun();
     void pathsResolvedAsTheKernelDoes_data();
     void pathsResolvedAsTheKernelDoes();
     void hardLinkedNamesAreBothPruned();
@@ -662,75 +660,6 @@ void TestCuePrune::progressOnlyOnATerminal()
         QVERIFY2(redraws <= 10 * seconds + 2, qPrintable(QString::number(redraws)));
     QVERIFY2(!shown.contains("\33[K\r\33[K"), shown.left(200).constData());
     QVERIFY2(outOnTerminal || shown.endsWith("\r\33[K"), shown.right(40).constData());
-}
-
-void TestCuePrune::entrySwappedDuringTheRun_data()
-{
-    QTest::addColumn<QString>("swapped"); // under the library
-    QTest::addColumn<QString>("swap"); // "link" or "move"
-    QTest::addColumn<QString>("with"); // "outside", or "itself" moved away beside it
-    QTest::addColumn<QString>("expectedErr"); // ROOT for the library
-
-    const QString folderSwapped = "cueprune : changé pendant le parcours : ROOT/B\n";
-    const QString sheetSwapped = "cueprune : ROOT/B/b.cue : changé pendant le parcours\n";
-    QTest::newRow("folderForLinkOutside") << "B"
-                                          << "link"
-                                          << "outside" << folderSwapped;
-    QTest::newRow("folderForOutsideFolder") << "B"
-                                            << "move"
-                                            << "outside" << folderSwapped;
-    QTest::newRow("folderForLinkToItself") << "B"
-                                           << "link"
-                                           << "itself" << folderSwapped;
-    QTest::newRow("sheetForLinkOutside") << "B/b.cue"
-                                         << "link"
-                                         << "outside" << sheetSwapped;
-    QTest::newRow("sheetForOutsideSheet") << "B/b.cue"
-                                          << "move"
-                                          << "outside" << sheetSwapped;
-    QTest::newRow("sheetForLinkToItself") << "B/b.cue"
-                                          << "link"
-                                          << "itself" << sheetSwapped;
-}
-
-// Another user swaps an entry between the listing and its opening (made certain by the fault
-// library): nothing outside the library is read, written or named, and the rest is pruned.
-void TestCuePrune::entrySwappedDuringTheRun()
-{
-    QFETCH(QString, swapped);
-    QFETCH(QString, swap);
-    QFETCH(QString, with);
-    QFETCH(QString, expectedErr);
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString root = dir.filePath("library");
-    QVERIFY(fill(dir.path(),
-        { { "library/A/a.cue", pregapSheet }, { "library/B/b.cue", pregapSheet },
-            { "outside/secret.cue", pregapSheet } }));
-    QVERIFY(setMode(dir.filePath("outside/secret.cue"), 0600));
-    const bool folder = !swapped.contains('/');
-    const QString name = swapped.section('/', -1);
-
-    QProcessEnvironment environment = testsupport::withFaults(FAULT_INJECTION, QString());
-    environment.insert("SWAP_ENTRY", name);
-    const QString outside = dir.filePath(folder ? "outside" : "outside/secret.cue");
-    environment.insert(
-        swap == "link" ? "SWAP_LINK" : "SWAP_MOVE", with == "outside" ? outside : name + ".away");
-    const Outcome outcome = runCueprune({ "-r", root }, QString(), false, environment);
-
-    QCOMPARE(outcome.exitCode, 1);
-    QCOMPARE(outcome.err, QString(expectedErr).replace("ROOT", root));
-    QVERIFY2(
-        !outcome.out.contains("secret") && !outcome.out.contains(".away"), qPrintable(outcome.out));
-    QVERIFY2(
-        outcome.out.startsWith(root + "/A/a.cue\n" + modified + '\n'), qPrintable(outcome.out));
-    QCOMPARE(readFile(dir.filePath("library/A/a.cue")), prunedSheet);
-    // Where the swap left the outside sheet and the one it replaced: both as they were.
-    const QString away = root + (folder ? "/B.away/b.cue" : "/B/b.cue.away");
-    const QString moved = swap == "move" ? root + (folder ? "/B/secret.cue" : "/B/b.cue")
-                                         : dir.filePath("outside/secret.cue");
-    QCOMPARE(readFile(away), pregapSheet);
-    QCOMPARE(readFile(moved), pregapSheet);
 }
 
 void TestCuePrune::pathsResolvedAsTheKernelDoes_data()

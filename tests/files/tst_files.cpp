@@ -28,6 +28,8 @@ private slots:
     void walkOrder_data();
     void walkOrder();
     void folderSwappedMidWalkIsNotFollowed();
+    void entrySwappedBeforeItIsOpened_data();
+    void entrySwappedBeforeItIsOpened();
     void strayIsSaidWhenItsFolderIsReached();
     void replaceRulesInOrder_data();
     void replaceRulesInOrder();
@@ -123,6 +125,63 @@ void TestFiles::folderSwappedMidWalkIsNotFollowed()
     while (walk.next(item))
         seen.append(QFile::decodeName(cueprune::shownPath(item)));
     QVERIFY2(!seen.join(' ').contains("secret"), qPrintable(seen.join(' ')));
+}
+
+void TestFiles::entrySwappedBeforeItIsOpened_data()
+{
+    QTest::addColumn<QString>("swapped"); // under the library
+    QTest::addColumn<QByteArray>("swap"); // SWAP_LINK or SWAP_MOVE
+    QTest::addColumn<QString>("with"); // "outside", or "itself" moved away beside it
+    QTest::newRow("folderForLinkOutside") << "B" << QByteArray("SWAP_LINK") << "outside";
+    QTest::newRow("folderForOutsideFolder") << "B" << QByteArray("SWAP_MOVE") << "outside";
+    QTest::newRow("folderForLinkToItself") << "B" << QByteArray("SWAP_LINK") << "itself";
+    QTest::newRow("sheetForLinkOutside") << "B/b.cue" << QByteArray("SWAP_LINK") << "outside";
+    QTest::newRow("sheetForOutsideSheet") << "B/b.cue" << QByteArray("SWAP_MOVE") << "outside";
+    QTest::newRow("sheetForLinkToItself") << "B/b.cue" << QByteArray("SWAP_LINK") << "itself";
+}
+
+// Another user swaps an entry between its listing and its opening (made certain by the fault
+// library): the walk and the read report it, and nothing outside the library is given or read.
+void TestFiles::entrySwappedBeforeItIsOpened()
+{
+    QFETCH(QString, swapped);
+    QFETCH(QByteArray, swap);
+    QFETCH(QString, with);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString root = dir.filePath("library");
+    QVERIFY(testsupport::fill(dir.path(),
+        { { "library/A/a.cue", testsupport::pregapSheet },
+            { "library/B/b.cue", testsupport::pregapSheet }, { "outside/secret.cue", "secret" } }));
+    const bool folder = !swapped.contains('/');
+    const QByteArray name = QFile::encodeName(swapped.section('/', -1));
+    const QByteArray replacement = with == "itself"
+        ? name + ".away"
+        : QFile::encodeName(dir.filePath(folder ? "outside" : "outside/secret.cue"));
+
+    QStringList seen;
+    {
+        const testsupport::FaultsHere faults({ { "SWAP_ENTRY", name }, { swap, replacement } });
+        SheetWalk walk(true, Strays::Kept);
+        walk.addPath(QFile::encodeName(root));
+        for (WalkItem item; walk.next(item);) {
+            std::optional<Failure> failure;
+            if (const auto *sheet = std::get_if<cueprune::SheetEntry>(&item)) {
+                cueprune::SheetFile file(*sheet);
+                failure = file.read();
+                QVERIFY(failure || file.contents() == testsupport::pregapSheet);
+            } else if (const auto *unreachable = std::get_if<cueprune::UnreachablePath>(&item)) {
+                failure = unreachable->failure;
+            }
+            const bool swappedSeen
+                = failure && failure->reason == Failure::Reason::SwappedDuringWalk;
+            seen.append(QFile::decodeName(cueprune::shownPath(item)).remove(0, root.size() + 1)
+                + (swappedSeen    ? " swapped"
+                        : failure ? " failed"
+                                  : ""));
+        }
+    }
+    QCOMPARE(seen, QStringList({ "A/a.cue", swapped + " swapped" }));
 }
 
 // A killed run's temporary is removed only once the walk enters its folder, and said there:
