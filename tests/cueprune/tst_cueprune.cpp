@@ -25,6 +25,8 @@
 #include <sys/resource.h>
 #include <sys/sysmacros.h>
 
+#include <map>
+#include <memory>
 #include <thread>
 
 using cueprune::pruneSheet;
@@ -86,6 +88,68 @@ qsizetype prunedOnDisk(const QString &root, const testsupport::FolderContents &c
         pruned += readFile(root + '/' + it.key()) == prunedSheet;
     return pruned;
 }
+
+// A run over 250 sheets whose chosen outputs ("out", "err") go to a pseudo-terminal, read as
+// the run goes so that a full terminal never holds it up. Flushes slowed to 5 ms make it last
+// more than a second.
+class TerminalRun
+{
+public:
+    TerminalRun(const QString &terminal, const QStringList &options)
+    {
+        if (!dir.isValid() || !fill(dir.path(), pregapSheets(250))
+            || ::openpty(&terminalSide, &programSide, nullptr, nullptr, nullptr) != 0)
+            return;
+        child.setProcessEnvironment(testsupport::withFaults(FAULT_INJECTION, "slowfsync"));
+        child.setChildProcessModifier([this, terminal] {
+            if (terminal.contains("out"))
+                ::dup2(programSide, STDOUT_FILENO);
+            if (terminal.contains("err"))
+                ::dup2(programSide, STDERR_FILENO);
+        });
+        reader = std::thread([this] {
+            char buffer[4096];
+            for (ssize_t count; (count = ::read(terminalSide, buffer, sizeof buffer)) > 0;)
+                terminalText.append(buffer, count);
+        });
+        clock.start();
+        child.start(CUEPRUNE, options + QStringList { "-j", "1", dir.path() });
+    }
+    ~TerminalRun() { finish(); }
+    TerminalRun(const TerminalRun &) = delete;
+    TerminalRun &operator=(const TerminalRun &) = delete;
+
+    bool started() const { return clock.isValid(); }
+    // Waits for the end of the run and of what it showed; whether it ended.
+    bool finish()
+    {
+        const bool finished = child.state() == QProcess::NotRunning || child.waitForFinished();
+        if (!finished) {
+            child.kill();
+            child.waitForFinished();
+        }
+        if (!reader.joinable())
+            return finished;
+        elapsed = clock.elapsed() / 1000.0;
+        ::close(programSide);
+        reader.join();
+        ::close(terminalSide);
+        return finished;
+    }
+    QProcess &process() { return child; }
+    const QByteArray &shown() const { return terminalText; }
+    double seconds() const { return elapsed; }
+
+private:
+    QTemporaryDir dir;
+    int terminalSide = -1;
+    int programSide = -1;
+    QProcess child;
+    std::thread reader;
+    QByteArray terminalText;
+    QElapsedTimer clock;
+    double elapsed = 0;
+};
 
 // A path of letters and spaces as the text output shows it: between quotes when it has a space.
 QString quotedIfSpaced(const QString &path)
@@ -161,6 +225,9 @@ private slots:
     void flacTakesWhatTheGuardKeeps();
     void namesInTheSystemCodePage_data();
     void namesInTheSystemCodePage();
+
+private:
+    std::map<QString, std::unique_ptr<TerminalRun>> terminalRuns;
 };
 
 void TestCuePrune::usage_data()
@@ -588,65 +655,49 @@ void TestCuePrune::parallelRunMatchesOneWorker()
     }
 }
 
+// Each run lasts more than the second after which progress shows, so they all start here,
+// together, and each row then checks its own.
 void TestCuePrune::progressOnlyOnATerminal_data()
 {
     QTest::addColumn<QString>("terminal"); // which of the outputs go to a terminal
-    QTest::addColumn<QStringList>("options");
     QTest::addColumn<bool>("progress");
-    QTest::newRow("errorsOnTerminal") << "err" << QStringList() << true;
-    QTest::newRow("bothOnTerminal") << "out+err" << QStringList() << true;
-    QTest::newRow("terminalQuiet") << "err" << QStringList { "-q" } << false;
-    QTest::newRow("pipe") << "" << QStringList() << false;
+    const struct
+    {
+        const char *name;
+        QString terminal;
+        QStringList options;
+        bool progress;
+    } rows[] = {
+        { "errorsOnTerminal", "err", {}, true },
+        { "bothOnTerminal", "out+err", {}, true },
+        { "terminalQuiet", "err", { "-q" }, false },
+        { "pipe", "", {}, false },
+    };
+    terminalRuns.clear();
+    for (const auto &row : rows) {
+        QTest::newRow(row.name) << row.terminal << row.progress;
+        terminalRuns[row.name] = std::make_unique<TerminalRun>(row.terminal, row.options);
+    }
 }
 
-// Flushes slowed to 5 ms make the run last more than the second after which progress shows.
-// It is drawn again after each line printed on its own terminal, so it stays in sight, and
-// otherwise at most ten times a second.
+// Progress is drawn again after each line printed on its own terminal, so it stays in sight,
+// and otherwise at most ten times a second.
 void TestCuePrune::progressOnlyOnATerminal()
 {
     QFETCH(QString, terminal);
-    QFETCH(QStringList, options);
     QFETCH(bool, progress);
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const testsupport::FolderContents contents = pregapSheets(250);
-    QVERIFY(fill(dir.path(), contents));
-
-    int terminalSide = -1;
-    int programSide = -1;
-    QVERIFY(::openpty(&terminalSide, &programSide, nullptr, nullptr, nullptr) == 0);
-    QProcess process;
-    process.setProcessEnvironment(testsupport::withFaults(FAULT_INJECTION, "slowfsync"));
+    TerminalRun &run = *terminalRuns.at(QTest::currentDataTag());
+    QVERIFY(run.started());
+    QVERIFY(run.finish());
     const bool outOnTerminal = terminal.contains("out");
-    process.setChildProcessModifier([programSide, terminal] {
-        if (terminal.contains("out"))
-            ::dup2(programSide, STDOUT_FILENO);
-        if (terminal.contains("err"))
-            ::dup2(programSide, STDERR_FILENO);
-    });
-    // Read while the run goes on, so that a full terminal never holds it up.
-    QByteArray shown;
-    std::thread reader([terminalSide, &shown] {
-        char buffer[4096];
-        for (ssize_t count; (count = ::read(terminalSide, buffer, sizeof buffer)) > 0;)
-            shown.append(buffer, count);
-    });
-    QElapsedTimer clock;
-    clock.start();
-    process.start(CUEPRUNE, options + QStringList { "-j", "1", dir.path() });
-    const bool finished = process.waitForFinished();
-    const double seconds = clock.elapsed() / 1000.0;
-    ::close(programSide);
-    reader.join();
-    ::close(terminalSide);
-    QVERIFY(finished);
+    const QByteArray &shown = run.shown();
 
-    const QByteArray out = outOnTerminal ? shown : process.readAllStandardOutput();
+    const QByteArray out = outOnTerminal ? shown : run.process().readAllStandardOutput();
     QVERIFY2(out.contains("250 fichiers : 250 modifiés, 0 inchangé, 0 erreur"),
         out.right(200).constData());
     if (!outOnTerminal)
         QVERIFY(!out.contains('\r') && !out.contains('\33'));
-    QCOMPARE(process.readAllStandardError(), QByteArray());
+    QCOMPARE(run.process().readAllStandardError(), QByteArray());
     QCOMPARE(shown.contains(" feuilles, 0 erreur"), progress);
     if (!progress) {
         QCOMPARE(shown, QByteArray());
@@ -657,7 +708,7 @@ void TestCuePrune::progressOnlyOnATerminal()
     if (outOnTerminal)
         QCOMPARE(sinceShown.count("!\r\n\rcueprune : "), sinceShown.count("!\r\n"));
     else
-        QVERIFY2(redraws <= 10 * seconds + 2, qPrintable(QString::number(redraws)));
+        QVERIFY2(redraws <= 10 * run.seconds() + 2, qPrintable(QString::number(redraws)));
     QVERIFY2(!shown.contains("\33[K\r\33[K"), shown.left(200).constData());
     QVERIFY2(outOnTerminal || shown.endsWith("\r\33[K"), shown.right(40).constData());
 }
