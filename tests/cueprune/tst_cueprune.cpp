@@ -200,7 +200,6 @@ private slots:
     void pathsResolvedAsTheKernelDoes_data();
     void pathsResolvedAsTheKernelDoes();
     void hardLinkedNamesAreBothPruned();
-    void treeDeeperThanPathMax();
     void namesPasteBack_data();
     void namesPasteBack();
     void jsonNamesOpenTheirSheets();
@@ -768,43 +767,6 @@ void TestCuePrune::hardLinkedNamesAreBothPruned()
             + "3 fichiers : 3 modifiés, 0 inchangé, 0 erreur\n");
     for (const char *name : { "a.cue", "b.cue", "c.cue" })
         QCOMPARE(readFile(dir.filePath(name)), prunedSheet);
-}
-
-// Folders are opened one below the other, never by their whole path.
-void TestCuePrune::treeDeeperThanPathMax()
-{
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QByteArray folderName(250, 'd');
-    int folder = ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY);
-    QByteArray deepPath = QFile::encodeName(dir.path());
-    for (int depth = 0; depth < 20; ++depth) {
-        QCOMPARE(::mkdirat(folder, folderName.constData(), 0755), 0);
-        const int below = ::openat(folder, folderName.constData(), O_RDONLY | O_DIRECTORY);
-        ::close(folder);
-        folder = below;
-        QVERIFY(folder >= 0);
-        deepPath += '/' + folderName;
-    }
-    const auto sheetIn
-        = [folder](int flags) { return ::openat(folder, "album.cue", flags | O_CLOEXEC, 0644); };
-    QFile sheet;
-    QVERIFY(sheet.open(sheetIn(O_WRONLY | O_CREAT), QIODevice::WriteOnly, QFile::AutoCloseHandle));
-    QCOMPARE(sheet.write(pregapSheet), pregapSheet.size());
-    sheet.close();
-    QVERIFY(deepPath.size() > 4096);
-
-    const Outcome outcome = runCueprune({ "-r", dir.path() });
-    QFile pruned;
-    QVERIFY(pruned.open(sheetIn(O_RDONLY), QIODevice::ReadOnly, QFile::AutoCloseHandle));
-    const QByteArray after = pruned.readAll();
-    ::close(folder);
-    QProcess::execute("rm", { "-rf", "--", dir.filePath(QString::fromLatin1(folderName)) });
-    QCOMPARE(outcome.err, QString());
-    QCOMPARE(outcome.out,
-        QString::fromUtf8(deepPath) + "/album.cue\n" + modified
-            + "\n1 fichier : 1 modifié, 0 inchangé, 0 erreur\n");
-    QCOMPARE(after, prunedSheet);
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include "support/files.h"
 #include "support/sheets.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -31,6 +32,7 @@ private slots:
     void entrySwappedBeforeItIsOpened_data();
     void entrySwappedBeforeItIsOpened();
     void strayIsSaidWhenItsFolderIsReached();
+    void treeDeeperThanPathMax();
     void replaceRulesInOrder_data();
     void replaceRulesInOrder();
 };
@@ -284,6 +286,56 @@ void TestFiles::replaceRulesInOrder()
             meanwhile == "written" || meanwhile == "swapped" ? otherText
                                                              : testsupport::pregapSheet);
     }
+}
+
+// Folders are opened one below the other, never by their whole path: a sheet deeper than
+// PATH_MAX is found, read and replaced.
+void TestFiles::treeDeeperThanPathMax()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QByteArray folderName(250, 'd');
+    int folder = ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY);
+    QByteArray deepPath = QFile::encodeName(dir.path());
+    for (int depth = 0; depth < 20; ++depth) {
+        QCOMPARE(::mkdirat(folder, folderName.constData(), 0755), 0);
+        const int below = ::openat(folder, folderName.constData(), O_RDONLY | O_DIRECTORY);
+        ::close(folder);
+        folder = below;
+        QVERIFY(folder >= 0);
+        deepPath += '/' + folderName;
+    }
+    const auto sheetIn
+        = [folder](int flags) { return ::openat(folder, "album.cue", flags | O_CLOEXEC, 0644); };
+    QFile sheet;
+    QVERIFY(sheet.open(sheetIn(O_WRONLY | O_CREAT), QIODevice::WriteOnly, QFile::AutoCloseHandle));
+    QCOMPARE(sheet.write(testsupport::pregapSheet), testsupport::pregapSheet.size());
+    sheet.close();
+    QVERIFY(deepPath.size() > 4096);
+
+    QList<QByteArray> seen;
+    std::optional<Failure> failure;
+    {
+        SheetWalk walk(true, Strays::Kept);
+        walk.addPath(QFile::encodeName(dir.path()));
+        for (WalkItem item; walk.next(item);) {
+            seen.append(cueprune::shownPath(item));
+            if (const auto *entry = std::get_if<cueprune::SheetEntry>(&item)) {
+                cueprune::SheetFile file(*entry);
+                failure = file.read();
+                if (!failure)
+                    failure = file.replace(testsupport::prunedSheet);
+            }
+        }
+    }
+    QFile pruned;
+    QVERIFY(pruned.open(sheetIn(O_RDONLY), QIODevice::ReadOnly, QFile::AutoCloseHandle));
+    const QByteArray after = pruned.readAll();
+    ::close(folder);
+    QProcess::execute("rm", { "-rf", "--", dir.filePath(QString::fromLatin1(folderName)) });
+    QCOMPARE(seen, QList<QByteArray> { deepPath + "/album.cue" });
+    QVERIFY(!failure);
+    QCOMPARE(after, testsupport::prunedSheet);
 }
 
 QTEST_GUILESS_MAIN(TestFiles)
