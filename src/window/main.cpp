@@ -1,7 +1,7 @@
 #include "core/displaytext.h"
-#include "engine/qtfrench.h"
 #include "files/processedges.h"
 #include "window/commandline.h"
+#include "window/qtfrench.h"
 #include "window/vexatrin.h"
 
 #include <QApplication>

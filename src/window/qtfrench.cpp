@@ -1,4 +1,4 @@
-#include "engine/qtfrench.h"
+#include "window/qtfrench.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
