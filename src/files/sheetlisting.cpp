@@ -34,12 +34,6 @@ bool isSheetName(const QByteArray &name)
 
 } // namespace
 
-const QByteArray &shownPath(const WalkItem &item)
-{
-    return std::visit(
-        [](const auto &alternative) -> const QByteArray & { return alternative.shownPath; }, item);
-}
-
 Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, Strays strays)
 {
     const auto contents = folder->read();

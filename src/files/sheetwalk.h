@@ -4,6 +4,7 @@
 #include "files/failure.h"
 #include "files/folder.h"
 #include "files/sheetlisting.h"
+#include "files/walkitem.h"
 #include "files/workerthreads.h"
 
 #include <QByteArray>
