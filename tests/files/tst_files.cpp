@@ -1,5 +1,5 @@
-// The file layer in process: the walk, the replace and the backup names. Run with the fault
-// library preloaded, so that a row can make a system call fail or swap an entry.
+// The file layer in process: the walk, the replace and the backup names. The fault library's
+// calls are linked in, so that a row can make a system call fail or swap an entry.
 #include "files/backupnames.h"
 #include "files/sheetfile.h"
 #include "files/sheetwalk.h"
@@ -23,7 +23,6 @@ class TestFiles : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void backupNumbers_data();
     void backupNumbers();
     void walkOrder_data();
@@ -36,12 +35,6 @@ private slots:
     void replaceRulesInOrder_data();
     void replaceRulesInOrder();
 };
-
-void TestFiles::initTestCase()
-{
-    QVERIFY2(testsupport::FaultsHere::preloaded(FAULT_INJECTION),
-        "run through ctest, which preloads the fault library");
-}
 
 void TestFiles::backupNumbers_data()
 {

@@ -7,8 +7,8 @@
 // file other than /dev/null gets descriptor 0, 1 or 2; "device" (exit 98) when a device or FIFO
 // outside /dev is opened for real. SWAP_ENTRY names an entry: the first time it is opened with
 // openat, it is renamed to "<entry>.away" and replaced, just before the open, by a symbolic link to
-// SWAP_LINK or by the file or folder at SWAP_MOVE. A test may preload it into itself and set
-// these as it goes.
+// SWAP_LINK or by the file or folder at SWAP_MOVE. A test may also link these calls into itself
+// and set the variables as it goes.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>

@@ -24,9 +24,9 @@ inline QProcessEnvironment withFaults(const QString &faultLibrary, const QString
     return environment;
 }
 
-// Faults for this very process, which its test runner started with the fault library preloaded:
-// each variable set until destroyed. Set while the test's own threads are idle, since they read
-// the environment at each call.
+// Faults for this very process, which has the fault library's calls linked in: each variable
+// set until destroyed. Set while the test's own threads are idle, since they read the
+// environment at each call.
 class FaultsHere
 {
 public:
@@ -43,12 +43,6 @@ public:
     }
     FaultsHere(const FaultsHere &) = delete;
     FaultsHere &operator=(const FaultsHere &) = delete;
-
-    // Whether the library is there to act on them.
-    static bool preloaded(const QString &faultLibrary)
-    {
-        return qEnvironmentVariable("LD_PRELOAD").contains(faultLibrary);
-    }
 
 private:
     const QList<std::pair<const char *, QByteArray>> settings;
