@@ -385,7 +385,7 @@ void SheetRun::printSummary(bool interrupted)
                 { QStringLiteral("with_warnings"), withWarnings },
                 { QStringLiteral("interrupted"), interrupted } } } });
         out.flush();
-        outputLost = out.status() != QTextStream::Ok;
+        outputLost = outputLost || out.status() != QTextStream::Ok;
         if (!outputLost)
             return;
     }
