@@ -3,6 +3,7 @@
 #include "core/displaytext.h"
 #include "engine/sheetbatch.h"
 #include "engine/verdicts.h"
+#include "files/processedges.h"
 #include "files/sheetfile.h"
 
 #include <QFileDevice>
@@ -81,6 +82,9 @@ std::optional<ReasonNames> namesOf(Failure::Reason reason)
     case Reason::BackupFailed:
         return ReasonNames { QStringLiteral("sauvegarde impossible"),
             QLatin1String("backup-failed") };
+    case Reason::WayBackNotWritten:
+        return ReasonNames { QStringLiteral("diff ou enregistrement JSON impossible à écrire"),
+            QLatin1String("way-back-not-written") };
     case Reason::SystemError:
         break;
     }
@@ -201,7 +205,21 @@ void SheetRun::addPath(const QByteArray &path)
 void SheetRun::run(const std::function<bool()> &stopRequested)
 {
     clock.start();
-    const auto stopped = [&] { return outputLost || (stopRequested && stopRequested()); };
+    const auto stopped
+        = [&] { return outputLost || wayBackLost || (stopRequested && stopRequested()); };
+    SheetBatch::WayBack wayBack;
+    if (wayBackAsked()) {
+        wayBack.record = [this](const WalkItem &item, const CueOutcome *outcome) {
+            recordWayBack(item, outcome);
+        };
+        wayBack.flush = [this] { return flushWayBack(); };
+        auto *file = qobject_cast<QFileDevice *>(out.device());
+        wayBack.sync = [this, fd = file ? file->handle() : -1] {
+            if (fd >= 0 && !writtenOut(fd))
+                wayBackLost = true;
+            return !wayBackLost;
+        };
+    }
     SheetBatch(options.workers,
         { mode, options.rule, options.backup, true, options.diff && !options.json }, descriptors)
         .run([&](WalkItem &item) { return !stopped() && walk.next(item); },
@@ -212,9 +230,39 @@ void SheetRun::run(const std::function<bool()> &stopRequested)
                     reportNotice(item);
                 updateProgress();
             },
-            stopped, [&] { return walk.foldersHeld(); });
+            stopped, [&] { return walk.foldersHeld(); }, wayBack);
     clearProgress();
     printSummary(stopped());
+}
+
+// What goes on out with --json or --diff: each item's JSON object, or each change's diff, in
+// walk order; a change's before the sheet is renamed (see SheetBatch::WayBack).
+void SheetRun::recordWayBack(const WalkItem &item, const CueOutcome *outcome)
+{
+    if (listOnProgressTerminal)
+        clearProgress();
+    if (const auto *sheet = std::get_if<SheetEntry>(&item)) {
+        if (options.json)
+            printJson(jsonSheet(*sheet, *outcome));
+        else if (!outcome->diff.isEmpty())
+            printDiff(outcome->diff);
+    } else if (const auto *unreachablePath = std::get_if<UnreachablePath>(&item);
+               unreachablePath && options.json) {
+        QJsonObject object = jsonPath(unreachablePath->shownPath);
+        object.insert(QStringLiteral("unreachable"), true);
+        insertFailure(object, unreachablePath->failure);
+        printJson(object);
+    }
+}
+
+// The changes recorded leave the process before their renames.
+bool SheetRun::flushWayBack()
+{
+    out.flush();
+    auto *file = qobject_cast<QFileDevice *>(out.device());
+    outputLost
+        = outputLost || out.status() != QTextStream::Ok || (file != nullptr && !file->flush());
+    return !outputLost;
 }
 
 void SheetRun::reportNotice(const WalkItem &item)
@@ -222,12 +270,6 @@ void SheetRun::reportNotice(const WalkItem &item)
     const QByteArray &path = shownPath(item);
     if (const auto *unreachablePath = std::get_if<UnreachablePath>(&item)) {
         ++unreachable;
-        if (options.json) {
-            QJsonObject object = jsonPath(path);
-            object.insert(QStringLiteral("unreachable"), true);
-            insertFailure(object, unreachablePath->failure);
-            printJson(object);
-        }
         complain(path, failureText(unreachablePath->failure), false);
     } else if (const auto *leftOut = std::get_if<SubfoldersLeftOut>(&item)) {
         subfoldersLeftOut += leftOut->count;
@@ -263,9 +305,7 @@ void SheetRun::reportSheet(const SheetEntry &sheet, const CueOutcome &outcome)
         return;
     if (listOnProgressTerminal)
         clearProgress();
-    if (options.json)
-        printJson(jsonSheet(sheet, outcome));
-    else
+    if (!options.json)
         printText(sheet, outcome);
     if (outcome.failure)
         complain(sheet.shownPath, failureText(*outcome.failure), true);
@@ -298,16 +338,18 @@ void SheetRun::printText(const SheetEntry &sheet, const CueOutcome &outcome)
     listing << shellQuoted(sheet.shownPath) << '\n' << verdictText(outcome.result, mode) << '\n';
     for (const PruningWarning &warning : outcome.warnings)
         listing << "  attention : " << warningText(warning) << '\n';
-    if (options.diff && !outcome.diff.isEmpty()) {
-        listing.flush();
-        out.flush();
-        // The sheet's own bytes, past the text stream's encoding.
-        QIODevice *device = out.device();
-        const bool written
-            = device != nullptr && device->write(outcome.diff) == outcome.diff.size();
-        auto *file = qobject_cast<QFileDevice *>(device);
-        outputLost = outputLost || !written || (file != nullptr && !file->flush());
-    }
+    sent();
+}
+
+void SheetRun::printDiff(const QByteArray &diff)
+{
+    err.flush(); // the listing so far comes first, on a shared terminal
+    out.flush();
+    // The sheet's own bytes, past the text stream's encoding.
+    QIODevice *device = out.device();
+    const bool written = device != nullptr && device->write(diff) == diff.size();
+    auto *file = qobject_cast<QFileDevice *>(device);
+    outputLost = outputLost || !written || (file != nullptr && !file->flush());
     sent();
 }
 

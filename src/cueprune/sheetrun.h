@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QTextStream>
 
+#include <atomic>
 #include <functional>
 
 namespace cueprune {
@@ -51,10 +52,14 @@ public:
     [[nodiscard]] bool anyFailure() const { return errors > 0 || unreachable > 0; }
 
 private:
+    [[nodiscard]] bool wayBackAsked() const { return options.json || options.diff; }
+    void recordWayBack(const WalkItem &item, const CueOutcome *outcome);
+    [[nodiscard]] bool flushWayBack();
     void reportNotice(const WalkItem &item);
     void reportSheet(const SheetEntry &sheet, const CueOutcome &outcome);
     [[nodiscard]] QJsonObject jsonSheet(const SheetEntry &sheet, const CueOutcome &outcome) const;
     void printText(const SheetEntry &sheet, const CueOutcome &outcome);
+    void printDiff(const QByteArray &diff);
     void complain(const QByteArray &path, const QString &reason, bool sheet);
     void updateProgress();
     void drawProgress();
@@ -84,6 +89,7 @@ private:
     QString progressText; // empty until the run has lasted a second
     bool progressVisible = false;
     bool outputLost = false;
+    std::atomic_bool wayBackLost = false; // out could not be made durable, seen by a worker
 };
 
 // The reason of a failure, as cueprune prints it.

@@ -25,11 +25,7 @@ public:
             : budget(budget)
         {
         }
-        ~Share()
-        {
-            if (budget)
-                budget->giveBack(taken);
-        }
+        ~Share() { giveBack(); }
         Share(const Share &) = delete;
         Share &operator=(const Share &) = delete;
 
@@ -37,6 +33,13 @@ public:
         {
             if (budget)
                 taken += budget->take(bytes);
+        }
+        // Gives back early what was taken, before a wait that others' room may depend on.
+        void giveBack()
+        {
+            if (budget && taken > 0)
+                budget->giveBack(taken);
+            taken = 0;
         }
 
     private:

@@ -30,7 +30,7 @@ CueOutcome pruned(const SheetEntry &entry, const QByteArray &sheet, QList<qsizet
 } // namespace
 
 CueOutcome processCueFile(const SheetEntry &entry, const KeptLineObserver &observer,
-    const PruneOptions &options, ByteBudget *budget)
+    const PruneOptions &options, ByteBudget *budget, const WriteWayBack &writeWayBack)
 {
     // Room for the sheet and its pruned copy.
     ByteBudget::Share share(budget);
@@ -53,7 +53,14 @@ CueOutcome processCueFile(const SheetEntry &entry, const KeptLineObserver &obser
     CueOutcome outcome
         = pruned(entry, sheet.contents(), std::move(result.droppedLines), kept, options);
     if (options.mode == WriteMode::Rewrite) {
-        if (const auto failure = sheet.replace(result.bytes, options.backup))
+        BeforeRename beforeRename;
+        if (writeWayBack) {
+            beforeRename = [&] {
+                share.giveBack();
+                return writeWayBack(outcome);
+            };
+        }
+        if (const auto failure = sheet.replace(result.bytes, options.backup, beforeRename))
             return failed(*failure);
     }
     return outcome;

@@ -9,6 +9,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace cueprune {
@@ -46,13 +47,19 @@ struct PruneOptions
     bool diff = false; // its unified diff (see unifiedDiff)
 };
 
+// Called just before a sheet that changes is renamed, with its outcome as it will then be:
+// the change's way back (its diff, its record) is written out there. A failure fails the
+// sheet, left as it was.
+using WriteWayBack = std::function<std::optional<Failure>(const CueOutcome &planned)>;
+
 // Prunes the sheet in place (see pruneSheet and SheetFile::replace), keeping the old one as
 // the options' backup says: a failure leaves the sheet as it was. With WriteMode::DryRun
 // nothing is written and CueResult::Pruned means the sheet would change. With a budget, the
-// sheet waits for room in it before it is read (see ByteBudget).
+// sheet waits for room in it before it is read (see ByteBudget), and gives the room back
+// before writeWayBack, which may wait for other sheets.
 [[nodiscard]] CueOutcome processCueFile(const SheetEntry &sheet,
     const KeptLineObserver &observer = {}, const PruneOptions &options = {},
-    ByteBudget *budget = nullptr);
+    ByteBudget *budget = nullptr, const WriteWayBack &writeWayBack = {});
 
 // The sheet at path (as the system names it), resolved by the kernel as given.
 [[nodiscard]] CueOutcome processCueFile(

@@ -46,8 +46,8 @@ SheetBatch::SheetBatch(
     int workers, const PruneOptions &options, const DescriptorBudget &descriptors)
     : SheetBatch(
         workers, options.mode,
-        [options](const SheetEntry &sheet, ByteBudget &budget) {
-            return processCueFile(sheet, {}, options, &budget);
+        [options](const SheetEntry &sheet, ByteBudget &budget, const WriteWayBack &writeWayBack) {
+            return processCueFile(sheet, {}, options, &budget, writeWayBack);
         },
         descriptors)
 {
@@ -69,19 +69,32 @@ int SheetBatch::defaultWorkers(WriteMode mode)
 
 namespace {
 
+// Where a sheet stands with the way back, before its rename.
+enum class Gate {
+    None, // not at the gate (yet), or no way back asked for
+    Waiting, // planned outcome ready, its worker waiting for it to be recorded
+    Flushed, // recorded and flushed: its worker makes it durable, then renames
+    Shut, // the flush failed: the sheet is left as it was
+};
+
 // An item taken from the source, and what became of it.
 struct Slot
 {
     WalkItem item;
     std::optional<CueOutcome> outcome; // a sheet's, once worked on
+    std::optional<CueOutcome> planned; // a sheet's at the gate, as it will be once renamed
+    Gate gate = Gate::None;
+    quint64 flush = 0; // the number of the flush that sent out its record
     bool done = false; // a notice is done as soon as it is taken
 };
 
 // The items taken from the source and not yet reported, in the source's order; BatchRun's
-// `started` counts those at its front that went to workers. Its rules:
+// `started` counts those at its front that went to workers, `recorded` those whose way back
+// is recorded. Its rules:
 // - only the reporting thread adds and removes slots, at the two ends of a std::deque, which
 //   never moves the elements it keeps: so a worker may keep a pointer to its slot;
-// - a worker writes its slot's outcome and done, under the batch's mutex, and nothing else;
+// - a worker writes its slot's outcome, planned, gate (to Waiting) and done, under the
+//   batch's mutex, and nothing else; the reporting thread sets gate from Waiting on;
 // - a slot leaves only from the front, once done: no slot a worker points to goes away.
 class InOrderQueue
 {
@@ -95,7 +108,7 @@ public:
     void push(WalkItem item)
     {
         const bool notice = !std::holds_alternative<SheetEntry>(item);
-        items.push_back({ std::move(item), std::nullopt, notice });
+        items.push_back({ std::move(item), std::nullopt, std::nullopt, Gate::None, 0, notice });
     }
     Slot takeFront()
     {
@@ -120,13 +133,15 @@ class BatchRun
 public:
     BatchRun(const SheetBatch::Source &next, const SheetBatch::Report &report,
         const SheetBatch::DescriptorsHeld &heldBySource, int workers, WriteMode mode,
-        const SheetBatch::Work &sheetWork, const DescriptorBudget &descriptors)
+        const SheetBatch::Work &sheetWork, const DescriptorBudget &descriptors,
+        const SheetBatch::WayBack &wayBack)
         : next(next)
         , report(report)
         , heldBySource(heldBySource)
         , workers(workers)
         , descriptors(descriptors)
         , sheetWork(sheetWork)
+        , wayBack(wayBack)
         // Sheets that are only read are handed to workers in chunks, which costs a fraction of
         // the hand-offs; rewrites go one a task, so that their flushes overlap.
         , chunk(mode == WriteMode::DryRun ? 16 : 1)
@@ -143,6 +158,8 @@ private:
     // Starts the chunks that are ready; false when the next must wait for a file under way.
     bool startChunk();
     void work(const std::vector<Slot *> &taken);
+    std::optional<Failure> waitAtGate(Slot *slot, const CueOutcome &planned);
+    void recordReady(std::unique_lock<std::mutex> &lock);
     void reportFront(std::unique_lock<std::mutex> &lock);
 
     const SheetBatch::Source &next;
@@ -151,14 +168,21 @@ private:
     const int workers;
     const DescriptorBudget &descriptors;
     const SheetBatch::Work &sheetWork;
+    const SheetBatch::WayBack &wayBack;
     const std::size_t chunk;
     const std::size_t ahead;
     ByteBudget budget { 2 * maxSheetSize };
     std::mutex mutex;
-    std::condition_variable frontDone;
+    std::condition_variable frontDone; // or a sheet at the gate
+    std::condition_variable gateMoved;
     InOrderQueue window; // from the next item to report
     HeldFolders heldFolders;
     std::size_t started = 0; // the slots at the front of the window that are started
+    std::size_t recorded = 0; // the slots at the front of the window that are recorded
+    quint64 flushes = 0; // of the way back that recorded a planned sheet
+    quint64 synced = 0; // the last flush made durable
+    bool syncing = false; // a worker is making the way back durable
+    bool syncFailed = false;
     QSet<FileKey> busy; // the files being worked on
     bool sourceDone = false;
     // Declared last, so that it is destroyed first: its tasks use everything above.
@@ -229,7 +253,10 @@ void BatchRun::work(const std::vector<Slot *> &taken)
 {
     for (Slot *slot : taken) {
         const SheetEntry &sheet = std::get<SheetEntry>(slot->item);
-        const CueOutcome outcome = sheetWork(sheet, budget);
+        WriteWayBack gate;
+        if (wayBack.record)
+            gate = [this, slot](const CueOutcome &planned) { return waitAtGate(slot, planned); };
+        const CueOutcome outcome = sheetWork(sheet, budget, gate);
         const std::lock_guard<std::mutex> done(mutex);
         slot->outcome = outcome;
         slot->done = true;
@@ -240,18 +267,91 @@ void BatchRun::work(const std::vector<Slot *> &taken)
     }
 }
 
-// Reports the next item once it is done, with the lock released while the report works.
+// On a worker: hands the sheet's planned outcome over, waits until it is recorded and
+// flushed, then makes it durable. One worker syncs at a time, for every flush made so far, so
+// that the workers waiting meanwhile share the next sync.
+std::optional<Failure> BatchRun::waitAtGate(Slot *slot, const CueOutcome &planned)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    slot->planned = planned;
+    slot->gate = Gate::Waiting;
+    frontDone.notify_one();
+    gateMoved.wait(lock, [slot] { return slot->gate != Gate::Waiting; });
+    while (slot->gate == Gate::Flushed && synced < slot->flush && !syncFailed) {
+        if (syncing) {
+            gateMoved.wait(lock);
+            continue;
+        }
+        syncing = true;
+        const quint64 target = flushes;
+        lock.unlock();
+        const bool durable = wayBack.sync();
+        lock.lock();
+        syncing = false;
+        synced = durable ? target : synced;
+        syncFailed = !durable;
+        gateMoved.notify_all();
+    }
+    if (slot->gate == Gate::Flushed && synced >= slot->flush)
+        return std::nullopt;
+    return Failure { Failure::Reason::WayBackNotWritten, 0 };
+}
+
+// Records, in order from the first item not recorded, every item that is done or at the gate,
+// with the lock released meanwhile: neither kind is written by its worker until its gate
+// moves. Then flushes them together, once, and lets their workers go on.
+void BatchRun::recordReady(std::unique_lock<std::mutex> &lock)
+{
+    std::vector<Slot *> ready;
+    for (std::size_t index = recorded;
+         index < window.size() && (window[index].done || window[index].gate == Gate::Waiting);
+         ++index)
+        ready.push_back(&window[index]);
+    if (ready.empty())
+        return;
+    recorded += ready.size();
+    lock.unlock();
+    bool planned = false;
+    for (const Slot *slot : ready) {
+        planned = planned || slot->gate == Gate::Waiting;
+        const std::optional<CueOutcome> &outcome
+            = slot->gate == Gate::Waiting ? slot->planned : slot->outcome;
+        wayBack.record(slot->item, outcome ? &*outcome : nullptr);
+    }
+    const bool flushed = !planned || wayBack.flush();
+    lock.lock();
+    flushes += planned ? 1 : 0;
+    for (Slot *slot : ready) {
+        if (slot->gate == Gate::Waiting) {
+            slot->gate = flushed ? Gate::Flushed : Gate::Shut;
+            slot->flush = flushes;
+        }
+    }
+    gateMoved.notify_all();
+}
+
+// Reports the next item once it is done (and recorded), with the lock released while the
+// report works.
 void BatchRun::reportFront(std::unique_lock<std::mutex> &lock)
 {
-    if (!window.frontDone()) {
-        frontDone.wait(lock);
+    const auto frontReady = [&] { return window.frontDone() && (!wayBack.record || recorded > 0); };
+    const auto nextToRecordReady = [&] {
+        return wayBack.record && recorded < window.size()
+            && (window[recorded].done || window[recorded].gate == Gate::Waiting);
+    };
+    if (!frontReady()) {
+        frontDone.wait(lock, [&] { return frontReady() || nextToRecordReady(); });
         return;
     }
     const Slot reported = window.takeFront();
     heldFolders.remove(reported.item);
     --started;
+    recorded -= wayBack.record ? 1 : 0;
     lock.unlock();
-    report(reported.item, reported.outcome ? &*reported.outcome : nullptr);
+    const CueOutcome *outcome = reported.outcome ? &*reported.outcome : nullptr;
+    if (reported.gate != Gate::None && outcome->result != reported.planned->result)
+        wayBack.record(reported.item, outcome);
+    report(reported.item, outcome);
     lock.lock();
 }
 
@@ -270,6 +370,8 @@ void BatchRun::run(const SheetBatch::StopRequested &stop)
         }
         if (window.empty() && sourceDone)
             return;
+        if (wayBack.record)
+            recordReady(lock);
         if (!window.empty())
             reportFront(lock);
     }
@@ -278,9 +380,9 @@ void BatchRun::run(const SheetBatch::StopRequested &stop)
 } // namespace
 
 void SheetBatch::run(const Source &next, const Report &report, const StopRequested &stop,
-    const DescriptorsHeld &heldBySource)
+    const DescriptorsHeld &heldBySource, const WayBack &wayBack)
 {
-    BatchRun(next, report, heldBySource, workers, mode, work, descriptors).run(stop);
+    BatchRun(next, report, heldBySource, workers, mode, work, descriptors, wayBack).run(stop);
 }
 
 SheetBatch::Source inTurn(const FolderListing &listing)

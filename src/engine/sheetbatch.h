@@ -25,8 +25,24 @@ public:
     // How many descriptors the source holds now (the walk's folders), asked before each item.
     using DescriptorsHeld = std::function<int()>;
 
-    // What is done to one sheet, on a worker, with the batch's budget of bytes in memory.
-    using Work = std::function<CueOutcome(const SheetEntry &sheet, ByteBudget &budget)>;
+    // What is done to one sheet, on a worker, with the batch's budget of bytes in memory; a
+    // sheet that changes calls writeWayBack (when not empty) just before its rename.
+    using Work = std::function<CueOutcome(
+        const SheetEntry &sheet, ByteBudget &budget, const WriteWayBack &writeWayBack)>;
+
+    // The way back of a run's changes (a diff, a record). record is called on the calling
+    // thread in the source's order, with each item once every item before it was given: a
+    // sheet about to be renamed with its outcome as planned, any other item as it ends (a
+    // notice with none). flush, on the same thread, then sends what was recorded out of the
+    // process, and sync, on a worker, one at a time, makes what was flushed durable: only then
+    // are the sheets planned renamed; when either fails, they fail, left as they were. A sheet
+    // whose outcome is not the one planned is recorded again, before it is reported.
+    struct WayBack
+    {
+        std::function<void(const WalkItem &item, const CueOutcome *outcome)> record;
+        std::function<bool()> flush;
+        std::function<bool()> sync;
+    };
 
     // Prunes each sheet as options say (processCueFile).
     SheetBatch(int workers, const PruneOptions &options, const DescriptorBudget &descriptors = {});
@@ -34,9 +50,10 @@ public:
     SheetBatch(int workers, WriteMode mode, Work work, const DescriptorBudget &descriptors = {});
 
     // Returns once every item started is reported. Items are taken from the source only as
-    // far as the descriptor budget leaves room for.
+    // far as the descriptor budget leaves room for. With a way back, no sheet is renamed
+    // before its change is recorded and committed.
     void run(const Source &next, const Report &report, const StopRequested &stop = {},
-        const DescriptorsHeld &heldBySource = {});
+        const DescriptorsHeld &heldBySource = {}, const WayBack &wayBack = {});
 
     // The number of workers that measured best on this project's machines for mode.
     static int defaultWorkers(WriteMode mode);

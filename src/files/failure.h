@@ -24,6 +24,7 @@ struct Failure
         SwappedDuringWalk, // the entry is no longer what the listing saw (a link, another file)
         FolderUnreadable, // a folder that cannot be opened or listed
         BackupFailed, // the sheet could not be kept under its backup name
+        WayBackNotWritten, // the change's diff or record could not be written out before it
         SystemError, // anything else: systemError holds errno
     };
 

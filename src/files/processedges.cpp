@@ -2,14 +2,16 @@
 
 #include <QtGlobal>
 
+#include <cerrno>
 #include <limits>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
-
-#include <cerrno>
 #endif
 
 namespace cueprune {
@@ -89,6 +91,16 @@ int descriptorsFree()
 bool allWritten(std::FILE *stream)
 {
     return std::fflush(stream) == 0 && !std::ferror(stream);
+}
+
+bool writtenOut(int fd)
+{
+#ifdef _WIN32
+    return _commit(fd) == 0 || errno == EBADF;
+#else
+    struct stat status = {};
+    return ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || ::fdatasync(fd) == 0;
+#endif
 }
 
 } // namespace cueprune

@@ -25,4 +25,8 @@ void raiseDescriptorLimit();
 // Flushes stream: whether everything written to it went out (a full disk, a reader gone).
 [[nodiscard]] bool allWritten(std::FILE *stream);
 
+// Whether what was written through descriptor fd is kept: confirmed by the disk for a regular
+// file; a pipe, a socket or a terminal holds it once written.
+[[nodiscard]] bool writtenOut(int fd);
+
 } // namespace cueprune

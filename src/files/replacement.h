@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 
+#include <functional>
 #include <optional>
 
 namespace cueprune {
@@ -46,10 +47,16 @@ struct ReadSheet
     SheetStatus status;
 };
 
+// Called once every check of a replacement has passed, just before the new file takes the
+// sheet's name: what must be written before the sheet changes (its way back) is written there.
+// A failure stops the replacement and leaves the sheet as it was.
+using BeforeRename = std::function<std::optional<Failure>()>;
+
 // Puts contents in the place of name in folder, which holds read: the sheet is always either
 // whole and old or whole and new, and on failure it is as it was. The rules are written above
 // the definition.
 [[nodiscard]] std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name,
-    const QByteArray &contents, ReadSheet &read, const BackupPolicy &backup = {});
+    const QByteArray &contents, ReadSheet &read, const BackupPolicy &backup = {},
+    const BeforeRename &beforeRename = {});
 
 } // namespace cueprune

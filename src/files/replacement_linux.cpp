@@ -83,9 +83,12 @@ std::optional<Failure> checkBytesAsRead(int folder, const QByteArray &name, cons
 // - the sheet is closed: FUSE file systems hide a file renamed over while open, and an
 //   interrupted rename would leave the sheet hidden with no name;
 // - the name must still hold the very bytes read, compared afresh;
+// - the way back asked for (a diff, a record) is written out, and the name is checked once
+//   more, since writing it out may take a while;
 // - then, only then, the new file takes the sheet's name in one rename.
 std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name,
-    const QByteArray &contents, ReadSheet &read, const BackupPolicy &backup)
+    const QByteArray &contents, ReadSheet &read, const BackupPolicy &backup,
+    const BeforeRename &beforeRename)
 {
     const int folderFd = folder.descriptor();
     if (::faccessat(folderFd, name.constData(), W_OK, AT_EACCESS) != 0)
@@ -119,6 +122,11 @@ std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name
     }
     read.descriptor.reset();
     std::optional<Failure> failure = checkBytesAsRead(folderFd, name, read);
+    if (!failure && beforeRename) {
+        failure = beforeRename();
+        if (!failure && !statusAsRead(folderFd, name, read.status))
+            failure = Failure { Reason::ChangedBeforeReplace, 0 };
+    }
     if (!failure && !replacement.moveToTarget(false))
         failure = Failure::fromErrno(errno, Reason::WriteRefused);
     if (failure && !backupName.isEmpty())

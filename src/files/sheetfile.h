@@ -37,9 +37,10 @@ public:
     const QByteArray &contents() const { return sheet.bytes; }
 
     // Puts contents in the sheet's place so that the sheet is always either whole and old or
-    // whole and new: on failure the sheet is as it was. The old sheet is kept as backup says.
-    [[nodiscard]] std::optional<Failure> replace(
-        const QByteArray &contents, const BackupPolicy &backup = {});
+    // whole and new: on failure the sheet is as it was. The old sheet is kept as backup says;
+    // beforeRename is called as replaceSheet says.
+    [[nodiscard]] std::optional<Failure> replace(const QByteArray &contents,
+        const BackupPolicy &backup = {}, const BeforeRename &beforeRename = {});
 
 private:
     SheetEntry entry;

@@ -56,11 +56,12 @@ std::optional<Failure> SheetFile::read(const SizeKnown &sizeKnown)
     return std::nullopt;
 }
 
-std::optional<Failure> SheetFile::replace(const QByteArray &contents, const BackupPolicy &backup)
+std::optional<Failure> SheetFile::replace(
+    const QByteArray &contents, const BackupPolicy &backup, const BeforeRename &beforeRename)
 {
     if (!sheet.descriptor.isOpen())
         return Failure { Reason::SystemError, EBADF };
-    return replaceSheet(*entry.folder, entry.name, contents, sheet, backup);
+    return replaceSheet(*entry.folder, entry.name, contents, sheet, backup, beforeRename);
 }
 
 } // namespace cueprune

@@ -51,7 +51,8 @@ std::optional<Failure> SheetFile::read(const SizeKnown &sizeKnown)
     return std::nullopt;
 }
 
-std::optional<Failure> SheetFile::replace(const QByteArray &contents, const BackupPolicy &backup)
+std::optional<Failure> SheetFile::replace(
+    const QByteArray &contents, const BackupPolicy &backup, const BeforeRename &beforeRename)
 {
     // Unbuffered, so that a short write (a full disk) shows in write()'s count.
     QSaveFile rewrite(pathOf(entry));
@@ -74,6 +75,10 @@ std::optional<Failure> SheetFile::replace(const QByteArray &contents, const Back
         if ((simple && QFile::exists(backupPath) && !QFile::remove(backupPath))
             || !QFile::copy(path, backupPath))
             return Failure { Failure::Reason::BackupFailed, 0 };
+    }
+    if (beforeRename) {
+        if (auto failure = beforeRename())
+            return failure;
     }
     if (!rewrite.commit())
         return Failure { Failure::Reason::FlushFailed, 0 };

@@ -1,5 +1,5 @@
-// The batch's rules without a disk: order of the reports, one name of a file at a time, and
-// a stop that lets the sheets under way finish.
+// The batch's rules without a disk: order of the reports, one name of a file at a time, a
+// stop that lets the sheets under way finish, and a way back written before each rename.
 #include "engine/sheetbatch.h"
 
 #include <QRandomGenerator>
@@ -28,13 +28,51 @@ WalkItem itemAt(int i)
     return SheetEntry { {}, shown, { 1, quint64(i / 4) }, shown };
 }
 
+// A way back that notes what was recorded, flushed and synced, and can refuse its flushes.
+struct FakeWayBack
+{
+    std::mutex mutex;
+    QList<int> recorded; // the items, in the order recorded; a sheet again when it failed
+    qsizetype flushed = 0; // of recorded
+    qsizetype synced = 0;
+    bool refuse = false;
+
+    SheetBatch::WayBack calls()
+    {
+        return { [this](const WalkItem &item, const CueOutcome *) {
+                    const std::lock_guard<std::mutex> lock(mutex);
+                    recorded.append(cueprune::shownPath(item).toInt());
+                },
+            [this] {
+                const std::lock_guard<std::mutex> lock(mutex);
+                flushed = recorded.size();
+                return !refuse;
+            },
+            [this] {
+                const std::lock_guard<std::mutex> lock(mutex);
+                synced = flushed;
+                return true;
+            } };
+    }
+    // Whether sheet i's planned change is recorded, flushed and synced.
+    bool durable(int i)
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        const qsizetype at = recorded.indexOf(i);
+        return at >= 0 && at < synced;
+    }
+};
+
 // Work that takes a little time, notes what it started, and fails the test's rule when two
-// names of one file are worked on at once.
+// names of one file are worked on at once, or when a sheet is "renamed" before its way back is
+// durable. Every seventh sheet's rename fails.
 class FakeWork
 {
 public:
-    CueOutcome operator()(const SheetEntry &sheet)
+    CueOutcome operator()(const SheetEntry &sheet, const cueprune::WriteWayBack &writeWayBack)
     {
+        const int index = sheet.shownPath.toInt();
+        CueOutcome outcome { CueResult::Pruned, {}, { index }, {}, {}, {} };
         {
             const std::lock_guard<std::mutex> lock(mutex);
             started.insert(sheet.shownPath.toInt());
@@ -43,11 +81,17 @@ public:
         }
         std::this_thread::sleep_for(
             std::chrono::microseconds(QRandomGenerator::global()->bounded(300)));
+        const auto refused = writeWayBack ? writeWayBack(outcome) : std::nullopt;
         const std::lock_guard<std::mutex> lock(mutex);
         busy.remove(sheet.key.inode);
-        return { CueResult::Pruned, {}, { sheet.shownPath.toInt() }, {}, {}, {} };
+        if (refused || (writeWayBack && index % 7 == 0))
+            return { CueResult::Failed, refused, {}, {}, {}, {} };
+        renamedTooSoon = renamedTooSoon || (writeWayBack && !wayBack.durable(index));
+        return outcome;
     }
 
+    FakeWayBack wayBack;
+    bool renamedTooSoon = false;
     std::mutex mutex;
     QSet<quint64> busy;
     QSet<int> started;
@@ -63,6 +107,8 @@ class TestSheetBatch : public QObject
 private slots:
     void reportsInOrder_data();
     void reportsInOrder();
+    void wayBackBeforeEachRename_data();
+    void wayBackBeforeEachRename();
 };
 
 void TestSheetBatch::reportsInOrder_data()
@@ -91,7 +137,9 @@ void TestSheetBatch::reportsInOrder()
     QList<int> reported;
     bool outcomesRight = true;
     SheetBatch(workers, mode,
-        [&work](const SheetEntry &sheet, cueprune::ByteBudget &) { return work(sheet); })
+        [&work](const SheetEntry &sheet, cueprune::ByteBudget &, const cueprune::WriteWayBack &) {
+            return work(sheet, {});
+        })
         .run(
             [&](WalkItem &item) {
                 if (taken == count)
@@ -119,6 +167,60 @@ void TestSheetBatch::reportsInOrder()
         for (const int started : std::as_const(work.started))
             QVERIFY(started < reported.size());
     }
+}
+
+void TestSheetBatch::wayBackBeforeEachRename_data()
+{
+    QTest::addColumn<int>("workers");
+    QTest::addColumn<bool>("refuse");
+    QTest::newRow("oneWorker") << 1 << false;
+    QTest::newRow("sixteenWorkers") << 16 << false;
+    QTest::newRow("flushRefused") << 8 << true;
+}
+
+// Each item is recorded once in the source's order, a sheet before its rename and only once its
+// record is durable; a sheet whose rename failed is recorded again; a refused flush fails the
+// sheets planned, which are never renamed.
+void TestSheetBatch::wayBackBeforeEachRename()
+{
+    QFETCH(int, workers);
+    QFETCH(bool, refuse);
+    constexpr int count = 300;
+    FakeWork work;
+    work.wayBack.refuse = refuse;
+    int taken = 0;
+    int failed = 0;
+    SheetBatch(workers, WriteMode::Rewrite,
+        [&work](const SheetEntry &sheet, cueprune::ByteBudget &,
+            const cueprune::WriteWayBack &writeWayBack) { return work(sheet, writeWayBack); })
+        .run(
+            [&](WalkItem &item) {
+                if (taken == count)
+                    return false;
+                item = itemAt(taken++);
+                return true;
+            },
+            [&](const WalkItem &, const CueOutcome *outcome) {
+                failed += outcome && outcome->result == CueResult::Failed;
+            },
+            {}, {}, work.wayBack.calls());
+
+    QVERIFY(!work.renamedTooSoon);
+    // Each item first in the source's order; a sheet again once its outcome is known, when it
+    // is not the one planned.
+    QList<int> firsts;
+    QList<int> again;
+    for (const int i : std::as_const(work.wayBack.recorded))
+        (firsts.contains(i) ? again : firsts).append(i);
+    QList<int> failing;
+    for (int i = 0; i < count; ++i) {
+        QCOMPARE(firsts.value(i, -1), i);
+        if (i % 10 != 9 && (refuse || i % 7 == 0))
+            failing.append(i);
+    }
+    std::sort(again.begin(), again.end());
+    QCOMPARE(again, failing);
+    QCOMPARE(failed, failing.size());
 }
 
 QTEST_GUILESS_MAIN(TestSheetBatch)
