@@ -307,6 +307,8 @@ class TestRealDisks : public QObject
 private slots:
     void killedRunsLeaveNoDamageNorLeftover_data();
     void killedRunsLeaveNoDamageNorLeftover();
+    void killedRunsKeepTheirWayBack_data();
+    void killedRunsKeepTheirWayBack();
     void backupsWhereLinksAreRefused_data();
     void backupsWhereLinksAreRefused();
     void sameSizeWriteWithinOneTickIsCaught();
@@ -412,6 +414,67 @@ void TestRealDisks::killedRunsLeaveNoDamageNorLeftover()
     QCOMPARE(full.exitCode, 0);
     QCOMPARE(countPruned(library, contents), contents.size());
     QCOMPARE(leftovers(library), QStringList());
+}
+
+void TestRealDisks::killedRunsKeepTheirWayBack_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("output");
+    for (const char *kind : { "local", "exfat" }) {
+        for (const char *output : { "--diff", "--json" })
+            QTest::addRow("%s%s", kind, output) << kind << output;
+    }
+}
+
+// Runs killed at random points while their diff or JSON goes to a file: every sheet pruned
+// has its record, and the diff gives every sheet back through patch -R.
+void TestRealDisks::killedRunsKeepTheirWayBack()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, output);
+    ROOT_OF(kind);
+    if (output == "--diff" && program("patch").isEmpty())
+        QSKIP("GNU patch is not installed");
+    const QString library = root + "/wayback" + output;
+    const QString saved = dir.filePath("saved" + output);
+    const FolderContents contents = ::library(4, 40);
+    for (int round = 0; round < 4; ++round) {
+        QVERIFY(testsupport::fill(library, contents));
+        QProcess process;
+        process.setProcessEnvironment(testsupport::withFaults(FAULT_INJECTION, "slowfsync"));
+        process.setStandardOutputFile(saved);
+        process.start(CUEPRUNE, { "-r", "-j", "8", output, library });
+        QVERIFY2(process.waitForStarted(), qPrintable(process.errorString()));
+        QThread::msleep(QRandomGenerator::global()->bounded(20, 120));
+        process.kill();
+        process.waitForFinished();
+        const QByteArray written = readFile(saved);
+        if (output == "--json") {
+            const QList<QByteArray> records = written.split('\n');
+            for (const QString &name : contents.keys()) {
+                const QByteArray path
+                    = "\"path\":\"" + QFile::encodeName(library + '/' + name) + '"';
+                QVERIFY2(readFile(library + '/' + name) == pregapSheet
+                        || std::any_of(records.cbegin(), records.cend(),
+                            [&](const QByteArray &record) {
+                                return record.contains(path)
+                                    && record.contains("\"verdict\":\"modified\"");
+                            }),
+                    qPrintable(name));
+            }
+            continue;
+        }
+        QProcess patch;
+        patch.setStandardInputFile(saved);
+        patch.start(program("patch"),
+            { "-R", "-p1", "-d", "/", "-s", "-f", "-r", "-", "--no-backup-if-mismatch" });
+        QVERIFY(patch.waitForFinished());
+        const QStringList names = contents.keys();
+        QCOMPARE(
+            std::count_if(names.cbegin(), names.cend(),
+                [&](const QString &name) { return readFile(library + '/' + name) != pregapSheet; }),
+            0);
+    }
 }
 
 void TestRealDisks::backupsWhereLinksAreRefused_data()
