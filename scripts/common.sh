@@ -30,7 +30,8 @@ ensure_packages() {
     "${apt_get[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# Configures and builds the targets named, or everything.
 build_project() {
     cmake --preset default
-    cmake --build --preset default
+    cmake --build --preset default ${1:+--target "$@"}
 }
