@@ -455,13 +455,13 @@ QString helpText()
         + QStringLiteral(
             "\nCodes de retour :\n"
             "  0              toutes les feuilles ont été traitées\n"
-            "  1              un chemin introuvable, un dossier illisible, une feuille en erreur,\n"
-            "                 ou une sortie impossible à écrire\n"
+            "  1              un chemin introuvable, un dossier illisible, une feuille en\n"
+            "                 erreur, ou une sortie impossible à écrire\n"
             "  2              erreur d'utilisation\n"
             "  129, 130, 143  arrêté par SIGHUP, SIGINT ou SIGTERM\n"
             "  141            le lecteur de la sortie standard est parti\n"
             "\nExemples :\n"
-            "  cueprune -r -n ~/Musique   montre les feuilles qui changeraient, sans rien écrire\n"
+            "  cueprune -r -n ~/Musique   montre les feuilles qui changeraient, sans écrire\n"
             "  cueprune -r -b ~/Musique   les réécrit en gardant l'ancienne sous feuille.cue~\n");
 }
 

@@ -167,6 +167,8 @@ void TestOptions::helpManPageAndCompletionsAgree()
         cueprune::helpText().section("Options :\n", 1).section("\n\n", 0, 0).split('\n'))
         helpNames += line.left(28) + '\n';
     QCOMPARE(namesIn(helpNames, dashed), table);
+    for (const QString &line : cueprune::helpText().split('\n'))
+        QVERIFY2(line.size() <= 80, qPrintable(line));
 
     QFile manPage(MAN_PAGE);
     QVERIFY(manPage.open(QIODevice::ReadOnly));
