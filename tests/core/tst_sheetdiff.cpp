@@ -70,9 +70,11 @@ void TestSheetDiff::undoesThePruning_data()
         bytes("@@ -1,6 +1,3 @@\n \xFF\xFE"
               "a\0\n-\0\n-\1\n-\1\n \0c\0\n \0\n\\ No newline at end of file\n"),
         "# @@ -1,3 +1,2 @@\n#  a\n# -\xC4\x8A\xC4\x8A\n#  c\n");
-    row("utf16TwoLinesInARow", "a\nb\nc\nd\n", { 2, 3 }, "a\nd\n", QStringConverter::Utf16LE, false,
-        bytes("@@ -1,5 +1,3 @@\n a\0\n-\0b\0\n-\0c\0\n \0d\0\n \0\n\\ No newline at end of file\n"),
-        "# @@ -1,4 +1,2 @@\n#  a\n# -b\n# -c\n#  d\n");
+    row("utf16FirstTwoLines", "a\nb\nc\nd\n", { 1, 2 }, "c\nd\n", QStringConverter::Utf16LE, true,
+        bytes("@@ -1,5 +1,3 @@\n-\xFF\xFE"
+              "a\0\n-\0b\0\n-\0c\0\n+\xFF\xFE"
+              "c\0\n \0d\0\n \0\n\\ No newline at end of file\n"),
+        "# @@ -1,4 +1,2 @@\n# -a\n# -b\n#  c\n#  d\n");
     row("utf32LittleEndian", "a\r\nb\r\nc\r\n", { 2 }, "a\r\nc\r\n", QStringConverter::Utf32LE,
         true,
         bytes("@@ -1,4 +1,3 @@\n \xFF\xFE\0\0a\0\0\0\r\0\0\0\n-\0\0\0b\0\0\0\r\0\0\0\n"
@@ -82,7 +84,7 @@ void TestSheetDiff::undoesThePruning_data()
         bytes("@@ -1,3 +1,2 @@\n \0\0\xFE\xFF\0\0\0a\0\0\0\n-\0\0\0b\0\0\0\n"
               " \0\0\0c\0\0\0\n"),
         dropB);
-    row("utf8MarkFirstLine", "a\nb\n", { 1 }, "b\n", QStringConverter::Utf8, true,
+    row("utf8MarkOneLineLeft", "a\nb\n", { 1 }, "b\n", QStringConverter::Utf8, true,
         "@@ -1,2 +1 @@\n-\xEF\xBB\xBF"
         "a\n-b\n+\xEF\xBB\xBF"
         "b\n");
@@ -92,9 +94,12 @@ void TestSheetDiff::undoesThePruning_data()
         false,
         "@@ -1,12 +1,10 @@\n a\n-b\n c\n d\n e\n f\n g\n h\n-i\n j\n k\n l\n"
         "\\ No newline at end of file\n");
-    row("sevenApart", letters, { 2, 10 }, "a\nc\nd\ne\nf\ng\nh\ni\nk\nl", QStringConverter::Latin1,
-        false,
-        "@@ -1,5 +1,4 @@\n a\n-b\n c\n d\n e\n@@ -7,6 +6,5 @@\n g\n h\n i\n-j\n k\n l\n"
+    // The first hunk's new line counts in the second's numbers.
+    row("sevenApartAfterAByteOrderMark", letters, { 1, 10 }, "b\nc\nd\ne\nf\ng\nh\ni\nk\nl",
+        QStringConverter::Utf8, true,
+        "@@ -1,5 +1,4 @@\n-\xEF\xBB\xBF"
+        "a\n-b\n+\xEF\xBB\xBF"
+        "b\n c\n d\n e\n@@ -7,6 +6,5 @@\n g\n h\n i\n-j\n k\n l\n"
         "\\ No newline at end of file\n");
 }
 
