@@ -163,6 +163,8 @@ public:
         Edit edit { first, last - first + 1,
             sheet.mid(firstStart, droppedStart - firstStart)
                 + sheet.mid(droppedEnd, end(last) - droppedEnd) };
+        // Where the joined line is the last one as it was (the drop starts on a cut, or the
+        // bytes before it on its line are the zero bytes it ends with), only those before go.
         if (!edit.added.isEmpty() && edit.added == line(last)) {
             --edit.removed;
             edit.added.clear();
