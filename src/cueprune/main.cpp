@@ -59,12 +59,12 @@ void catchStopSignals()
 #endif
 }
 
-bool standardErrorIsTerminal()
+bool isTerminal(std::FILE *stream)
 {
 #ifdef Q_OS_WIN
-    return _isatty(_fileno(stderr));
+    return _isatty(_fileno(stream));
 #else
-    return isatty(STDERR_FILENO);
+    return isatty(fileno(stream));
 #endif
 }
 
@@ -142,7 +142,8 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     QTextStream err(stderr);
     SheetRun::Options options = request.options;
-    options.progress = !options.quiet && standardErrorIsTerminal();
+    options.progress = !options.quiet && isTerminal(stderr);
+    options.outputIsTerminal = isTerminal(stdout);
     options.outputOnProgressTerminal = outputOnErrorsTerminal();
     options.outputIsPipe = standardOutputIsPipe();
     SheetRun run(options, out, err);

@@ -93,8 +93,9 @@ const QList<OptionSpec> &optionTable()
             {} },
         { Id::Diff, '\0', QStringLiteral("diff"), Argument::None, {},
             QStringLiteral("Écrit sur la sortie standard le diff unifié de chaque feuille "
-                           "modifiée (patch -R -p1 -d / le défait) ; verdicts et bilan vont "
-                           "alors sur la sortie d'erreur."),
+                           "modifiée (patch -R -p1 -d / le défait) ; sur la sortie d'erreur "
+                           "vont alors le bilan, les avertissements, les erreurs et, quand la "
+                           "sortie standard est un terminal, les verdicts."),
             {} },
         { Id::Json, '\0', QStringLiteral("json"), Argument::None, {},
             QStringLiteral("Écrit un objet JSON par ligne sur la sortie standard : un par "

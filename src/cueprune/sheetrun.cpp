@@ -192,6 +192,7 @@ SheetRun::SheetRun(Options options, QTextStream &out, QTextStream &err)
     , err(err)
     , listing(options.diff && !options.json ? err : out)
     , listOnProgressTerminal(options.outputOnProgressTerminal || &listing == &err)
+    , sheetsListed(&listing == &out || options.outputIsTerminal)
     // A dry run writes nothing, not even the removal of a killed run's temporaries.
     , walk(options.recursive, options.dryRun ? Strays::Kept : Strays::Removed, descriptors)
 {
@@ -335,9 +336,15 @@ QJsonObject SheetRun::jsonSheet(const SheetEntry &sheet, const CueOutcome &outco
 
 void SheetRun::printText(const SheetEntry &sheet, const CueOutcome &outcome)
 {
-    listing << shellQuoted(sheet.shownPath) << '\n' << verdictText(outcome.result, mode) << '\n';
-    for (const PruningWarning &warning : outcome.warnings)
-        listing << "  attention : " << warningText(warning) << '\n';
+    if (sheetsListed) {
+        listing << shellQuoted(sheet.shownPath) << '\n'
+                << verdictText(outcome.result, mode) << '\n';
+        for (const PruningWarning &warning : outcome.warnings)
+            listing << "  attention : " << warningText(warning) << '\n';
+    } else {
+        for (const PruningWarning &warning : outcome.warnings)
+            complain(sheet.shownPath, QStringLiteral("attention : ") + warningText(warning), true);
+    }
     sent();
 }
 
@@ -370,11 +377,11 @@ void SheetRun::complain(const QByteArray &path, const QString &reason, bool shee
 void SheetRun::updateProgress()
 {
     const qint64 now = clock.elapsed();
-    if (!options.progress || now < 1000 || now - progressUpdatedAt < 100)
+    if (!options.progress || !sheetsListed || now < 1000 || now - progressUpdatedAt < 100)
         return;
     progressText = QStringLiteral("cueprune : %1, ")
                        .arg(counted(pruned + unchanged + errors, "feuille", "feuilles"))
-        + counted(errors, "erreur", "erreurs");
+        + counted(errorCount(), "erreur", "erreurs");
     progressUpdatedAt = now;
     drawProgress();
 }
@@ -421,7 +428,8 @@ void SheetRun::printSummary(bool interrupted)
             QJsonObject { { QStringLiteral("sheets"), pruned + unchanged + errors },
                 { options.dryRun ? QStringLiteral("would_modify") : QStringLiteral("modified"),
                     pruned },
-                { QStringLiteral("unchanged"), unchanged }, { QStringLiteral("errors"), errors },
+                { QStringLiteral("unchanged"), unchanged },
+                { QStringLiteral("errors"), errorCount() },
                 { QStringLiteral("unreachable"), unreachable },
                 { QStringLiteral("subfolders_left_out"), subfoldersLeftOut },
                 { QStringLiteral("with_warnings"), withWarnings },
@@ -436,7 +444,7 @@ void SheetRun::printSummary(bool interrupted)
         + (options.dryRun ? QStringLiteral("%1 à modifier").arg(pruned)
                           : counted(pruned, "modifié", "modifiés"))
         + QStringLiteral(", ") + counted(unchanged, "inchangé", "inchangés") + QStringLiteral(", ")
-        + counted(errors, "erreur", "erreurs")
+        + counted(errorCount(), "erreur", "erreurs")
         + (withWarnings > 0 ? QStringLiteral(", ")
                     + counted(withWarnings, "avec avertissement", "avec avertissements")
                             : QString())

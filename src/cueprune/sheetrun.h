@@ -30,12 +30,15 @@ public:
         bool progress = false;
         // out is the terminal the progress line is drawn on.
         bool outputOnProgressTerminal = false;
+        // out is a terminal: a diff there is read beside the verdicts and the progress line.
+        bool outputIsTerminal = false;
         // out is flushed after each sheet, so that a reader that leaves is seen at once.
         bool outputIsPipe = false;
         BackupPolicy backup;
         // out gets a JSON object a line instead of text.
         bool json = false;
-        // out gets the unified diff of each sheet that changes, and err the verdicts.
+        // out gets the unified diff of each sheet that changes, and err the verdicts (only the
+        // warnings, errors and summary when out is not a terminal).
         bool diff = false;
         PregapRule rule = PregapRule::All;
     };
@@ -49,9 +52,11 @@ public:
     // summary says the run was interrupted (on err when out failed).
     void run(const std::function<bool()> &stopRequested = {});
     // True when a path was missing, a folder could not be read or a sheet failed.
-    [[nodiscard]] bool anyFailure() const { return errors > 0 || unreachable > 0; }
+    [[nodiscard]] bool anyFailure() const { return errorCount() > 0; }
 
 private:
+    // Failed sheets, missing paths and unreadable folders: the errors a run says.
+    [[nodiscard]] qsizetype errorCount() const { return errors + unreachable; }
     [[nodiscard]] bool wayBackAsked() const { return options.json || options.diff; }
     void recordWayBack(const WalkItem &item, const CueOutcome *outcome);
     [[nodiscard]] bool flushWayBack();
@@ -75,12 +80,15 @@ private:
     QTextStream &err;
     QTextStream &listing; // where the verdicts and the summary go: out, or err with --diff
     const bool listOnProgressTerminal;
+    // Each sheet's path and verdict; not with --diff to a pipe or a file, where only warnings
+    // (with their sheet's path), errors and the summary are said, and no progress is drawn.
+    const bool sheetsListed;
     // One count of the descriptors free, for the walk and the batch.
     const DescriptorBudget descriptors;
     SheetWalk walk;
     qsizetype pruned = 0;
     qsizetype unchanged = 0;
-    qsizetype errors = 0;
+    qsizetype errors = 0; // sheets that failed
     qsizetype unreachable = 0; // missing paths and unreadable folders
     qsizetype subfoldersLeftOut = 0; // of folders named, without recursive
     qsizetype withWarnings = 0; // sheets

@@ -1,10 +1,12 @@
 #include "core/linerule.h"
 #include "cueprune/sheetrun.h"
+#include "files/sheetfile.h"
 #include "support/faults.h"
 #include "support/sheets.h"
 #include "support/windowdriver.h"
 #include "window/vexatrin.h"
 
+#include <QBuffer>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -221,6 +223,8 @@ private slots:
     void pruningCosts_data();
     void pruningCosts();
     void diffUndoesTheRun();
+    void diffListing_data();
+    void diffListing();
     void flacTakesWhatTheGuardKeeps();
     void namesInTheSystemCodePage_data();
     void namesInTheSystemCodePage();
@@ -441,7 +445,7 @@ void TestCuePrune::quietShowsChangesAndFailures()
     QCOMPARE(outcome.exitCode, 1);
     QCOMPARE(outcome.out,
         entries(dir.path(), { "b.cue", modified })
-            + "2 fichiers : 1 modifié, 1 inchangé, 0 erreur\n");
+            + "2 fichiers : 1 modifié, 1 inchangé, 1 erreur\n");
     QCOMPARE(outcome.err, "cueprune : introuvable : " + dir.filePath("gone.cue") + '\n');
 }
 
@@ -461,7 +465,7 @@ void TestCuePrune::failuresDoNotStopTheRun()
     QCOMPARE(outcome.out,
         entries(dir.path(),
             { "-dash.cue", modified, "notes.txt", modified, "Café crème.cue", unchanged })
-            + "3 fichiers : 2 modifiés, 1 inchangé, 0 erreur\n");
+            + "3 fichiers : 2 modifiés, 1 inchangé, 1 erreur\n");
     QCOMPARE(outcome.err, QStringLiteral("cueprune : introuvable : missing.cue\n"));
     QCOMPARE(readFile(dir.filePath("-dash.cue")), prunedSheet);
     QCOMPARE(readFile(dir.filePath("notes.txt")), prunedSheet);
@@ -492,7 +496,7 @@ void TestCuePrune::unreadableInputs()
             + "\ncueprune : " + dir.filePath("open/secret.cue") + " : lecture refusée\n");
     QCOMPARE(outcome.out,
         entries(dir.filePath("open"), { "fine.cue", modified, "secret.cue", failed })
-            + "2 fichiers : 1 modifié, 0 inchangé, 1 erreur\n");
+            + "2 fichiers : 1 modifié, 0 inchangé, 2 erreurs\n");
     QCOMPARE(readFile(dir.filePath("open/secret.cue")), pregapSheet);
     QCOMPARE(readFile(dir.filePath("locked/a.cue")), pregapSheet);
 }
@@ -640,7 +644,7 @@ void TestCuePrune::parallelRunMatchesOneWorker()
     QCOMPARE(outcomes[1].out, outcomes[0].out);
     QCOMPARE(outcomes[1].err, outcomes[0].err);
     QCOMPARE(outcomes[0].exitCode, 1);
-    QVERIFY2(outcomes[0].out.endsWith("141 fichiers : 46 modifiés, 94 inchangés, 1 erreur\n"),
+    QVERIFY2(outcomes[0].out.endsWith("141 fichiers : 46 modifiés, 94 inchangés, 3 erreurs\n"),
         qPrintable(outcomes[0].out.right(80)));
     QCOMPARE(outcomes[0].err,
         "cueprune : 'ROOT/Artiste 2/Album 3/disque 1.cue' : lecture refusée\n"
@@ -659,22 +663,29 @@ void TestCuePrune::parallelRunMatchesOneWorker()
 void TestCuePrune::progressOnlyOnATerminal_data()
 {
     QTest::addColumn<QString>("terminal"); // which of the outputs go to a terminal
+    QTest::addColumn<QString>("listing"); // which holds the verdicts and the summary
+    QTest::addColumn<bool>("verdicts");
     QTest::addColumn<bool>("progress");
     const struct
     {
         const char *name;
         QString terminal;
         QStringList options;
+        QString listing;
+        bool verdicts;
         bool progress;
     } rows[] = {
-        { "errorsOnTerminal", "err", {}, true },
-        { "bothOnTerminal", "out+err", {}, true },
-        { "terminalQuiet", "err", { "-q" }, false },
-        { "pipe", "", {}, false },
+        { "errorsOnTerminal", "err", {}, "out", true, true },
+        { "bothOnTerminal", "out+err", {}, "out", true, true },
+        { "terminalQuiet", "err", { "-q" }, "out", true, false },
+        { "pipe", "", {}, "out", true, false },
+        // A pager reads the diff on the terminal: neither progress nor verdicts cover it.
+        { "diffToPipe", "err", { "--diff" }, "err", false, false },
+        { "diffOnTerminal", "out", { "--diff" }, "err", true, false },
     };
     terminalRuns.clear();
     for (const auto &row : rows) {
-        QTest::newRow(row.name) << row.terminal << row.progress;
+        QTest::newRow(row.name) << row.terminal << row.listing << row.verdicts << row.progress;
         terminalRuns[row.name] = std::make_unique<TerminalRun>(row.terminal, row.options);
     }
 }
@@ -684,22 +695,30 @@ void TestCuePrune::progressOnlyOnATerminal_data()
 void TestCuePrune::progressOnlyOnATerminal()
 {
     QFETCH(QString, terminal);
+    QFETCH(QString, listing);
+    QFETCH(bool, verdicts);
     QFETCH(bool, progress);
     TerminalRun &run = *terminalRuns.at(QTest::currentDataTag());
     QVERIFY(run.started());
     QVERIFY(run.finish());
     const bool outOnTerminal = terminal.contains("out");
+    const bool listedOnTerminal = terminal.contains(listing);
     const QByteArray &shown = run.shown();
 
-    const QByteArray out = outOnTerminal ? shown : run.process().readAllStandardOutput();
-    QVERIFY2(out.contains("250 fichiers : 250 modifiés, 0 inchangé, 0 erreur"),
-        out.right(200).constData());
-    if (!outOnTerminal)
-        QVERIFY(!out.contains('\r') && !out.contains('\33'));
+    // The verdicts and the summary, wherever they went.
+    const QByteArray list = listedOnTerminal ? shown
+        : listing == "out"                   ? run.process().readAllStandardOutput()
+                                             : run.process().readAllStandardError();
+    const QByteArray summary = "250 fichiers : 250 modifiés, 0 inchangé, 0 erreur";
+    QVERIFY2(list.contains(summary), list.right(200).constData());
+    QCOMPARE(list.count(modified.toUtf8()), verdicts ? 250 : 0);
+    if (!listedOnTerminal)
+        QVERIFY(!list.contains('\r') && !list.contains('\33'));
     QCOMPARE(run.process().readAllStandardError(), QByteArray());
     QCOMPARE(shown.contains(" feuilles, 0 erreur"), progress);
     if (!progress) {
-        QCOMPARE(shown, QByteArray());
+        if (!outOnTerminal) // nothing else on the terminal
+            QCOMPARE(shown, listedOnTerminal ? summary + "\r\n" : QByteArray());
         return;
     }
     const QByteArray sinceShown = shown.mid(shown.indexOf("cueprune : "));
@@ -1309,7 +1328,7 @@ void TestCuePrune::jsonLines()
     const QJsonObject summary = objects[5]["summary"].toObject();
     QCOMPARE(summary["sheets"].toInt(), 4);
     QCOMPARE(summary[dryRun ? "would_modify" : "modified"].toInt(), dryRun ? 3 : 2);
-    QCOMPARE(summary["errors"].toInt(), dryRun ? 0 : 1);
+    QCOMPARE(summary["errors"].toInt(), dryRun ? 1 : 2);
     QCOMPARE(summary["unreachable"].toInt(), 1);
     QCOMPARE(summary["interrupted"].toBool(), false);
 }
@@ -1390,19 +1409,15 @@ void TestCuePrune::pruningCosts()
 }
 
 // The diff of a run, saved, gives every byte back through GNU patch: line ends, a missing
-// final newline, Latin-1 text and names. A dry run's diff is the same diff. A UTF-16 sheet is
-// shown decoded, where patch passes over it.
+// final newline, Latin-1 text and names, UTF-16. A dry run's diff is the same diff.
 void TestCuePrune::diffUndoesTheRun()
 {
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QByteArray root = QFile::encodeName(dir.filePath("Musique à trier"));
-    const auto utf16 = [](const QByteArray &latin1) {
-        return QByteArray("\xFF\xFE")
-            + QByteArray(reinterpret_cast<const char *>(QString::fromLatin1(latin1).utf16()),
-                latin1.size() * 2);
-    };
-    const QByteArray wide = utf16(pregapSheet);
+    const QByteArray wide = QByteArray("\xFF\xFE")
+        + QByteArray(reinterpret_cast<const char *>(QString::fromLatin1(pregapSheet).utf16()),
+            pregapSheet.size() * 2);
     const QMap<QByteArray, QByteArray> sheets = {
         { "crlf.cue", QByteArray(eacRip).replace("\n", "\r\n") + "REM end\r\n" },
         { "Artiste/no newline.cue",
@@ -1430,18 +1445,67 @@ void TestCuePrune::diffUndoesTheRun()
     const QByteArray dryDiff = diffOf({ "-n" }, dir.filePath("dry.diff"));
     QVERIFY(dryDiff.startsWith("--- "));
     QCOMPARE(diffOf({}, dir.filePath("run.diff")), dryDiff);
-    QVERIFY(dryDiff.contains("est en UTF-16LE"));
     QCOMPARE(readFile(root + "/Artiste/caf\xE9.cue"), prunedSheet);
 
     QProcess patch;
     patch.start("patch", { "-R", "-p1", "-d", "/", "-i", dir.filePath("run.diff") });
     QVERIFY(patch.waitForFinished());
     QVERIFY2(patch.exitCode() == 0, patch.readAll().constData());
-    for (auto it = sheets.cbegin(); it != sheets.cend(); ++it) {
-        if (it.key() != "wide.cue")
-            QCOMPARE(readFile(root + '/' + it.key()), it.value());
-    }
-    QCOMPARE(readFile(root + "/wide.cue"), utf16(prunedSheet));
+    for (auto it = sheets.cbegin(); it != sheets.cend(); ++it)
+        QCOMPARE(readFile(root + '/' + it.key()), it.value());
+}
+
+void TestCuePrune::diffListing_data()
+{
+    QTest::addColumn<bool>("outputIsTerminal");
+    QTest::newRow("savedOrPiped") << false;
+    QTest::newRow("onATerminal") << true;
+}
+
+// With --diff, standard output holds the diff alone. Read on a terminal, the verdicts go beside
+// it on standard error; saved or piped, standard error says only the warnings and the errors,
+// each with its path, and the summary, where a path not found and a failed sheet are errors.
+void TestCuePrune::diffListing()
+{
+    QFETCH(bool, outputIsTerminal);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(fill(dir.path(), { { "a.cue", eacRip }, { "b.cue", cleanSheet }, { "c.cue", {} } }));
+    QFile tooLarge(dir.filePath("c.cue")); // sparse: it takes no room
+    QVERIFY(tooLarge.resize(cueprune::maxSheetSize + 1));
+
+    SheetRun::Options options;
+    options.diff = true;
+    options.outputIsTerminal = outputIsTerminal;
+    QBuffer diff;
+    QVERIFY(diff.open(QIODevice::WriteOnly));
+    QTextStream out(&diff);
+    QString err;
+    QTextStream errStream(&err);
+    SheetRun run(options, out, errStream);
+    for (const char *path : { ".", "missing" })
+        run.addPath(QFile::encodeName(dir.filePath(path)));
+    run.run();
+    out.flush();
+    errStream.flush();
+    QVERIFY2(diff.data().startsWith("--- a" + QFile::encodeName(dir.filePath("a.cue")) + '\n'),
+        diff.data().constData());
+    QCOMPARE(diff.data().count("\n--- "), 0);
+
+    const QString a = dir.filePath("a.cue");
+    const QString c = dir.filePath("c.cue");
+    const QStringList said = outputIsTerminal
+        ? QStringList { a, modified, "  attention : ", dir.filePath("b.cue"), unchanged, c, failed,
+              "cueprune : " + c + " : " }
+        : QStringList { "cueprune : " + a + " : attention : ", "cueprune : " + c + " : " };
+    QStringList lines = err.split('\n');
+    QCOMPARE(lines.takeLast(), QString());
+    QCOMPARE(lines.size(), said.size() + 2);
+    for (qsizetype i = 0; i < said.size(); ++i)
+        QVERIFY2(lines[i].startsWith(said[i]), qPrintable(lines[i]));
+    QCOMPARE(lines.mid(said.size()),
+        QStringList({ "cueprune : introuvable : " + dir.filePath("missing"),
+            "3 fichiers : 1 modifié, 1 inchangé, 2 erreurs, 1 avec avertissement" }));
 }
 
 // flac refuses a sheet whose first track's first index is not at 00:00:00, as pruning leaves
