@@ -1,0 +1,90 @@
+// Names shown: quoted as GNU ls --quoting-style=shell-escape quotes them (the rows were checked
+// against ls itself, but for invisible format characters, which ls prints raw and we escape),
+// and kept on one line in the windows.
+#include "core/displaytext.h"
+
+#include <QTest>
+
+class TestDisplayText : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void shellQuotedAsLs_data();
+    void shellQuotedAsLs();
+    void displayPathStaysOnOneLine_data();
+    void displayPathStaysOnOneLine();
+};
+
+void TestDisplayText::shellQuotedAsLs_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("quoted");
+    QTest::newRow("plain") << QByteArray("plain.cue") << "plain.cue";
+    QTest::newRow("harmlessPunctuation") << QByteArray("a%b+c,d:e@f{g}-h") << "a%b+c,d:e@f{g}-h";
+    QTest::newRow("space") << QByteArray("a b.cue") << "'a b.cue'";
+    for (const char metacharacter : QByteArray("$`;&|*?()<>[=^!\\\""))
+        QTest::addRow("metacharacter %c", metacharacter) << QByteArray("a") + metacharacter
+                + 'b' << QStringLiteral("'a%1b'").arg(QLatin1Char(metacharacter));
+    QTest::newRow("hashFirst") << QByteArray("#a") << "'#a'";
+    QTest::newRow("hashInside") << QByteArray("a#b") << "a#b";
+    QTest::newRow("closingBracket") << QByteArray("a]b") << "a]b";
+    QTest::newRow("tildeFirst") << QByteArray("~a") << "'~a'";
+    QTest::newRow("tildeLast") << QByteArray("a~") << "a~";
+    QTest::newRow("quote") << QByteArray("it's.cue") << "\"it's.cue\"";
+    QTest::newRow("quoteAndDollar") << QByteArray("it's $x") << "'it'\\''s $x'";
+    QTest::newRow("newline") << QByteArray("a\nb") << "'a'$'\\n''b'";
+    QTest::newRow("carriageReturn") << QByteArray("a\rb") << "'a'$'\\r''b'";
+    QTest::newRow("tab") << QByteArray("a\tb") << "'a'$'\\t''b'";
+    QTest::newRow("escape") << QByteArray("a\x1b[2K") << "'a'$'\\033''[2K'";
+    QTest::newRow("delete") << QByteArray("a\x7f"
+                                          "b")
+                            << "'a'$'\\177''b'";
+    QTest::newRow("c1NextLine") << QByteArray("a\xc2\x85"
+                                              "b")
+                                << "'a'$'\\302\\205''b'";
+    QTest::newRow("zeroWidthSpace") << QByteArray("a\xe2\x80\x8b"
+                                                  "b")
+                                    << "'a'$'\\342\\200\\213''b'";
+    QTest::newRow("rightToLeftOverride") << QByteArray("a\xe2\x80\xae"
+                                                       "b")
+                                         << "'a'$'\\342\\200\\256''b'";
+    QTest::newRow("utf8Accent") << QByteArray("caf\xc3\xa9.cue") << "café.cue";
+    QTest::newRow("latin1") << QByteArray("caf\xe9.cue") << "'caf'$'\\351''.cue'";
+    QTest::newRow("loneContinuation") << QByteArray("a\x80") << "'a'$'\\200'";
+}
+
+void TestDisplayText::shellQuotedAsLs()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QString, quoted);
+    QCOMPARE(cueprune::shellQuoted(name), quoted);
+}
+
+void TestDisplayText::displayPathStaysOnOneLine_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("latin1Decoded") << QByteArray("/m/caf\xe9.cue") << "/m/café.cue";
+    QTest::newRow("spaceBare") << QByteArray("/m/a b.cue") << "/m/a b.cue";
+    QTest::newRow("carriageReturn") << QByteArray("/m/a\rb") << "'/m/a'$'\\r''b'";
+    QTest::newRow("delete") << QByteArray("/m/a\x7f"
+                                          "b")
+                            << "'/m/a'$'\\177''b'";
+    QTest::newRow("c1") << QByteArray("/m/a\xc2\x9b"
+                                      "b")
+                        << "'/m/a'$'\\302\\233''b'";
+    QTest::newRow("lineSeparator") << QByteArray("/m/a\xe2\x80\xa8"
+                                                 "b")
+                                   << "'/m/a'$'\\342\\200\\250''b'";
+}
+
+void TestDisplayText::displayPathStaysOnOneLine()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QString, shown);
+    QCOMPARE(cueprune::displayPath(path), shown);
+}
+
+QTEST_GUILESS_MAIN(TestDisplayText)
+#include "tst_displaytext.moc"
