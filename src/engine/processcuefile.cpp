@@ -7,19 +7,39 @@
 
 namespace cueprune {
 
-namespace {
-
-CueOutcome failed(const Failure &failure)
+CueOutcome CueOutcome::failedWith(const Failure &failure)
 {
-    return { failure.reason == Failure::Reason::Missing ? CueResult::NotFound : CueResult::Failed,
-        failure, {}, {}, {}, {} };
+    CueOutcome outcome;
+    outcome.result
+        = failure.reason == Failure::Reason::Missing ? CueResult::NotFound : CueResult::Failed;
+    outcome.failure = failure;
+    return outcome;
 }
+
+CueOutcome CueOutcome::unchanged(QByteArray kept)
+{
+    CueOutcome outcome;
+    outcome.result = CueResult::Unchanged;
+    outcome.keptBytes = std::move(kept);
+    return outcome;
+}
+
+CueOutcome CueOutcome::prunedAt(QList<qsizetype> dropped, QByteArray kept)
+{
+    CueOutcome outcome;
+    outcome.result = CueResult::Pruned;
+    outcome.droppedLines = std::move(dropped);
+    outcome.keptBytes = std::move(kept);
+    return outcome;
+}
+
+namespace {
 
 // A sheet that changes, with what was asked of it said; kept only when an observer was given.
 CueOutcome pruned(const SheetEntry &entry, const QByteArray &sheet, QList<qsizetype> dropped,
     QByteArray kept, const PruneOptions &options)
 {
-    CueOutcome outcome { CueResult::Pruned, {}, std::move(dropped), std::move(kept), {}, {} };
+    CueOutcome outcome = CueOutcome::prunedAt(std::move(dropped), std::move(kept));
     if (options.costs)
         outcome.warnings = pruningWarnings(sheet, outcome.droppedLines);
     if (options.diff)
@@ -36,19 +56,19 @@ CueOutcome processCueFile(const SheetEntry &entry, const KeptLineObserver &obser
     ByteBudget::Share share(budget);
     SheetFile sheet(entry);
     if (const auto failure = sheet.read([&share](qint64 size) { share.take(2 * size); }))
-        return failed(*failure);
+        return CueOutcome::failedWith(*failure);
     // A dry run needs only the lines, not the pruned bytes it will never write.
     if (options.mode == WriteMode::DryRun && !observer) {
         QList<qsizetype> dropped = pregapLines(sheet.contents(), options.rule);
         if (dropped.isEmpty())
-            return { CueResult::Unchanged, {}, {}, {}, {}, {} };
+            return CueOutcome::unchanged();
         return pruned(entry, sheet.contents(), std::move(dropped), {}, options);
     }
 
     PrunedSheet result = pruneSheet(sheet.contents(), observer, options.rule);
     QByteArray kept = observer ? result.bytes : QByteArray();
     if (result.droppedLines.isEmpty())
-        return { CueResult::Unchanged, {}, {}, kept, {}, {} };
+        return CueOutcome::unchanged(kept);
     // Said before the replace, which gives the sheet's descriptor and bytes up.
     CueOutcome outcome
         = pruned(entry, sheet.contents(), std::move(result.droppedLines), kept, options);
@@ -61,7 +81,7 @@ CueOutcome processCueFile(const SheetEntry &entry, const KeptLineObserver &obser
             };
         }
         if (const auto failure = sheet.replace(result.bytes, options.backup, beforeRename))
-            return failed(*failure);
+            return CueOutcome::failedWith(*failure);
     }
     return outcome;
 }
@@ -70,9 +90,9 @@ CueOutcome processCueFile(const QByteArray &path, const KeptLineObserver &observ
 {
     const auto named = openNamedPath(path);
     if (!named)
-        return failed(named.failure());
+        return CueOutcome::failedWith(named.failure());
     if (named->folder)
-        return failed({ Failure::Reason::NotRegularFile, 0 });
+        return CueOutcome::failedWith({ Failure::Reason::NotRegularFile, 0 });
     return processCueFile(named->sheet, observer);
 }
 

@@ -33,6 +33,11 @@ struct CueOutcome
     // the change as a unified diff.
     QList<PruningWarning> warnings;
     QByteArray diff;
+
+    // NotFound for a missing path, Failed for any other failure.
+    [[nodiscard]] static CueOutcome failedWith(const Failure &failure);
+    [[nodiscard]] static CueOutcome unchanged(QByteArray kept = {});
+    [[nodiscard]] static CueOutcome prunedAt(QList<qsizetype> dropped, QByteArray kept = {});
 };
 
 enum class WriteMode { Rewrite, DryRun };

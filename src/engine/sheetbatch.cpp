@@ -241,8 +241,7 @@ bool BatchRun::startChunk()
     if (!pool.start([this, taken] { work(taken); })) {
         for (Slot *slot : taken) {
             busy.remove(std::get<SheetEntry>(slot->item).key);
-            slot->outcome = CueOutcome { CueResult::Failed,
-                Failure { Failure::Reason::SystemError, EAGAIN }, {}, {}, {}, {} };
+            slot->outcome = CueOutcome::failedWith({ Failure::Reason::SystemError, EAGAIN });
             slot->done = true;
         }
     }

@@ -72,7 +72,7 @@ public:
     CueOutcome operator()(const SheetEntry &sheet, const cueprune::WriteWayBack &writeWayBack)
     {
         const int index = sheet.shownPath.toInt();
-        CueOutcome outcome { CueResult::Pruned, {}, { index }, {}, {}, {} };
+        const CueOutcome outcome = CueOutcome::prunedAt({ index });
         {
             const std::lock_guard<std::mutex> lock(mutex);
             started.insert(sheet.shownPath.toInt());
@@ -85,7 +85,7 @@ public:
         const std::lock_guard<std::mutex> lock(mutex);
         busy.remove(sheet.key.inode);
         if (refused || (writeWayBack && index % 7 == 0))
-            return { CueResult::Failed, refused, {}, {}, {}, {} };
+            return CueOutcome::failedWith(refused.value_or(cueprune::Failure {}));
         renamedTooSoon = renamedTooSoon || (writeWayBack && !wayBack.durable(index));
         return outcome;
     }
