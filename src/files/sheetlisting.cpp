@@ -26,12 +26,6 @@ template <typename Entry> void sortByName(QList<Entry> &entries)
         entries.append(std::move(entry));
 }
 
-// Same match as the name filter "*.CUE", without compiling a pattern per folder.
-bool isSheetName(const QByteArray &name)
-{
-    return name.toLower().endsWith(".cue");
-}
-
 } // namespace
 
 Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, Strays strays)
