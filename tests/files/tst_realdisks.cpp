@@ -307,6 +307,8 @@ class TestRealDisks : public QObject
 private slots:
     void killedRunsLeaveNoDamageNorLeftover_data();
     void killedRunsLeaveNoDamageNorLeftover();
+    void twoBackupRunsKeepEveryOldText_data();
+    void twoBackupRunsKeepEveryOldText();
     void backupsWhereLinksAreRefused_data();
     void backupsWhereLinksAreRefused();
     void sameSizeWriteWithinOneTickIsCaught();
@@ -412,6 +414,52 @@ void TestRealDisks::killedRunsLeaveNoDamageNorLeftover()
     QCOMPARE(full.exitCode, 0);
     QCOMPARE(countPruned(library, contents), contents.size());
     QCOMPARE(leftovers(library), QStringList());
+}
+
+void TestRealDisks::twoBackupRunsKeepEveryOldText_data()
+{
+    QTest::addColumn<QString>("kind");
+    for (const char *kind : { "local", "exfat", "ntfs" })
+        QTest::newRow(kind) << kind;
+}
+
+// Two runs with -b at once over one library: whichever of them prunes a sheet, its backup
+// holds the old text, and nothing of either run is left. The user's own hidden files, named
+// much like temporaries, stay as they were.
+void TestRealDisks::twoBackupRunsKeepEveryOldText()
+{
+    QFETCH(QString, kind);
+    ROOT_OF(kind);
+    const QString library = root + "/two-backup-runs";
+    const FolderContents contents = ::library(2, 10);
+    const FolderContents mine { { ".cueprune-settings", "volume=3\n" },
+        { ".cueprune-20240101", "diary\n" }, { ".cueprune-notesbob-12-todo.txt", "todo\n" } };
+    for (int round = 0; round < 3; ++round) {
+        QVERIFY(QDir(library).removeRecursively());
+        QVERIFY(testsupport::fill(library, contents) && testsupport::fill(library, mine));
+        QProcess one;
+        QProcess other;
+        for (QProcess *run : { &one, &other }) {
+            run->setProcessEnvironment(testsupport::withFaults(FAULT_INJECTION, "slowfsync"));
+            run->start(CUEPRUNE, { "-r", "-b", library });
+        }
+        QVERIFY(one.waitForFinished(60000) && other.waitForFinished(60000));
+        QStringList unkept;
+        for (const QString &name : contents.keys()) {
+            const QByteArray now = readFile(library + '/' + name);
+            if (now != prunedSheet || readFile(library + '/' + name + '~') != pregapSheet)
+                unkept.append(name);
+        }
+        QCOMPARE(unkept, QStringList());
+        QStringList left = leftovers(library);
+        left.sort();
+        QStringList kept;
+        for (auto file = mine.cbegin(); file != mine.cend(); ++file) {
+            kept.append(library + '/' + file.key());
+            QCOMPARE(readFile(kept.last()), file.value());
+        }
+        QCOMPARE(left, kept);
+    }
 }
 
 void TestRealDisks::backupsWhereLinksAreRefused_data()
