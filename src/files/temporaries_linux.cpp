@@ -35,10 +35,10 @@ constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
 constexpr qsizetype longestName = 255;
 
 // Longer than any run takes to write and flush one sheet, even a 64 MiB one on a slow share.
-constexpr qint64 longestWriteSeconds = 10 * 60;
+constexpr qint64 longestWriteSeconds = qint64(10) * 60;
 // How far behind the share's own clock another machine's clock may be, where that machine sets
 // a file's times itself (some FUSE clients do): its fresh temporary still looks live.
-constexpr qint64 toleratedClockSkewSeconds = 60 * 60;
+constexpr qint64 toleratedClockSkewSeconds = qint64(60) * 60;
 constexpr qint64 abandonedAfter = (longestWriteSeconds + toleratedClockSkewSeconds) * 1000000000;
 
 QByteArray checkOf(QByteArrayView carried)
