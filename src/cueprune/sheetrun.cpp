@@ -189,7 +189,7 @@ SheetRun::SheetRun(Options options, QTextStream &out, QTextStream &err)
     , listing(options.diff && !options.json ? err : out)
     , listOnProgressTerminal(options.outputOnProgressTerminal || &listing == &err)
     // A dry run writes nothing, not even the removal of a killed run's temporaries.
-    , walk(options.recursive, options.dryRun ? Strays::Kept : Strays::Removed, descriptors)
+    , walk(options.recursive, options.dryRun ? Leftovers::Kept : Leftovers::Settled, descriptors)
 {
 }
 

@@ -28,14 +28,14 @@ template <typename Entry> void sortByName(QList<Entry> &entries)
 
 } // namespace
 
-Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, Strays strays)
+Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, Leftovers leftovers)
 {
     const auto contents = folder->read();
     if (!contents)
         return contents.failure();
     FolderListing listing;
     listing.hidden = contents->hidden;
-    if (strays == Strays::Removed)
+    if (leftovers == Leftovers::Settled)
         settleLeftovers(folder, listing);
     // Whether the listing's inode numbers are the files' identities here, as a first lookup
     // of a sheet shows: then the other sheets need none. Either way, what is opened later must

@@ -206,8 +206,8 @@ private slots:
     void jsonNamesOpenTheirSheets();
     void stopSignalEndsCleanly_data();
     void stopSignalEndsCleanly();
-    void straysOfKilledRunsAreRemoved();
-    void stoppedRunHasSaidEveryStrayRemoval();
+    void leftoversOfKilledRunsAreSettled();
+    void stoppedRunHasSaidEveryLeftoverRemoval();
     void outputThatCannotBeWrittenFails_data();
     void outputThatCannotBeWrittenFails();
     void closedOrFewDescriptors_data();
@@ -948,7 +948,7 @@ void TestCuePrune::stopSignalEndsCleanly()
 // name back. A file with a second link, a live run's temporary, an incomplete one whose sheet
 // is gone, a link or a file of another name stay, and so do a user's own files named much like
 // one. A dry run writes nothing, so settles nothing.
-void TestCuePrune::straysOfKilledRunsAreRemoved()
+void TestCuePrune::leftoversOfKilledRunsAreSettled()
 {
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
@@ -999,19 +999,19 @@ void TestCuePrune::straysOfKilledRunsAreRemoved()
 
 // Folders are listed ahead of the walk, but a killed run's temporary goes only once the walk
 // gets to its folder: a run stopped early has said every removal it made.
-void TestCuePrune::stoppedRunHasSaidEveryStrayRemoval()
+void TestCuePrune::stoppedRunHasSaidEveryLeftoverRemoval()
 {
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     constexpr int folders = 300;
-    QStringList strays;
+    QStringList leftovers;
     testsupport::FolderContents contents;
     for (int folder = 0; folder < folders; ++folder) {
         const QString name = QStringLiteral("%1/").arg(folder, 3, 10, QLatin1Char('0'));
         contents.insert(name + "a.cue", pregapSheet);
-        const QString stray = name + QFile::decodeName(cueprune::temporaryName("a.cue", 1));
-        contents.insert(stray, pregapSheet);
-        strays.append(dir.filePath(stray));
+        const QString leftover = name + QFile::decodeName(cueprune::temporaryName("a.cue", 1));
+        contents.insert(leftover, pregapSheet);
+        leftovers.append(dir.filePath(leftover));
     }
     QVERIFY(fill(dir.path(), contents));
 
@@ -1024,8 +1024,8 @@ void TestCuePrune::stoppedRunHasSaidEveryStrayRemoval()
     QVERIFY(process.waitForFinished());
     QCOMPARE(process.exitCode(), 130);
 
-    const qsizetype removed = std::count_if(strays.cbegin(), strays.cend(),
-        [](const QString &stray) { return !QFileInfo::exists(stray); });
+    const qsizetype removed = std::count_if(leftovers.cbegin(), leftovers.cend(),
+        [](const QString &leftover) { return !QFileInfo::exists(leftover); });
     QVERIFY2(removed > 0 && removed < folders, qPrintable(QString::number(removed)));
     QCOMPARE(QString::fromUtf8(process.readAllStandardError())
                  .count("temporaire d'une exécution interrompue supprimé"),

@@ -21,8 +21,8 @@ using cueprune::BackupPolicy;
 using cueprune::Failure;
 using cueprune::Leftover;
 using Claim = cueprune::TemporaryName::Claim;
+using cueprune::Leftovers;
 using cueprune::SheetWalk;
-using cueprune::Strays;
 using cueprune::WalkItem;
 
 class TestFiles : public QObject
@@ -37,7 +37,7 @@ private slots:
     void folderSwappedMidWalkIsNotFollowed();
     void entrySwappedBeforeItIsOpened_data();
     void entrySwappedBeforeItIsOpened();
-    void strayIsSaidWhenItsFolderIsReached();
+    void leftoverIsSaidWhenItsFolderIsReached();
     void treeDeeperThanPathMax();
     void replaceRulesInOrder_data();
     void replaceRulesInOrder();
@@ -123,7 +123,7 @@ void TestFiles::walkOrder()
     QVERIFY(QFile::link(root, root + "/b/c/loop"));
     QVERIFY(QFile::link(root + "/b/one.cue", root + "/linked.cue"));
 
-    SheetWalk walk(recursive, Strays::Kept);
+    SheetWalk walk(recursive, Leftovers::Kept);
     walk.addPath(QFile::encodeName(root));
     walk.addPath(QFile::encodeName(root + "/Z.cue"));
     if (recursive)
@@ -146,7 +146,7 @@ void TestFiles::folderSwappedMidWalkIsNotFollowed()
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     QVERIFY(testsupport::fill(dir.path(),
         { { "library/a.cue", {} }, { "library/z/b.cue", {} }, { "elsewhere/secret.cue", {} } }));
-    SheetWalk walk(true, Strays::Kept);
+    SheetWalk walk(true, Leftovers::Kept);
     walk.addPath(QFile::encodeName(dir.filePath("library")));
     WalkItem item;
     QVERIFY(walk.next(item));
@@ -193,7 +193,7 @@ void TestFiles::entrySwappedBeforeItIsOpened()
     QStringList seen;
     {
         const testsupport::FaultsHere faults({ { "SWAP_ENTRY", name }, { swap, replacement } });
-        SheetWalk walk(true, Strays::Kept);
+        SheetWalk walk(true, Leftovers::Kept);
         walk.addPath(QFile::encodeName(root));
         for (WalkItem item; walk.next(item);) {
             std::optional<Failure> failure;
@@ -217,24 +217,25 @@ void TestFiles::entrySwappedBeforeItIsOpened()
 
 // A killed run's temporary is removed only once the walk enters its folder, and said there:
 // a run stopped before that leaves it, unsaid.
-void TestFiles::strayIsSaidWhenItsFolderIsReached()
+void TestFiles::leftoverIsSaidWhenItsFolderIsReached()
 {
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString stray = "library/sub/" + QFile::decodeName(cueprune::temporaryName("b.cue", 3));
-    QVERIFY(testsupport::fill(
-        dir.path(), { { "library/a.cue", {} }, { "library/sub/b.cue", "new" }, { stray, "old" } }));
-    SheetWalk walk(true, Strays::Removed);
+    const QString leftover
+        = "library/sub/" + QFile::decodeName(cueprune::temporaryName("b.cue", 3));
+    QVERIFY(testsupport::fill(dir.path(),
+        { { "library/a.cue", {} }, { "library/sub/b.cue", "new" }, { leftover, "old" } }));
+    SheetWalk walk(true, Leftovers::Settled);
     walk.addPath(QFile::encodeName(dir.filePath("library")));
     WalkItem item;
     QVERIFY(walk.next(item));
     QVERIFY(std::holds_alternative<cueprune::SheetEntry>(item));
-    QVERIFY(QFileInfo::exists(dir.filePath(stray)));
+    QVERIFY(QFileInfo::exists(dir.filePath(leftover)));
     QVERIFY(walk.next(item));
     const auto *settled = std::get_if<cueprune::SettledLeftover>(&item);
     QVERIFY(settled && settled->leftover == cueprune::Leftover::Removed);
-    QCOMPARE(QFile::decodeName(settled->shownPath), dir.filePath(stray));
-    QVERIFY(!QFileInfo::exists(dir.filePath(stray)));
+    QCOMPARE(QFile::decodeName(settled->shownPath), dir.filePath(leftover));
+    QVERIFY(!QFileInfo::exists(dir.filePath(leftover)));
 }
 
 void TestFiles::replaceRulesInOrder_data()
@@ -345,7 +346,7 @@ void TestFiles::treeDeeperThanPathMax()
     QList<QByteArray> seen;
     std::optional<Failure> failure;
     {
-        SheetWalk walk(true, Strays::Kept);
+        SheetWalk walk(true, Leftovers::Kept);
         walk.addPath(QFile::encodeName(dir.path()));
         for (WalkItem item; walk.next(item);) {
             seen.append(cueprune::shownPath(item));
