@@ -127,7 +127,8 @@ bool sharedFileSystem(int folder, dev_t device)
 }
 
 // The last time a file's contents or status changed: a run sets a copy's modification time
-// only once it has its backup name, and nobody can set the change time back.
+// only once it has its backup name, and nobody can set the change time back where the file
+// system keeps one (sshfs shows the modification time for both).
 qint64 lastChanged(const struct stat &file)
 {
     return qMax(nanoseconds(file.st_mtim), nanoseconds(file.st_ctim));
@@ -139,14 +140,17 @@ std::optional<qint64> fileSystemNow(int folder)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QByteArray name = temporaryName({}, 0);
-        const Descriptor made(
+        Descriptor made(
             ::openat(folder, name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
         if (!made.isOpen() && errno == EEXIST)
             continue;
+        if (!made.isOpen())
+            return std::nullopt;
         struct stat status = {};
-        const bool stamped = made.isOpen() && ::fstat(made.get(), &status) == 0;
-        if (made.isOpen())
-            ::unlinkat(folder, name.constData(), 0);
+        const bool stamped = ::fstat(made.get(), &status) == 0;
+        // Closed first: some shares refuse to remove an open file, or hide it until closed.
+        made.reset();
+        ::unlinkat(folder, name.constData(), 0);
         return stamped ? std::optional<qint64>(lastChanged(status)) : std::nullopt;
     }
     return std::nullopt;
