@@ -24,6 +24,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <map>
 #include <memory>
 #include <optional>
@@ -315,6 +316,8 @@ private slots:
     void oneFolderUnderTwoSpellingsIsWorkedOnce();
     void twoMachinesOnOneShareLoseNoSheet();
     void droppedConnectionLosesNoSheet();
+    void shareAgesLeftoversByItsOwnClock_data();
+    void shareAgesLeftoversByItsOwnClock();
     void lowDescriptorLimitsFailNoSheet_data();
     void lowDescriptorLimitsFailNoSheet();
     void cleanupTestCase();
@@ -592,6 +595,40 @@ void TestRealDisks::droppedConnectionLosesNoSheet()
     const Run full = runCueprune({ "-r", first->mountPoint + "/dropped" });
     QCOMPARE(full.exitCode, 0);
     QCOMPARE(countPruned(shared, contents), contents.size());
+}
+
+void TestRealDisks::shareAgesLeftoversByItsOwnClock_data()
+{
+    QTest::addColumn<int>("minutesBack"); // the leftover's times, set back as a client may
+    QTest::addColumn<bool>("removed");
+    QTest::newRow("clientClockBehind") << 30 << false;
+    QTest::newRow("abandoned") << 120 << true;
+}
+
+// A run killed on a share leaves its temporary; its times set back by a client whose clock is
+// behind still leave it to its writer, while one that is truly old goes, by the share's clock.
+void TestRealDisks::shareAgesLeftoversByItsOwnClock()
+{
+    QFETCH(int, minutesBack);
+    QFETCH(bool, removed);
+    if (!shareMounted())
+        QSKIP("sshfs cannot be mounted here");
+    const QString shared = dir.filePath("share/aged-") + QTest::currentDataTag();
+    QVERIFY(testsupport::fill(shared, { { "a.cue", pregapSheet } }));
+    const QString mounted = first->mountPoint + "/aged-" + QTest::currentDataTag();
+    QCOMPARE(runCueprune({ mounted }, "killatrename").exitCode, -1);
+    const QStringList left = leftovers(shared);
+    QCOMPARE(left.size(), 1);
+    const timespec back { std::time(nullptr) - minutesBack * 60, 0 };
+    const timespec times[2] = { back, back };
+    const QString throughMount = mounted + '/' + QFileInfo(left[0]).fileName();
+    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(throughMount).constData(), times, 0), 0);
+
+    const Run full = runCueprune({ mounted });
+    QCOMPARE(full.exitCode, 0);
+    QCOMPARE(full.err.contains("temporaire d'une exécution interrompue supprimé"), removed);
+    QCOMPARE(leftovers(shared), removed ? QStringList() : left);
+    QCOMPARE(readFile(shared + "/a.cue"), prunedSheet);
 }
 
 void TestRealDisks::lowDescriptorLimitsFailNoSheet_data()
