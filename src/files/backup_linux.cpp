@@ -100,10 +100,10 @@ std::optional<Failure> placeBackup(int folder, const QByteArray &name, const QBy
         return std::nullopt;
     }
     // A rename onto another link of the same file does nothing, and would leave the link aside.
-    const int error = errno;
-    if (error == EEXIST && alreadyKept(folder, backupName, read))
+    const int linkError = errno;
+    if (linkError == EEXIST && alreadyKept(folder, backupName, read))
         return std::nullopt;
-    errno = error;
+    errno = linkError;
     if (errno == EEXIST && replaceOlder) {
         // An older backup is replaced in one rename, as cp replaces it: the link is made aside.
         if (const auto aside = linkAside(backupName, read.bytes.size(), link)) {
