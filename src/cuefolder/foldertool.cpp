@@ -70,7 +70,7 @@ void VexaTrin::on_pushButton_2_clicked()
     }
     // The folder is opened once; its sheets are found and replaced inside it.
     const auto folder = Folder::open(path);
-    const auto listing = folder ? listFolder(*folder, Strays::Removed) : folder.failure();
+    const auto listing = folder ? listFolder(*folder, Leftovers::Settled) : folder.failure();
     if (!listing) {
         const Failure::Reason reason = listing.failure().reason;
         appendToLog(log, displayPath(path));

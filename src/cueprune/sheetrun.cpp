@@ -194,7 +194,7 @@ SheetRun::SheetRun(Options options, QTextStream &out, QTextStream &err)
     , listOnProgressTerminal(options.outputOnProgressTerminal || &listing == &err)
     , sheetsListed(&listing == &out || options.outputIsTerminal)
     // A dry run writes nothing, not even the removal of a killed run's temporaries.
-    , walk(options.recursive, options.dryRun ? Strays::Kept : Strays::Removed, descriptors)
+    , walk(options.recursive, options.dryRun ? Leftovers::Kept : Leftovers::Settled, descriptors)
 {
 }
 

@@ -23,10 +23,30 @@ struct BackupPlan
 [[nodiscard]] Result<BackupPlan> planBackup(
     int folder, const QByteArray &name, const BackupPolicy &backup);
 
-// Keeps the sheet read (name in folder) as planned. made is the name given, to be removed
-// again if the sheet is not replaced after all; empty when an older simple backup was
-// replaced, which cannot be undone.
+// The backup a replacement made, which only that replacement may remove again, and only while
+// it is still the very file made (its identity, not its name, proves it): another run may have
+// put its own backup under that name since. No name when nothing was made (an existing backup
+// already held the text read) or when an older backup was replaced, which cannot be undone.
+struct MadeBackup
+{
+    QByteArray name;
+    FileKey key;
+};
+
+// Keeps the sheet read (name in folder) as planned: a backup that already is the sheet's file
+// or holds exactly the bytes read (a killed run's, another run's) is used as it is, never
+// made again under a new number.
 [[nodiscard]] std::optional<Failure> keepBackup(int folder, const QByteArray &name,
-    const ReadSheet &read, const BackupPlan &plan, QByteArray &made);
+    const ReadSheet &read, const BackupPlan &plan, MadeBackup &made);
+
+// Removes made after the sheet name in folder was not replaced, only while that name still
+// holds the file read: once another run has replaced the sheet, its backup may be this one.
+void dropBackup(int folder, const QByteArray &name, const ReadSheet &read, const MadeBackup &made);
+
+// Fails unless name in folder holds exactly bytes (and is the file expected, when given),
+// read through a descriptor opened afresh, since opening is what makes FUSE drop what it
+// cached of the file: ChangedBeforeReplace when it does not.
+[[nodiscard]] std::optional<Failure> checkHolds(
+    int folder, const QByteArray &name, const FileKey *expected, const QByteArray &bytes);
 
 } // namespace cueprune

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace cueprune {
 
@@ -35,43 +36,59 @@ int highestBackupNumber(int folder, const QByteArray &name)
     return highest;
 }
 
+// Whether backupName in folder already keeps the sheet read: it is its very file, or holds
+// exactly its bytes.
+bool alreadyKept(int folder, const QByteArray &backupName, const ReadSheet &read)
+{
+    struct stat status = {};
+    return ::fstatat(folder, backupName.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
+        && (keyOf(status) == read.status.key
+            || !checkHolds(folder, backupName, nullptr, read.bytes));
+}
+
 // Writes the bytes read into a new file under backupName, flushed, with the sheet's mode bits
 // and modification time: where hard links are refused, the backup is a copy. Only where
-// nothing has that name yet, unless replaceOlder; made is left empty when an older backup was
-// replaced.
+// nothing has that name yet, unless replaceOlder.
 std::optional<Failure> copyBackup(int folder, const QByteArray &backupName, const ReadSheet &read,
-    bool replaceOlder, QByteArray &made)
+    bool replaceOlder, MadeBackup &made)
 {
+    made = {};
+    if (alreadyKept(folder, backupName, read))
+        return std::nullopt;
     NewFile copy(folder, backupName, read.bytes.size(), read.status.mode);
-    if (copy.fd() < 0)
-        return Failure { Reason::BackupFailed, copy.creationError() };
+    struct stat status = {};
+    if (copy.fd() < 0 || ::fstat(copy.fd(), &status) != 0)
+        return Failure { Reason::BackupFailed, copy.fd() < 0 ? copy.creationError() : errno };
     if (const auto failure = writeAll(copy.fd(), read.bytes))
         return Failure { Reason::BackupFailed, failure->systemError };
-    const timespec modified { time_t(read.status.modified / 1000000000),
-        long(read.status.modified % 1000000000) };
-    const timespec times[2] = { modified, modified };
-    ::futimens(copy.fd(), times); // a backup's time is a help to its reader, not a promise
     if (::fsync(copy.fd()) != 0)
         return Failure { Reason::BackupFailed, errno };
     if (const auto failure = copy.nameAside())
         return Failure { Reason::BackupFailed, failure->systemError };
-    if (copy.moveToTarget(true)) {
-        made = backupName;
-        return std::nullopt;
-    }
-    if (errno == EEXIST && replaceOlder && copy.moveToTarget(false)) {
-        made.clear();
-        return std::nullopt;
-    }
-    return Failure { Reason::BackupFailed, errno };
+    const bool placed = copy.moveToTarget(true);
+    const bool replacedOlder
+        = !placed && errno == EEXIST && replaceOlder && copy.moveToTarget(false);
+    if (!placed && !replacedOlder)
+        return Failure { Reason::BackupFailed, errno };
+    // The sheet's time only now that the copy has its backup name: while it had a temporary's,
+    // its own time told another machine's run that it was fresh. A help to its reader, not a
+    // promise.
+    const timespec modified { time_t(read.status.modified / 1000000000),
+        long(read.status.modified % 1000000000) };
+    const timespec times[2] = { modified, modified };
+    ::futimens(copy.fd(), times);
+    if (placed)
+        made = { backupName, keyOf(status) };
+    return std::nullopt;
 }
 
 // Gives the sheet read its backup name backupName: a second link to that very file, so that
 // it keeps every byte and fact of its own, or a copy where links are refused. Only where
-// nothing has that name yet, unless replaceOlder; made as for copyBackup.
+// nothing has that name yet, unless replaceOlder.
 std::optional<Failure> placeBackup(int folder, const QByteArray &name, const QByteArray &backupName,
-    const ReadSheet &read, bool replaceOlder, QByteArray &made)
+    const ReadSheet &read, bool replaceOlder, MadeBackup &made)
 {
+    made = {};
     const QByteArray self = nameOfDescriptor(read.descriptor.get());
     const auto link = [&](const QByteArray &to) {
         return descriptorsHaveNames()
@@ -79,9 +96,14 @@ std::optional<Failure> placeBackup(int folder, const QByteArray &name, const QBy
             : ::linkat(folder, name.constData(), folder, to.constData(), 0);
     };
     if (link(backupName) == 0) {
-        made = backupName;
+        made = { backupName, read.status.key };
         return std::nullopt;
     }
+    // A rename onto another link of the same file does nothing, and would leave the link aside.
+    const int linkError = errno;
+    if (linkError == EEXIST && alreadyKept(folder, backupName, read))
+        return std::nullopt;
+    errno = linkError;
     if (errno == EEXIST && replaceOlder) {
         // An older backup is replaced in one rename, as cp replaces it: the link is made aside.
         if (const auto aside = linkAside(backupName, read.bytes.size(), link)) {
@@ -90,7 +112,6 @@ std::optional<Failure> placeBackup(int folder, const QByteArray &name, const QBy
                 ::unlinkat(folder, aside->constData(), 0);
                 return Failure { Reason::BackupFailed, error };
             }
-            made.clear();
             return std::nullopt;
         }
     }
@@ -111,11 +132,12 @@ Result<BackupPlan> planBackup(int folder, const QByteArray &name, const BackupPo
         return Failure { Reason::BackupFailed, errno };
     if (backup.control == Control::Existing && highest == 0)
         return BackupPlan { name + backup.suffix, 0 };
-    return BackupPlan { {}, highest + 1 };
+    // The highest is tried first: a killed run's backup of the same text is used again.
+    return BackupPlan { {}, qMax(highest, 1) };
 }
 
 std::optional<Failure> keepBackup(int folder, const QByteArray &name, const ReadSheet &read,
-    const BackupPlan &plan, QByteArray &made)
+    const BackupPlan &plan, MadeBackup &made)
 {
     if (plan.firstNumber == 0)
         return placeBackup(folder, name, plan.simpleName, read, true, made);
@@ -127,6 +149,44 @@ std::optional<Failure> keepBackup(int folder, const QByteArray &name, const Read
             return failure;
     }
     return Failure { Reason::BackupFailed, EEXIST };
+}
+
+void dropBackup(int folder, const QByteArray &name, const ReadSheet &read, const MadeBackup &made)
+{
+    struct stat backup = {};
+    struct stat sheet = {};
+    if (!made.name.isEmpty()
+        && ::fstatat(folder, made.name.constData(), &backup, AT_SYMLINK_NOFOLLOW) == 0
+        && keyOf(backup) == made.key
+        && ::fstatat(folder, name.constData(), &sheet, AT_SYMLINK_NOFOLLOW) == 0
+        && keyOf(sheet) == read.status.key)
+        ::unlinkat(folder, made.name.constData(), 0);
+}
+
+std::optional<Failure> checkHolds(
+    int folder, const QByteArray &name, const FileKey *expected, const QByteArray &bytes)
+{
+    const Failure changed { Reason::ChangedBeforeReplace, 0 };
+    struct stat opened = {};
+    const auto file = openRegularFile(folder, name, expected, opened);
+    if (!file)
+        return file.failure().reason == Reason::SwappedDuringWalk ? changed : file.failure();
+    if (qint64(opened.st_size) != bytes.size())
+        return changed;
+    char buffer[16 * 1024];
+    for (qsizetype at = 0;;) {
+        const ssize_t got = ::read(file->get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return Failure::fromErrno(errno, Reason::ReadRefused);
+        if (got == 0)
+            return at == bytes.size() ? std::nullopt : std::optional<Failure>(changed);
+        if (got > bytes.size() - at
+            || std::memcmp(buffer, bytes.constData() + at, std::size_t(got)) != 0)
+            return changed;
+        at += got;
+    }
 }
 
 } // namespace cueprune

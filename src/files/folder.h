@@ -74,6 +74,13 @@ inline QByteArray joinPath(const QByteArray &folder, const QByteArray &name)
     return folder.endsWith('/') ? folder + name : folder + '/' + name;
 }
 
+// Whether name is a sheet's: the same match as the name filter "*.CUE", without compiling a
+// pattern per folder.
+inline bool isSheetName(QByteArrayView name)
+{
+    return name.size() >= 4 && name.last(4).compare(".cue", Qt::CaseInsensitive) == 0;
+}
+
 // A sheet as found: a name in an open folder, with the identity it had then.
 struct SheetEntry
 {

@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 namespace cueprune {
 
@@ -31,35 +30,6 @@ bool statusAsRead(int folder, const QByteArray &name, const SheetStatus &status)
         && keyOf(now) == status.key && qint64(now.st_size) == status.size
         && nanoseconds(now.st_mtim) == status.modified
         && nanoseconds(now.st_ctim) == status.changed;
-}
-
-// Fails unless name in folder still holds exactly the bytes read: a clock coarser than the
-// change, or attributes cached by FUSE or a network file system, hide a write of the same size
-// from the status. Read through a descriptor opened afresh, since opening is what makes FUSE
-// drop what it cached of the file.
-std::optional<Failure> checkBytesAsRead(int folder, const QByteArray &name, const ReadSheet &read)
-{
-    const Failure changed { Reason::ChangedBeforeReplace, 0 };
-    struct stat opened = {};
-    const auto file = openRegularFile(folder, name, &read.status.key, opened);
-    if (!file)
-        return file.failure().reason == Reason::SwappedDuringWalk ? changed : file.failure();
-    if (qint64(opened.st_size) != read.bytes.size())
-        return changed;
-    char buffer[16 * 1024];
-    for (qsizetype at = 0;;) {
-        const ssize_t got = ::read(file->get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return Failure::fromErrno(errno, Reason::ReadRefused);
-        if (got == 0)
-            return at == read.bytes.size() ? std::nullopt : std::optional<Failure>(changed);
-        if (got > read.bytes.size() - at
-            || std::memcmp(buffer, read.bytes.constData() + at, std::size_t(got)) != 0)
-            return changed;
-        at += got;
-    }
 }
 
 } // namespace
@@ -79,13 +49,17 @@ std::optional<Failure> checkBytesAsRead(int folder, const QByteArray &name, cons
 //   after a crash knows what it is;
 // - the sheet read takes its backup name when one is asked for (chosen before the new file is
 //   opened; a second link to it, so it keeps every byte and fact of its own; a flushed copy
-//   where links are refused); a failed backup leaves the sheet as it was;
+//   where links are refused; a backup that already holds the text read is used as it is); a
+//   failed backup leaves the sheet as it was;
 // - the sheet is closed: FUSE file systems hide a file renamed over while open, and an
 //   interrupted rename would leave the sheet hidden with no name;
 // - the name must still hold the very bytes read, compared afresh;
 // - the way back asked for (a diff, a record) is written out, and the name is checked once
 //   more, since writing it out may take a while;
 // - then, only then, the new file takes the sheet's name in one rename.
+// A backup made for a replacement that then fails goes again only while it is still the very
+// file made and the sheet still the file read: another run that replaced the sheet meanwhile
+// may have taken that backup for its own.
 std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name,
     const QByteArray &contents, ReadSheet &read, const BackupPolicy &backup,
     const BeforeRename &beforeRename)
@@ -115,13 +89,15 @@ std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name
     if (auto failure = replacement.nameAside())
         return failure;
 
-    QByteArray backupName;
+    MadeBackup made;
     if (plan) {
-        if (auto failure = keepBackup(folderFd, name, read, *plan, backupName))
+        if (auto failure = keepBackup(folderFd, name, read, *plan, made))
             return failure;
     }
     read.descriptor.reset();
-    std::optional<Failure> failure = checkBytesAsRead(folderFd, name, read);
+    // A clock coarser than the change (exFAT's 2 seconds), or attributes cached by FUSE or a
+    // network file system, hide a write of the same size from the status: the bytes tell.
+    std::optional<Failure> failure = checkHolds(folderFd, name, &read.status.key, read.bytes);
     if (!failure && beforeRename) {
         failure = beforeRename();
         if (!failure && !statusAsRead(folderFd, name, read.status))
@@ -129,8 +105,8 @@ std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name
     }
     if (!failure && !replacement.moveToTarget(false))
         failure = Failure::fromErrno(errno, Reason::WriteRefused);
-    if (failure && !backupName.isEmpty())
-        ::unlinkat(folderFd, backupName.constData(), 0);
+    if (failure)
+        dropBackup(folderFd, name, read, made);
     return failure;
 }
 

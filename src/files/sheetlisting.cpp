@@ -26,22 +26,16 @@ template <typename Entry> void sortByName(QList<Entry> &entries)
         entries.append(std::move(entry));
 }
 
-// Same match as the name filter "*.CUE", without compiling a pattern per folder.
-bool isSheetName(const QByteArray &name)
-{
-    return name.toLower().endsWith(".cue");
-}
-
 } // namespace
 
-Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, Strays strays)
+Result<FolderListing> listFolder(const std::shared_ptr<const Folder> &folder, Leftovers leftovers)
 {
     const auto contents = folder->read();
     if (!contents)
         return contents.failure();
     FolderListing listing;
     listing.hidden = contents->hidden;
-    if (strays == Strays::Removed)
+    if (leftovers == Leftovers::Settled)
         settleLeftovers(folder, listing);
     // Whether the listing's inode numbers are the files' identities here, as a first lookup
     // of a sheet shows: then the other sheets need none. Either way, what is opened later must

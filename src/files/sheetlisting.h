@@ -19,8 +19,8 @@ struct FolderListing
     QList<QByteArray> hidden; // hidden names, among which killed runs' temporaries
 };
 
-// What a run does with the hidden temporaries of killed runs that it meets.
-enum class Strays { Kept, Removed };
+// What a run does with the leftovers of killed runs that it meets: a dry run keeps them.
+enum class Leftovers { Kept, Settled };
 
 // Lists folder in one pass. Both lists go by name ignoring case, compared as decoded, ties
 // broken on the bytes. Hidden entries and symbolic links are left out, so that a walk down
@@ -28,7 +28,7 @@ enum class Strays { Kept, Removed };
 // permission without search permission) is FolderUnreadable; an entry that cannot be looked up
 // for another reason is a notice, never left out in silence.
 [[nodiscard]] Result<FolderListing> listFolder(
-    const std::shared_ptr<const Folder> &folder, Strays strays);
+    const std::shared_ptr<const Folder> &folder, Leftovers leftovers);
 
 // Settles the killed runs' temporaries among the listing's hidden names, each with a notice
 // before the listing's others. A temporary that became its sheet again is listed as a sheet.

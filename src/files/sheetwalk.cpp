@@ -17,9 +17,9 @@ constexpr int listingThreads = 2;
 
 } // namespace
 
-SheetWalk::SheetWalk(bool recursive, Strays strays, const DescriptorBudget &budget)
+SheetWalk::SheetWalk(bool recursive, Leftovers leftovers, const DescriptorBudget &budget)
     : recursive(recursive)
-    , strays(strays)
+    , leftovers(leftovers)
     , foldersAheadAllowed(recursive ? budget.foldersAhead(mostFoldersAhead, foldersPerListing) : 0)
     , readers(listingThreads)
 {
@@ -34,7 +34,7 @@ SheetWalk::ReadFolder SheetWalk::readFolder(std::shared_ptr<const Folder> folder
 {
     // Temporaries are removed only once the walk enters a folder, so that each removal is
     // reported even when the run stops before it gets there.
-    auto listing = listFolder(folder, Strays::Kept);
+    auto listing = listFolder(folder, Leftovers::Kept);
     if (!listing)
         return { std::move(folder), listing.failure(), {}, {} };
     return { std::move(folder), std::nullopt, std::move(*listing), {} };
@@ -72,7 +72,7 @@ std::optional<Failure> SheetWalk::enter(ReadFolder read)
         return std::nullopt;
     if (read.failure)
         return read.failure;
-    if (!read.listing.hidden.isEmpty() && strays == Strays::Removed)
+    if (!read.listing.hidden.isEmpty() && leftovers == Leftovers::Settled)
         settleLeftovers(read.folder, read.listing);
     walkedFolders.insert(read.folder->key());
     stack.push_back({ std::move(read.folder), std::move(read.listing), 0, 0, 0,

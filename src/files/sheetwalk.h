@@ -30,7 +30,7 @@ namespace cueprune {
 class SheetWalk
 {
 public:
-    explicit SheetWalk(bool recursive, Strays strays, const DescriptorBudget &budget = {});
+    explicit SheetWalk(bool recursive, Leftovers leftovers, const DescriptorBudget &budget = {});
 
     // All paths are added before the first step.
     void addPath(const QByteArray &path);
@@ -85,7 +85,7 @@ private:
     Step stepToNextPath(WalkItem &item);
 
     const bool recursive;
-    const Strays strays;
+    const Leftovers leftovers;
     const int foldersAheadAllowed;
     QList<QByteArray> paths;
     qsizetype nextPath = 0;

@@ -1,6 +1,7 @@
 #include "core/linerule.h"
 #include "cueprune/sheetrun.h"
 #include "files/sheetfile.h"
+#include "files/temporaries.h"
 #include "support/faults.h"
 #include "support/sheets.h"
 #include "support/windowdriver.h"
@@ -207,8 +208,8 @@ private slots:
     void jsonNamesOpenTheirSheets();
     void stopSignalEndsCleanly_data();
     void stopSignalEndsCleanly();
-    void straysOfKilledRunsAreRemoved();
-    void stoppedRunHasSaidEveryStrayRemoval();
+    void leftoversOfKilledRunsAreSettled();
+    void stoppedRunHasSaidEveryLeftoverRemoval();
     void outputThatCannotBeWrittenFails_data();
     void outputThatCannotBeWrittenFails();
     void closedOrFewDescriptors_data();
@@ -964,27 +965,37 @@ void TestCuePrune::stopSignalEndsCleanly()
 // A run meets the hidden files that killed runs left, known by their names: those that no live
 // run holds go, and each removal is said; a complete one whose sheet is gone takes the sheet's
 // name back. A file with a second link, a live run's temporary, an incomplete one whose sheet
-// is gone, a link or a file of another name stay. A dry run writes nothing, so settles nothing.
-void TestCuePrune::straysOfKilledRunsAreRemoved()
+// is gone, a link or a file of another name stay, and so do a user's own files named much like
+// one. A dry run writes nothing, so settles nothing.
+void TestCuePrune::leftoversOfKilledRunsAreSettled()
 {
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QByteArray recovered
-        = ".cueprune-a1b2c3d5-" + QByteArray::number(prunedSheet.size()) + "-b.cue";
-    const QList<QByteArray> kept
-        = { ".cueprune-a1b2c3d6-999-c.cue", ".cueprune-abcdefgh", ".cueprune-abcdefgi",
-              ".cueprune-held0000", ".cueprune-link0000", ".other", "a.cue", "b.cue" };
+    using cueprune::temporaryName;
+    const QByteArray removed = temporaryName({}, 0);
+    const QByteArray recovered = temporaryName("b.cue", prunedSheet.size());
+    const QByteArray incomplete = temporaryName("c.cue", 999);
+    const QByteArray linked = temporaryName({}, 0);
+    const QByteArray secondLink = temporaryName({}, 0);
+    const QByteArray heldName = temporaryName({}, 0);
+    const QByteArray symbolicLink = temporaryName({}, 0);
+    QList<QByteArray> kept = { incomplete, linked, secondLink, heldName, symbolicLink,
+        ".cueprune-settings", ".cueprune-abcdefgh-5-a.cue", "a.cue", "b.cue" };
+    std::sort(kept.begin(), kept.end());
+    const auto pathOf
+        = [&](const QByteArray &name) { return dir.filePath(QFile::decodeName(name)); };
+    const auto in = [](const QByteArray &name) { return QFile::decodeName(name); };
     QVERIFY(fill(dir.path(),
-        { { ".cueprune-a1b2c3d4", pregapSheet }, { ".cueprune-abcdefgh", "my notes" },
-            { ".cueprune-held0000", pregapSheet }, { ".other", pregapSheet },
-            { "a.cue", pregapSheet }, { recovered, prunedSheet },
-            { ".cueprune-a1b2c3d6-999-c.cue", prunedSheet } }));
-    QVERIFY(setMode(dir.filePath(".cueprune-a1b2c3d4"), 06755));
-    QVERIFY(QFile::link("a.cue", dir.filePath(".cueprune-link0000")));
-    QCOMPARE(::link(QFile::encodeName(dir.filePath(".cueprune-abcdefgh")).constData(),
-                 QFile::encodeName(dir.filePath(".cueprune-abcdefgi")).constData()),
+        { { in(removed), pregapSheet }, { in(linked), "my notes" }, { in(heldName), pregapSheet },
+            { ".cueprune-settings", pregapSheet }, { ".cueprune-abcdefgh-5-a.cue", "mine\n" },
+            { "a.cue", pregapSheet }, { in(recovered), prunedSheet },
+            { in(incomplete), prunedSheet } }));
+    QVERIFY(setMode(pathOf(removed), 06755));
+    QVERIFY(QFile::link("a.cue", pathOf(symbolicLink)));
+    QCOMPARE(::link(QFile::encodeName(pathOf(linked)).constData(),
+                 QFile::encodeName(pathOf(secondLink)).constData()),
         0);
-    QFile held(dir.filePath(".cueprune-held0000"));
+    QFile held(pathOf(heldName));
     QVERIFY(held.open(QIODevice::ReadOnly));
     QCOMPARE(::flock(held.handle(), LOCK_EX), 0);
 
@@ -997,28 +1008,29 @@ void TestCuePrune::straysOfKilledRunsAreRemoved()
     QCOMPARE(said,
         QStringList({ "cueprune : temporaire d'une exécution interrompue récupéré : "
                 + dir.filePath("b.cue"),
-            "cueprune : temporaire d'une exécution interrompue supprimé : "
-                + dir.filePath(".cueprune-a1b2c3d4") }));
+            "cueprune : temporaire d'une exécution interrompue supprimé : " + pathOf(removed) }));
     QCOMPARE(testsupport::namesIn(dir.path()), kept);
     QCOMPARE(readFile(dir.filePath("a.cue")), prunedSheet);
     QCOMPARE(readFile(dir.filePath("b.cue")), prunedSheet);
-    QCOMPARE(readFile(dir.filePath(".cueprune-abcdefgi")), QByteArray("my notes"));
+    QCOMPARE(readFile(pathOf(secondLink)), QByteArray("my notes"));
+    QCOMPARE(readFile(dir.filePath(".cueprune-settings")), pregapSheet);
 }
 
 // Folders are listed ahead of the walk, but a killed run's temporary goes only once the walk
 // gets to its folder: a run stopped early has said every removal it made.
-void TestCuePrune::stoppedRunHasSaidEveryStrayRemoval()
+void TestCuePrune::stoppedRunHasSaidEveryLeftoverRemoval()
 {
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     constexpr int folders = 300;
-    QStringList strays;
+    QStringList leftovers;
     testsupport::FolderContents contents;
     for (int folder = 0; folder < folders; ++folder) {
         const QString name = QStringLiteral("%1/").arg(folder, 3, 10, QLatin1Char('0'));
         contents.insert(name + "a.cue", pregapSheet);
-        contents.insert(name + ".cueprune-a1b2c3d4", pregapSheet);
-        strays.append(dir.filePath(name + ".cueprune-a1b2c3d4"));
+        const QString leftover = name + QFile::decodeName(cueprune::temporaryName("a.cue", 1));
+        contents.insert(leftover, pregapSheet);
+        leftovers.append(dir.filePath(leftover));
     }
     QVERIFY(fill(dir.path(), contents));
 
@@ -1031,8 +1043,8 @@ void TestCuePrune::stoppedRunHasSaidEveryStrayRemoval()
     QVERIFY(process.waitForFinished());
     QCOMPARE(process.exitCode(), 130);
 
-    const qsizetype removed = std::count_if(strays.cbegin(), strays.cend(),
-        [](const QString &stray) { return !QFileInfo::exists(stray); });
+    const qsizetype removed = std::count_if(leftovers.cbegin(), leftovers.cend(),
+        [](const QString &leftover) { return !QFileInfo::exists(leftover); });
     QVERIFY2(removed > 0 && removed < folders, qPrintable(QString::number(removed)));
     QCOMPARE(QString::fromUtf8(process.readAllStandardError())
                  .count("temporaire d'une exécution interrompue supprimé"),

@@ -430,7 +430,7 @@ void TestProcessCueFile::sheetsChangedAfterListing()
         QVERIFY(writeFile(dir.filePath(name), pregapSheet));
     const auto folder = Folder::open(QFile::encodeName(dir.path()));
     QVERIFY(folder);
-    const QList<SheetEntry> listed = listFolder(*folder, Strays::Kept)->sheets;
+    const QList<SheetEntry> listed = listFolder(*folder, Leftovers::Kept)->sheets;
     QCOMPARE(listed.size(), 3);
 
     QVERIFY(QFile::remove(dir.filePath("a.cue")));

@@ -1,6 +1,8 @@
-// The file layer in process: the walk, the replace and the backup names. The fault library's
-// calls are linked in, so that a row can make a system call fail or swap an entry.
+// The file layer in process: the walk, the replace, backups and temporaries' names. The fault
+// library's calls are linked in, so that a row can make a system call fail or swap an entry.
+#include "files/backup.h"
 #include "files/backupnames.h"
+#include "files/linuxstatus.h"
 #include "files/sheetfile.h"
 #include "files/sheetwalk.h"
 #include "files/temporaries.h"
@@ -8,14 +10,19 @@
 #include "support/files.h"
 #include "support/sheets.h"
 
+#include <QCryptographicHash>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/file.h>
+
 using cueprune::BackupPolicy;
 using cueprune::Failure;
+using cueprune::Leftover;
+using Claim = cueprune::TemporaryName::Claim;
+using cueprune::Leftovers;
 using cueprune::SheetWalk;
-using cueprune::Strays;
 using cueprune::WalkItem;
 
 class TestFiles : public QObject
@@ -30,11 +37,40 @@ private slots:
     void folderSwappedMidWalkIsNotFollowed();
     void entrySwappedBeforeItIsOpened_data();
     void entrySwappedBeforeItIsOpened();
-    void strayIsSaidWhenItsFolderIsReached();
+    void leftoverIsSaidWhenItsFolderIsReached();
     void treeDeeperThanPathMax();
     void replaceRulesInOrder_data();
     void replaceRulesInOrder();
+    void temporaryNames_data();
+    void temporaryNames();
+    void leftoversSettled_data();
+    void leftoversSettled();
+    void backupKeptOnce_data();
+    void backupKeptOnce();
+    void backupRemovedOnlyByItsMaker_data();
+    void backupRemovedOnlyByItsMaker();
 };
+
+namespace {
+
+// A temporary's name as anyone who knows the form can write it, check included.
+QByteArray crafted(const QByteArray &claim, const QByteArray &size = "5")
+{
+    const QByteArray carried = "abcdefgh-" + size + '-' + claim;
+    return ".cueprune-abcdefgh-"
+        + QCryptographicHash::hash(carried, QCryptographicHash::Sha256).toHex().first(8)
+        + carried.sliced(8);
+}
+
+qint64 lastChanged(const QString &path)
+{
+    struct stat status = {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return 0;
+    return qMax(cueprune::nanoseconds(status.st_mtim), cueprune::nanoseconds(status.st_ctim));
+}
+
+} // namespace
 
 void TestFiles::backupNumbers_data()
 {
@@ -87,7 +123,7 @@ void TestFiles::walkOrder()
     QVERIFY(QFile::link(root, root + "/b/c/loop"));
     QVERIFY(QFile::link(root + "/b/one.cue", root + "/linked.cue"));
 
-    SheetWalk walk(recursive, Strays::Kept);
+    SheetWalk walk(recursive, Leftovers::Kept);
     walk.addPath(QFile::encodeName(root));
     walk.addPath(QFile::encodeName(root + "/Z.cue"));
     if (recursive)
@@ -110,7 +146,7 @@ void TestFiles::folderSwappedMidWalkIsNotFollowed()
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     QVERIFY(testsupport::fill(dir.path(),
         { { "library/a.cue", {} }, { "library/z/b.cue", {} }, { "elsewhere/secret.cue", {} } }));
-    SheetWalk walk(true, Strays::Kept);
+    SheetWalk walk(true, Leftovers::Kept);
     walk.addPath(QFile::encodeName(dir.filePath("library")));
     WalkItem item;
     QVERIFY(walk.next(item));
@@ -157,7 +193,7 @@ void TestFiles::entrySwappedBeforeItIsOpened()
     QStringList seen;
     {
         const testsupport::FaultsHere faults({ { "SWAP_ENTRY", name }, { swap, replacement } });
-        SheetWalk walk(true, Strays::Kept);
+        SheetWalk walk(true, Leftovers::Kept);
         walk.addPath(QFile::encodeName(root));
         for (WalkItem item; walk.next(item);) {
             std::optional<Failure> failure;
@@ -181,24 +217,25 @@ void TestFiles::entrySwappedBeforeItIsOpened()
 
 // A killed run's temporary is removed only once the walk enters its folder, and said there:
 // a run stopped before that leaves it, unsaid.
-void TestFiles::strayIsSaidWhenItsFolderIsReached()
+void TestFiles::leftoverIsSaidWhenItsFolderIsReached()
 {
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString stray = "library/sub/" + QFile::decodeName(cueprune::temporaryName("b.cue", 3));
-    QVERIFY(testsupport::fill(
-        dir.path(), { { "library/a.cue", {} }, { "library/sub/b.cue", "new" }, { stray, "old" } }));
-    SheetWalk walk(true, Strays::Removed);
+    const QString leftover
+        = "library/sub/" + QFile::decodeName(cueprune::temporaryName("b.cue", 3));
+    QVERIFY(testsupport::fill(dir.path(),
+        { { "library/a.cue", {} }, { "library/sub/b.cue", "new" }, { leftover, "old" } }));
+    SheetWalk walk(true, Leftovers::Settled);
     walk.addPath(QFile::encodeName(dir.filePath("library")));
     WalkItem item;
     QVERIFY(walk.next(item));
     QVERIFY(std::holds_alternative<cueprune::SheetEntry>(item));
-    QVERIFY(QFileInfo::exists(dir.filePath(stray)));
+    QVERIFY(QFileInfo::exists(dir.filePath(leftover)));
     QVERIFY(walk.next(item));
     const auto *settled = std::get_if<cueprune::SettledLeftover>(&item);
     QVERIFY(settled && settled->leftover == cueprune::Leftover::Removed);
-    QCOMPARE(QFile::decodeName(settled->shownPath), dir.filePath(stray));
-    QVERIFY(!QFileInfo::exists(dir.filePath(stray)));
+    QCOMPARE(QFile::decodeName(settled->shownPath), dir.filePath(leftover));
+    QVERIFY(!QFileInfo::exists(dir.filePath(leftover)));
 }
 
 void TestFiles::replaceRulesInOrder_data()
@@ -226,10 +263,11 @@ void TestFiles::replaceRulesInOrder_data()
         << QByteArray() << "written" << int(Failure::Reason::ChangedBeforeReplace) << sheetOnly;
     QTest::newRow("backupNameIsAFolder")
         << QByteArray() << "backupFolder" << int(Failure::Reason::BackupFailed) << sheetAndBackup;
-    // Replaced by another file after the backup was made: the backup goes again.
+    // Replaced by another file after the backup was made: the backup stays, since a run that
+    // replaced the sheet may count on it.
     QTest::newRow("swappedBeforeRename")
         << QByteArray() << "swapped" << int(Failure::Reason::ChangedBeforeReplace)
-        << Names { "album.cue", "album.cue.away" };
+        << Names { "album.cue", "album.cue.away", "album.cue~" };
 }
 
 // Each rule of a replacement, made to fail in turn: the sheet is whole and old (or the other
@@ -308,7 +346,7 @@ void TestFiles::treeDeeperThanPathMax()
     QList<QByteArray> seen;
     std::optional<Failure> failure;
     {
-        SheetWalk walk(true, Strays::Kept);
+        SheetWalk walk(true, Leftovers::Kept);
         walk.addPath(QFile::encodeName(dir.path()));
         for (WalkItem item; walk.next(item);) {
             seen.append(cueprune::shownPath(item));
@@ -328,6 +366,232 @@ void TestFiles::treeDeeperThanPathMax()
     QCOMPARE(seen, QList<QByteArray> { deepPath + "/album.cue" });
     QVERIFY(!failure);
     QCOMPARE(after, testsupport::prunedSheet);
+}
+
+void TestFiles::temporaryNames_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<int>("claim"); // a Claim, -1 when not a temporary's name
+    QTest::addColumn<QByteArray>("replaced");
+    QTest::addColumn<qint64>("size");
+    const int none = -1;
+    const int sheet = int(Claim::Sheet);
+    const int backup = int(Claim::Backup);
+    const int shortForm = int(Claim::Nothing);
+    const QByteArray longest = QByteArray(221, 'x') + ".cue"; // the name is 255 bytes
+    QTest::newRow("sheet") << cueprune::temporaryName("Album.CUE", 1234) << sheet
+                           << QByteArray("Album.CUE") << qint64(1234);
+    QTest::newRow("simpleBackup") << cueprune::temporaryName("a.cue~", 0) << backup
+                                  << QByteArray("a.cue~") << qint64(0);
+    QTest::newRow("numberedBackup") << cueprune::temporaryName("a.cue.~12~", 7) << backup
+                                    << QByteArray("a.cue.~12~") << qint64(7);
+    QTest::newRow("longestCarried")
+        << cueprune::temporaryName(longest, 7) << sheet << longest << qint64(7);
+    QTest::newRow("tooLongToCarry")
+        << cueprune::temporaryName('x' + longest, 7) << shortForm << QByteArray() << qint64(-1);
+    QTest::newRow("notASheetCarriesNothing")
+        << cueprune::temporaryName("todo.txt", 3) << shortForm << QByteArray() << qint64(-1);
+    QTest::newRow("hiddenSheetCarriesNothing")
+        << cueprune::temporaryName(".a.cue", 3) << shortForm << QByteArray() << qint64(-1);
+    // A user's own files, and names crafted to make a run create or replace a file.
+    for (const char *mine :
+        { ".cueprune-settings", ".cueprune-20240101", ".cueprune-notesbob-12-todo.txt",
+            ".cueprune-abcdefgh-12-a.cue", ".cueprune-abcdefgh" })
+        QTest::newRow(mine) << QByteArray(mine) << none << QByteArray() << qint64(-1);
+    QTest::newRow("craftedSheet") << crafted("a.cue") << sheet << QByteArray("a.cue") << qint64(5);
+    QTest::newRow("craftedBackup")
+        << crafted("album.cue~") << backup << QByteArray("album.cue~") << qint64(5);
+    QTest::newRow("wrongCheck") << crafted("a.cue").replace("-5-", "-6-") << none << QByteArray()
+                                << qint64(-1);
+    for (const char *claim : { ".bashrc", "notes.txt", ".a.cue~", "cue~" })
+        QTest::addRow("claims-%s", claim) << crafted(claim) << none << QByteArray() << qint64(-1);
+    QTest::newRow("signedSize") << crafted("a.cue", "-5") << none << QByteArray() << qint64(-1);
+}
+
+// A temporary's name gives back what it was made with; nothing else is taken for one, and only
+// a sheet or a sheet's backup name is ever claimed.
+void TestFiles::temporaryNames()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(int, claim);
+    QFETCH(QByteArray, replaced);
+    QFETCH(qint64, size);
+    QVERIFY(name.size() <= 255);
+    const auto parsed = cueprune::parseTemporaryName(name);
+    QCOMPARE(parsed ? int(parsed->claim) : -1, claim);
+    if (parsed) {
+        QCOMPARE(parsed->replaced, replaced);
+        QCOMPARE(parsed->size, size);
+    }
+}
+
+void TestFiles::leftoversSettled_data()
+{
+    QTest::addColumn<QByteArray>("claim"); // empty: the short form
+    QTest::addColumn<bool>("complete");
+    QTest::addColumn<QByteArray>("secondLink"); // another name of the leftover's file
+    QTest::addColumn<bool>("sheetThere");
+    QTest::addColumn<QString>("age"); // local, held here, or age on a share by its own clock
+    QTest::addColumn<int>("expected"); // a Leftover
+    const int none = int(Leftover::None);
+    const int removed = int(Leftover::Removed);
+    const int recovered = int(Leftover::Recovered);
+    const QByteArray sheet = "a.cue";
+    const QByteArray backup = "a.cue~";
+    const QByteArray no;
+    QTest::newRow("sheetThere") << sheet << true << no << true << "local" << removed;
+    QTest::newRow("sheetGone") << sheet << true << no << false << "local" << recovered;
+    QTest::newRow("sheetGoneIncomplete") << sheet << false << no << false << "local" << none;
+    QTest::newRow("sheetClaimLinked")
+        << sheet << true << QByteArray("mine") << true << "local" << none;
+    QTest::newRow("sheetClaimLinkedWithSheet") << sheet << true << sheet << true << "local" << none;
+    QTest::newRow("held") << sheet << true << no << true << "held" << none;
+    QTest::newRow("incompleteBackupCopy") << backup << false << no << true << "local" << removed;
+    QTest::newRow("completeBackupCopyNeverNamed")
+        << backup << true << no << true << "local" << removed;
+    QTest::newRow("backupCopySheetGone") << backup << true << no << false << "local" << none;
+    QTest::newRow("asideLinkOfBackup") << backup << true << backup << true << "local" << removed;
+    QTest::newRow("asideLinkOfSheet") << backup << true << sheet << true << "local" << removed;
+    QTest::newRow("asideLinkedElsewhere")
+        << backup << true << QByteArray("mine") << true << "local" << none;
+    QTest::newRow("shortForm") << no << true << no << true << "local" << removed;
+    QTest::newRow("sharedFresh") << sheet << true << no << true << "5s" << none;
+    QTest::newRow("sharedWithinSkew") << sheet << true << no << true << "65min" << none;
+    QTest::newRow("sharedAbandoned") << sheet << true << no << true << "75min" << removed;
+    QTest::newRow("sharedAbandonedSheetGone")
+        << sheet << true << no << false << "75min" << recovered;
+}
+
+// What a run does with each hidden file of a temporary's name it meets: it removes it, gives
+// its sheet its name back, or leaves it and every other name as they were.
+void TestFiles::leftoversSettled()
+{
+    QFETCH(QByteArray, claim);
+    QFETCH(bool, complete);
+    QFETCH(QByteArray, secondLink);
+    QFETCH(bool, sheetThere);
+    QFETCH(QString, age);
+    QFETCH(int, expected);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QByteArray text = "new!\n";
+    const QByteArray name = cueprune::temporaryName(claim, text.size());
+    const QString path = dir.filePath(QFile::decodeName(name));
+    QVERIFY(testsupport::writeFile(path, complete ? text : text.first(2)));
+    if (sheetThere && secondLink != "a.cue")
+        QVERIFY(testsupport::writeFile(dir.filePath("a.cue"), "old\n"));
+    if (!secondLink.isEmpty())
+        QCOMPARE(::link(QFile::encodeName(path).constData(),
+                     QFile::encodeName(dir.filePath(secondLink)).constData()),
+            0);
+    QFile held(path);
+    QVERIFY(held.open(QIODevice::ReadOnly));
+    QCOMPARE(::flock(held.handle(), age == "held" ? LOCK_EX : LOCK_UN), 0);
+    const QMap<QString, qint64> ages { { "5s", 5 }, { "65min", 65 * 60 }, { "75min", 75 * 60 } };
+    const std::optional<qint64> sharedNow = ages.contains(age)
+        ? std::optional(lastChanged(path) + ages[age] * 1000000000)
+        : std::nullopt;
+    const QList<QByteArray> before = testsupport::namesIn(dir.path());
+
+    const auto folder = cueprune::Folder::open(QFile::encodeName(dir.path()));
+    QVERIFY(folder);
+    QCOMPARE(int(cueprune::settleLeftover(**folder, name, sharedNow)), expected);
+    QList<QByteArray> after = before;
+    after.removeOne(name);
+    if (expected == int(Leftover::Recovered))
+        after = QList<QByteArray> { "a.cue" };
+    QCOMPARE(testsupport::namesIn(dir.path()), expected == int(Leftover::None) ? before : after);
+    if (expected == int(Leftover::Recovered))
+        QCOMPARE(testsupport::readFile(dir.filePath("a.cue")), text);
+}
+
+void TestFiles::backupKeptOnce_data()
+{
+    QTest::addColumn<int>("control"); // a BackupPolicy::Control
+    QTest::addColumn<QByteArray>("existing"); // its name, before the replace
+    QTest::addColumn<QString>("holding"); // what it is: the sheet's link, a copy or another text
+    QTest::addColumn<QByteArray>("backup"); // which name keeps the old text after
+    const int simple = int(BackupPolicy::Control::Simple);
+    const int numbered = int(BackupPolicy::Control::Numbered);
+    QTest::newRow("simpleAlreadyTheSheet")
+        << simple << QByteArray("a.cue~") << "link" << QByteArray("a.cue~");
+    QTest::newRow("simpleOverOlder")
+        << simple << QByteArray("a.cue~") << "other" << QByteArray("a.cue~");
+    QTest::newRow("killedRunsLink")
+        << numbered << QByteArray("a.cue.~1~") << "link" << QByteArray("a.cue.~1~");
+    QTest::newRow("killedRunsCopy")
+        << numbered << QByteArray("a.cue.~3~") << "copy" << QByteArray("a.cue.~3~");
+    QTest::newRow("numberedOverOlder")
+        << numbered << QByteArray("a.cue.~1~") << "other" << QByteArray("a.cue.~2~");
+}
+
+// A backup that already keeps the text read is used as it is: no second number for one text,
+// and no name left aside when the backup name already is a link to the sheet.
+void TestFiles::backupKeptOnce()
+{
+    QFETCH(int, control);
+    QFETCH(QByteArray, existing);
+    QFETCH(QString, holding);
+    QFETCH(QByteArray, backup);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString sheetPath = dir.filePath("a.cue");
+    const QString existingPath = dir.filePath(QFile::decodeName(existing));
+    QVERIFY(testsupport::writeFile(sheetPath, testsupport::pregapSheet));
+    if (holding == "link")
+        QCOMPARE(::link(QFile::encodeName(sheetPath).constData(),
+                     QFile::encodeName(existingPath).constData()),
+            0);
+    else
+        QVERIFY(testsupport::writeFile(
+            existingPath, holding == "copy" ? testsupport::pregapSheet : "older"));
+
+    const auto named = cueprune::openNamedPath(QFile::encodeName(sheetPath));
+    QVERIFY(named);
+    cueprune::SheetFile sheet(named->sheet);
+    QVERIFY(!sheet.read());
+    QVERIFY(!sheet.replace(testsupport::prunedSheet, { BackupPolicy::Control(control), "~" }));
+    QList<QByteArray> names { "a.cue", existing, backup };
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    QCOMPARE(testsupport::namesIn(dir.path()), names);
+    QCOMPARE(testsupport::readFile(sheetPath), testsupport::prunedSheet);
+    QCOMPARE(
+        testsupport::readFile(dir.filePath(QFile::decodeName(backup))), testsupport::pregapSheet);
+}
+
+void TestFiles::backupRemovedOnlyByItsMaker_data()
+{
+    QTest::addColumn<QString>("meanwhile"); // what another run did after the backup was made
+    QTest::addColumn<bool>("removed");
+    QTest::newRow("nothing") << "" << true;
+    QTest::newRow("backupRenamedOver") << "backupRenamedOver" << false;
+    QTest::newRow("sheetReplaced") << "sheetReplaced" << false;
+}
+
+// A replace that fails removes the backup it made only while it is still that very file and
+// the sheet is still the file read: another run's backup, or a backup another run counts on,
+// stays.
+void TestFiles::backupRemovedOnlyByItsMaker()
+{
+    QFETCH(QString, meanwhile);
+    QFETCH(bool, removed);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QByteArray folderPath = QFile::encodeName(dir.path());
+    QVERIFY(testsupport::fill(dir.path(), { { "a.cue", "old" }, { "other", "theirs" } }));
+    QCOMPARE(::link(folderPath + "/a.cue", folderPath + "/a.cue~"), 0);
+    struct stat sheet = {};
+    QCOMPARE(::stat(folderPath + "/a.cue", &sheet), 0);
+    cueprune::ReadSheet read;
+    read.status.key = cueprune::keyOf(sheet);
+    if (!meanwhile.isEmpty()) {
+        const QByteArray over = meanwhile == "sheetReplaced" ? "/a.cue" : "/a.cue~";
+        QCOMPARE(::rename(folderPath + "/other", folderPath + over), 0);
+    }
+    const cueprune::Descriptor folder(::open(folderPath.constData(), O_RDONLY | O_DIRECTORY));
+    cueprune::dropBackup(folder.get(), "a.cue", read, { "a.cue~", read.status.key });
+    QCOMPARE(QFileInfo::exists(dir.filePath("a.cue~")), !removed);
 }
 
 QTEST_GUILESS_MAIN(TestFiles)

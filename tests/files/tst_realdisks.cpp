@@ -24,6 +24,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <map>
 #include <memory>
 #include <optional>
@@ -309,12 +310,16 @@ private slots:
     void killedRunsLeaveNoDamageNorLeftover();
     void killedRunsKeepTheirWayBack_data();
     void killedRunsKeepTheirWayBack();
+    void twoBackupRunsKeepEveryOldText_data();
+    void twoBackupRunsKeepEveryOldText();
     void backupsWhereLinksAreRefused_data();
     void backupsWhereLinksAreRefused();
     void sameSizeWriteWithinOneTickIsCaught();
     void oneFolderUnderTwoSpellingsIsWorkedOnce();
     void twoMachinesOnOneShareLoseNoSheet();
     void droppedConnectionLosesNoSheet();
+    void shareAgesLeftoversByItsOwnClock_data();
+    void shareAgesLeftoversByItsOwnClock();
     void lowDescriptorLimitsFailNoSheet_data();
     void lowDescriptorLimitsFailNoSheet();
     void cleanupTestCase();
@@ -477,6 +482,52 @@ void TestRealDisks::killedRunsKeepTheirWayBack()
     }
 }
 
+void TestRealDisks::twoBackupRunsKeepEveryOldText_data()
+{
+    QTest::addColumn<QString>("kind");
+    for (const char *kind : { "local", "exfat", "ntfs" })
+        QTest::newRow(kind) << kind;
+}
+
+// Two runs with -b at once over one library: whichever of them prunes a sheet, its backup
+// holds the old text, and nothing of either run is left. The user's own hidden files, named
+// much like temporaries, stay as they were.
+void TestRealDisks::twoBackupRunsKeepEveryOldText()
+{
+    QFETCH(QString, kind);
+    ROOT_OF(kind);
+    const QString library = root + "/two-backup-runs";
+    const FolderContents contents = ::library(2, 10);
+    const FolderContents mine { { ".cueprune-settings", "volume=3\n" },
+        { ".cueprune-20240101", "diary\n" }, { ".cueprune-notesbob-12-todo.txt", "todo\n" } };
+    for (int round = 0; round < 3; ++round) {
+        QVERIFY(QDir(library).removeRecursively());
+        QVERIFY(testsupport::fill(library, contents) && testsupport::fill(library, mine));
+        QProcess one;
+        QProcess other;
+        for (QProcess *run : { &one, &other }) {
+            run->setProcessEnvironment(testsupport::withFaults(FAULT_INJECTION, "slowfsync"));
+            run->start(CUEPRUNE, { "-r", "-b", library });
+        }
+        QVERIFY(one.waitForFinished(60000) && other.waitForFinished(60000));
+        QStringList unkept;
+        for (const QString &name : contents.keys()) {
+            const QByteArray now = readFile(library + '/' + name);
+            if (now != prunedSheet || readFile(library + '/' + name + '~') != pregapSheet)
+                unkept.append(name);
+        }
+        QCOMPARE(unkept, QStringList());
+        QStringList left = leftovers(library);
+        left.sort();
+        QStringList kept;
+        for (auto file = mine.cbegin(); file != mine.cend(); ++file) {
+            kept.append(library + '/' + file.key());
+            QCOMPARE(readFile(kept.last()), file.value());
+        }
+        QCOMPARE(left, kept);
+    }
+}
+
 void TestRealDisks::backupsWhereLinksAreRefused_data()
 {
     QTest::addColumn<QStringList>("options");
@@ -607,6 +658,40 @@ void TestRealDisks::droppedConnectionLosesNoSheet()
     const Run full = runCueprune({ "-r", first->mountPoint + "/dropped" });
     QCOMPARE(full.exitCode, 0);
     QCOMPARE(countPruned(shared, contents), contents.size());
+}
+
+void TestRealDisks::shareAgesLeftoversByItsOwnClock_data()
+{
+    QTest::addColumn<int>("minutesBack"); // the leftover's times, set back as a client may
+    QTest::addColumn<bool>("removed");
+    QTest::newRow("clientClockBehind") << 30 << false;
+    QTest::newRow("abandoned") << 120 << true;
+}
+
+// A run killed on a share leaves its temporary; its times set back by a client whose clock is
+// behind still leave it to its writer, while one that is truly old goes, by the share's clock.
+void TestRealDisks::shareAgesLeftoversByItsOwnClock()
+{
+    QFETCH(int, minutesBack);
+    QFETCH(bool, removed);
+    if (!shareMounted())
+        QSKIP("sshfs cannot be mounted here");
+    const QString shared = dir.filePath("share/aged-") + QTest::currentDataTag();
+    QVERIFY(testsupport::fill(shared, { { "a.cue", pregapSheet } }));
+    const QString mounted = first->mountPoint + "/aged-" + QTest::currentDataTag();
+    QCOMPARE(runCueprune({ mounted }, "killatrename").exitCode, -1);
+    const QStringList left = leftovers(shared);
+    QCOMPARE(left.size(), 1);
+    const timespec back { std::time(nullptr) - minutesBack * 60, 0 };
+    const timespec times[2] = { back, back };
+    const QString throughMount = mounted + '/' + QFileInfo(left[0]).fileName();
+    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(throughMount).constData(), times, 0), 0);
+
+    const Run full = runCueprune({ mounted });
+    QCOMPARE(full.exitCode, 0);
+    QCOMPARE(full.err.contains("temporaire d'une exécution interrompue supprimé"), removed);
+    QCOMPARE(leftovers(shared), removed ? QStringList() : left);
+    QCOMPARE(readFile(shared + "/a.cue"), prunedSheet);
 }
 
 void TestRealDisks::lowDescriptorLimitsFailNoSheet_data()
