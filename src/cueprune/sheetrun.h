@@ -86,10 +86,4 @@ private:
     bool outputLost = false;
 };
 
-// The reason of a failure, as cueprune prints it.
-[[nodiscard]] QString failureText(const Failure &failure);
-
-// A stable name of a failure's reason, for scripts: "disk-full", "swapped"...
-[[nodiscard]] QString failureCode(const Failure &failure);
-
 } // namespace cueprune
