@@ -14,6 +14,9 @@
 #include <algorithm>
 #include <tuple>
 
+using testsupport::discImage;
+using testsupport::eacRip;
+using testsupport::FailedRewrite;
 using testsupport::pregapSheet;
 using testsupport::prunedSheet;
 using testsupport::readFile;
@@ -26,6 +29,11 @@ const QString modified = QStringLiteral("Texte modifié");
 const QString unchanged = QStringLiteral("Pas de modification du texte");
 const QString notFound = QStringLiteral("Fichier introuvable");
 const QString failed = QStringLiteral("Erreur de lecture ou d'écriture");
+// What follows the fixed text: a reason or a warning, in cueprune's words.
+const QString dash = QStringLiteral(" — ");
+const QString flacWarning = "attention : piste 01 : %1 d'audio avant INDEX 01 hors de tout index "
+                            "(flac refuse d'intégrer une telle feuille) ; cueprune "
+                            "--keep-first-pregap garde l'INDEX 00";
 
 // What the preview shows of a sheet: its lines joined by line feeds, without a final one.
 QString previewOf(const QString &text)
@@ -50,7 +58,10 @@ private slots:
     void nothingToRead();
     void secondRun_data();
     void secondRun();
+    void failedRewriteIsReported_data();
     void failedRewriteIsReported();
+    void statusTooWideHasTooltip_data();
+    void statusTooWideHasTooltip();
     void encodingChosenByHand();
 };
 
@@ -66,6 +77,20 @@ void TestFileRun::previewAndStatus_data()
     QTest::newRow("cleanSheet") << prunedSheet << previewOf(QString::fromLatin1(prunedSheet))
                                 << unchanged << prunedSheet;
     QTest::newRow("emptyFile") << QByteArray() << QString() << unchanged << QByteArray();
+    const auto withoutPregaps = [](const QByteArray &sheet) {
+        QList<QByteArray> lines = sheet.split('\n');
+        lines.removeIf([](const QByteArray &line) { return line.contains("INDEX 00"); });
+        return lines.join('\n');
+    };
+    QTest::newRow("eacRip") << eacRip << previewOf(QString::fromLatin1(withoutPregaps(eacRip)))
+                            << modified + dash + flacWarning.arg("0,44 s")
+                            << withoutPregaps(eacRip);
+    QTest::newRow("discImage") << discImage
+                               << previewOf(QString::fromLatin1(withoutPregaps(discImage)))
+                               << modified + dash + flacWarning.arg("2 s") + dash
+            + "attention : image de disque : la position des pistes change pour un graveur ou un "
+              "émulateur ; cueprune -b ou --diff gardent un chemin de retour"
+                               << withoutPregaps(discImage);
     QTest::newRow("latin1WithPregap")
         << QByteArray("TITLE \"Caf\xE9 cr\xE8me \x96 l\x92\x9cuvre\"\nINDEX 00 a\nINDEX 01 b")
         << QStringLiteral("TITLE \"Café crème – l’œuvre\"\nINDEX 01 b") << modified
@@ -97,8 +122,8 @@ void TestFileRun::previewAndStatus_data()
         const QString mark = QString(encoding).startsWith("UTF-32") ? QStringLiteral("\uFEFF") : "";
         QStringEncoder encode(encoding);
         QTest::addRow("%sWithPregap", tag)
-            << QByteArray(encode(mark + text + pregap)) << previewOf(text + pruned) << modified
-            << QByteArray(encode(mark + text + pruned));
+            << QByteArray(encode(mark + text + pregap)) << previewOf(text + pruned)
+            << modified + dash + flacWarning.arg("2 s") << QByteArray(encode(mark + text + pruned));
     }
 }
 
@@ -130,7 +155,7 @@ void TestFileRun::nothingToRead_data()
     QTest::addColumn<QString>("status");
     QTest::newRow("emptyField") << QString() << notFound;
     QTest::newRow("missingPath") << "missing.cue" << notFound;
-    QTest::newRow("folder") << "folder.cue" << failed;
+    QTest::newRow("folder") << "folder.cue" << failed + dash + "pas un fichier ordinaire";
 }
 
 void TestFileRun::nothingToRead()
@@ -189,8 +214,19 @@ void TestFileRun::secondRun()
     QCOMPARE(ui.textArea->toPlainText(), secondPreview);
 }
 
+void TestFileRun::failedRewriteIsReported_data()
+{
+    QTest::addColumn<FailedRewrite::Cause>("cause");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("diskFull") << FailedRewrite::Cause::DiskFull << "disque plein";
+    QTest::newRow("folderNotWritable")
+        << FailedRewrite::Cause::FolderNotWritable << "écriture refusée";
+}
+
 void TestFileRun::failedRewriteIsReported()
 {
+    QFETCH(FailedRewrite::Cause, cause);
+    QFETCH(QString, reason);
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QString path = dir.filePath("album.cue");
@@ -199,13 +235,41 @@ void TestFileRun::failedRewriteIsReported()
 
     Window ui;
     {
-        testsupport::FileSizeLimit diskAlmostFull(1024);
-        QVERIFY(diskAlmostFull.isActive());
+        const FailedRewrite failing(cause, dir.path());
+        QVERIFY(failing.isActive());
         ui.run(path);
     }
-    QCOMPARE(ui.status->text(), failed);
+    QCOMPARE(ui.status->text(), failed + dash + reason);
     QCOMPARE(readFile(path), largeSheet);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "album.cue" });
+}
+
+void TestFileRun::statusTooWideHasTooltip_data()
+{
+    QTest::addColumn<QByteArray>("sheet");
+    QTest::addColumn<bool>("tooltip");
+    QTest::newRow("fits") << pregapSheet << false;
+    QTest::newRow("tooWide") << eacRip << true;
+}
+
+// A status wider than its field shows its fixed text, and the whole of it as a tooltip.
+void TestFileRun::statusTooWideHasTooltip()
+{
+    QFETCH(QByteArray, sheet);
+    QFETCH(bool, tooltip);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString path = dir.filePath("album.cue");
+    QVERIFY(writeFile(path, sheet));
+
+    Window ui;
+    testsupport::expectSizeHintWarnings(1);
+    ui.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&ui.window));
+    ui.run(path);
+    QVERIFY(ui.status->text().startsWith(modified));
+    QCOMPARE(ui.status->cursorPosition(), 0);
+    QCOMPARE(ui.status->toolTip(), tooltip ? ui.status->text() : QString());
 }
 
 // The preview's "Encodage" menu lists the code page found, checked, and the others the kept

@@ -7,6 +7,9 @@
 #include <QTest>
 
 using testsupport::cleanSheet;
+using testsupport::discImage;
+using testsupport::eacRip;
+using testsupport::FailedRewrite;
 using testsupport::fill;
 using testsupport::FolderContents;
 using testsupport::pregapSheet;
@@ -20,6 +23,12 @@ namespace {
 const QString modified = QStringLiteral("==> Fichier modifié !\n");
 const QString unchanged = QStringLiteral("==> Aucun changement !\n");
 const QString failed = QStringLiteral("==> Erreur !\n");
+
+// A line under a verdict: a reason, a warning, the subfolders left out.
+QString under(const QString &text)
+{
+    return "  " + text + '\n';
+}
 
 } // namespace
 
@@ -36,13 +45,14 @@ private slots:
     void noFolderToRun();
     void secondRun_data();
     void secondRun();
+    void failedRewriteIsLoggedAndRunGoesOn_data();
     void failedRewriteIsLoggedAndRunGoesOn();
 };
 
 void TestFolderRun::logsEachSheet_data()
 {
     QTest::addColumn<FolderContents>("contents");
-    QTest::addColumn<QStringList>("expectedLog"); // name, verdict, name, verdict...
+    QTest::addColumn<QStringList>("expectedLog"); // name, verdict and the lines under it...
     QTest::addColumn<FolderContents>("after");
 
     QTest::newRow("filterAndOrder")
@@ -59,9 +69,25 @@ void TestFolderRun::logsEachSheet_data()
     QTest::newRow("subfolderAndHiddenSheetSkipped")
         << FolderContents { { "disc.cue/", {} }, { "disc.cue/in.cue", pregapSheet },
                { ".hidden.cue", pregapSheet }, { "z.cue", pregapSheet } }
-        << QStringList { "z.cue", modified }
+        << QStringList { "z.cue", modified,
+               under("1 sous-dossier non parcouru (cueprune -r le parcourt)") }
         << FolderContents { { "disc.cue/in.cue", pregapSheet }, { ".hidden.cue", pregapSheet },
                { "z.cue", prunedSheet } };
+    QTest::newRow("subfoldersOnly")
+        << FolderContents { { "CD1/a.cue", pregapSheet }, { "CD2/", {} } }
+        << QStringList { under("2 sous-dossiers non parcourus (cueprune -r les parcourt)") }
+        << FolderContents { { "CD1/a.cue", pregapSheet } };
+    const QString flacWarning = "attention : piste 01 : %1 d'audio avant INDEX 01 hors de tout "
+                                "index (flac refuse d'intégrer une telle feuille) ; cueprune "
+                                "--keep-first-pregap garde l'INDEX 00";
+    QTest::newRow("pruningCosts")
+        << FolderContents { { "eac.cue", eacRip }, { "image.cue", discImage } }
+        << QStringList { "eac.cue", modified, under(flacWarning.arg("0,44 s")), "image.cue",
+               modified, under(flacWarning.arg("2 s")),
+               under("attention : image de disque : la position des pistes change pour un "
+                     "graveur ou un émulateur ; cueprune -b ou --diff gardent un chemin de "
+                     "retour") }
+        << FolderContents {};
     QTest::newRow("namesWithSpacesAndAccents")
         << FolderContents { { "Été à Paris (CD 1).cue", pregapSheet } }
         << QStringList { "Été à Paris (CD 1).cue", modified }
@@ -85,8 +111,8 @@ void TestFolderRun::logsEachSheet()
     ui.run(dir.path());
 
     QString expected = "earlier text\n";
-    for (qsizetype i = 0; i < expectedLog.size(); i += 2)
-        expected += dir.filePath(expectedLog[i]) + '\n' + expectedLog[i + 1];
+    for (const QString &line : expectedLog)
+        expected += line.endsWith('\n') ? line : dir.filePath(line) + '\n';
     QCOMPARE(ui.textArea->toPlainText(), expected);
     for (auto it = after.cbegin(); it != after.cend(); ++it)
         QCOMPARE(readFile(dir.filePath(it.key())), it.value());
@@ -205,25 +231,40 @@ void TestFolderRun::secondRun()
     QCOMPARE(ui.textArea->toPlainText(), entry + modified + entry + secondVerdict);
 }
 
+void TestFolderRun::failedRewriteIsLoggedAndRunGoesOn_data()
+{
+    QTest::addColumn<FailedRewrite::Cause>("cause");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("diskFull") << FailedRewrite::Cause::DiskFull << "disque plein";
+    QTest::newRow("folderNotWritable")
+        << FailedRewrite::Cause::FolderNotWritable << "écriture refusée";
+}
+
+// The failed sheet's reason stands under its verdict, and the next sheet is pruned all the same
+// (the disk has room for it) or fails for the same reason.
 void TestFolderRun::failedRewriteIsLoggedAndRunGoesOn()
 {
+    QFETCH(FailedRewrite::Cause, cause);
+    QFETCH(QString, reason);
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QByteArray largeSheet = QByteArray(4096, ' ') + pregapSheet;
     QVERIFY(fill(dir.path(),
         { { "a.cue", cleanSheet }, { "b.cue", largeSheet }, { "c.cue", pregapSheet } }));
+    const bool diskFull = cause == FailedRewrite::Cause::DiskFull;
 
     Window ui;
     {
-        testsupport::FileSizeLimit diskAlmostFull(1024);
-        QVERIFY(diskAlmostFull.isActive());
+        const FailedRewrite failing(cause, dir.path());
+        QVERIFY(failing.isActive());
         ui.run(dir.path());
     }
     QCOMPARE(ui.textArea->toPlainText(),
         dir.filePath("a.cue") + '\n' + unchanged + dir.filePath("b.cue") + '\n' + failed
-            + dir.filePath("c.cue") + '\n' + modified);
+            + under(reason) + dir.filePath("c.cue") + '\n'
+            + (diskFull ? modified : failed + under(reason)));
     QCOMPARE(readFile(dir.filePath("b.cue")), largeSheet);
-    QCOMPARE(readFile(dir.filePath("c.cue")), prunedSheet);
+    QCOMPARE(readFile(dir.filePath("c.cue")), diskFull ? prunedSheet : pregapSheet);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
 }
 
