@@ -6,10 +6,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
 using testsupport::cleanSheet;
 using testsupport::discImage;
 using testsupport::eacRip;
-using testsupport::FailedRewrite;
 using testsupport::fill;
 using testsupport::FolderContents;
 using testsupport::pregapSheet;
@@ -23,12 +24,6 @@ namespace {
 const QString modified = QStringLiteral("==> Fichier modifié !\n");
 const QString unchanged = QStringLiteral("==> Aucun changement !\n");
 const QString failed = QStringLiteral("==> Erreur !\n");
-
-// A line under a verdict: a reason, a warning, the subfolders left out.
-QString under(const QString &text)
-{
-    return "  " + text + '\n';
-}
 
 } // namespace
 
@@ -70,28 +65,27 @@ void TestFolderRun::logsEachSheet_data()
         << FolderContents { { "disc.cue/", {} }, { "disc.cue/in.cue", pregapSheet },
                { ".hidden.cue", pregapSheet }, { "z.cue", pregapSheet } }
         << QStringList { "z.cue", modified,
-               under("1 sous-dossier non parcouru (cueprune -r le parcourt)") }
+               "  1 sous-dossier non parcouru (cueprune -r le parcourt)\n" }
         << FolderContents { { "disc.cue/in.cue", pregapSheet }, { ".hidden.cue", pregapSheet },
                { "z.cue", prunedSheet } };
-    QTest::newRow("subfoldersOnly")
-        << FolderContents { { "CD1/a.cue", pregapSheet }, { "CD2/", {} } }
-        << QStringList { under("2 sous-dossiers non parcourus (cueprune -r les parcourt)") }
-        << FolderContents { { "CD1/a.cue", pregapSheet } };
-    const QString flacWarning = "attention : piste 01 : %1 d'audio avant INDEX 01 hors de tout "
-                                "index (flac refuse d'intégrer une telle feuille) ; cueprune "
-                                "--keep-first-pregap garde l'INDEX 00";
-    QTest::newRow("pruningCosts")
-        << FolderContents { { "eac.cue", eacRip }, { "image.cue", discImage } }
-        << QStringList { "eac.cue", modified, under(flacWarning.arg("0,44 s")), "image.cue",
-               modified, under(flacWarning.arg("2 s")),
-               under("attention : image de disque : la position des pistes change pour un "
-                     "graveur ou un émulateur ; cueprune -b ou --diff gardent un chemin de "
-                     "retour") }
-        << FolderContents {};
     QTest::newRow("namesWithSpacesAndAccents")
         << FolderContents { { "Été à Paris (CD 1).cue", pregapSheet } }
         << QStringList { "Été à Paris (CD 1).cue", modified }
         << FolderContents { { "Été à Paris (CD 1).cue", prunedSheet } };
+    QTest::newRow("subfoldersOnly")
+        << FolderContents { { "CD1/a.cue", pregapSheet }, { "CD2/", {} } }
+        << QStringList { "  2 sous-dossiers non parcourus (cueprune -r les parcourt)\n" }
+        << FolderContents { { "CD1/a.cue", pregapSheet } };
+    const QString flacWarning = "  attention : piste 01 : %1 d'audio avant INDEX 01 hors de tout "
+                                "index (flac refuse d'intégrer une telle feuille) ; cueprune "
+                                "--keep-first-pregap garde l'INDEX 00\n";
+    QTest::newRow("pruningCosts")
+        << FolderContents { { "eac.cue", eacRip }, { "image.cue", discImage } }
+        << QStringList { "eac.cue", modified, flacWarning.arg("0,44 s"), "image.cue", modified,
+               flacWarning.arg("2 s"),
+               "  attention : image de disque : la position des pistes change pour un graveur ou "
+               "un émulateur ; cueprune -b ou --diff gardent un chemin de retour\n" }
+        << FolderContents {};
     QTest::newRow("emptyFolder") << FolderContents {} << QStringList {} << FolderContents {};
 }
 
@@ -233,36 +227,39 @@ void TestFolderRun::secondRun()
 
 void TestFolderRun::failedRewriteIsLoggedAndRunGoesOn_data()
 {
-    QTest::addColumn<FailedRewrite::Cause>("cause");
+    QTest::addColumn<bool>("diskFull"); // else a folder the user may not write in
     QTest::addColumn<QString>("reason");
-    QTest::newRow("diskFull") << FailedRewrite::Cause::DiskFull << "disque plein";
-    QTest::newRow("folderNotWritable")
-        << FailedRewrite::Cause::FolderNotWritable << "écriture refusée";
+    QTest::newRow("diskFull") << true << "  disque plein\n";
+    QTest::newRow("folderNotWritable") << false << "  écriture refusée\n";
 }
 
-// The failed sheet's reason stands under its verdict, and the next sheet is pruned all the same
-// (the disk has room for it) or fails for the same reason.
+// The reason stands under the verdict; the run goes on, and prunes what the disk has room for.
 void TestFolderRun::failedRewriteIsLoggedAndRunGoesOn()
 {
-    QFETCH(FailedRewrite::Cause, cause);
+    QFETCH(bool, diskFull);
     QFETCH(QString, reason);
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QByteArray largeSheet = QByteArray(4096, ' ') + pregapSheet;
     QVERIFY(fill(dir.path(),
         { { "a.cue", cleanSheet }, { "b.cue", largeSheet }, { "c.cue", pregapSheet } }));
-    const bool diskFull = cause == FailedRewrite::Cause::DiskFull;
 
     Window ui;
     {
-        const FailedRewrite failing(cause, dir.path());
-        QVERIFY(failing.isActive());
+        std::optional<testsupport::FileSizeLimit> diskAlmostFull;
+        std::optional<testsupport::ActingUnprivileged> unprivileged;
+        if (diskFull) {
+            QVERIFY(diskAlmostFull.emplace(1024).isActive());
+        } else {
+            QVERIFY(testsupport::setMode(dir.path(), 0555));
+            unprivileged.emplace();
+        }
         ui.run(dir.path());
     }
+    QVERIFY(testsupport::setMode(dir.path(), 0700));
     QCOMPARE(ui.textArea->toPlainText(),
-        dir.filePath("a.cue") + '\n' + unchanged + dir.filePath("b.cue") + '\n' + failed
-            + under(reason) + dir.filePath("c.cue") + '\n'
-            + (diskFull ? modified : failed + under(reason)));
+        dir.filePath("a.cue") + '\n' + unchanged + dir.filePath("b.cue") + '\n' + failed + reason
+            + dir.filePath("c.cue") + '\n' + (diskFull ? modified : failed + reason));
     QCOMPARE(readFile(dir.filePath("b.cue")), largeSheet);
     QCOMPARE(readFile(dir.filePath("c.cue")), diskFull ? prunedSheet : pregapSheet);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);

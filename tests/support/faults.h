@@ -8,7 +8,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 
-#include <optional>
 #include <utility>
 
 namespace testsupport {
@@ -94,44 +93,4 @@ private:
     bool active = false;
 };
 
-// A sheet's rewrite in folder made to fail until destroyed, as the test's own user can make it
-// fail: writes past 1 KiB fail as on a full disk (a larger sheet is then not rewritten), or the
-// folder cannot be written in (this process acting as "nobody" when root, whom permissions do
-// not bind).
-class FailedRewrite
-{
-public:
-    enum class Cause { DiskFull, FolderNotWritable };
-
-    FailedRewrite(Cause cause, const QString &folder)
-        : folder(folder)
-    {
-        if (cause == Cause::DiskFull) {
-            diskAlmostFull.emplace(1024);
-            active = diskAlmostFull->isActive();
-            return;
-        }
-        active = setMode(folder, 0555);
-        unprivileged.emplace();
-    }
-    ~FailedRewrite()
-    {
-        unprivileged.reset();
-        if (!diskAlmostFull)
-            setMode(folder, 0755);
-    }
-    FailedRewrite(const FailedRewrite &) = delete;
-    FailedRewrite &operator=(const FailedRewrite &) = delete;
-
-    bool isActive() const { return active; }
-
-private:
-    const QString folder;
-    std::optional<FileSizeLimit> diskAlmostFull;
-    std::optional<ActingUnprivileged> unprivileged;
-    bool active = false;
-};
-
 } // namespace testsupport
-
-Q_DECLARE_METATYPE(testsupport::FailedRewrite::Cause)

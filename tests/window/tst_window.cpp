@@ -261,9 +261,6 @@ void TestWindow::commandLine_data()
     QTest::newRow("qtOptionsPassedOver") << QByteArrayList { "-platform", "offscreen", "--style",
         "fusion", "-reverse", "-stylesheet=a.qss", "x" }
                                          << int(Action::Open) << QByteArray("x");
-    QTest::newRow("qtOptionWithoutItsValue")
-        << QByteArrayList { "-platform=offscreen" } << int(Action::UnknownOption)
-        << QByteArray("-platform=offscreen");
 }
 
 void TestWindow::commandLine()
