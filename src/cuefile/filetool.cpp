@@ -44,8 +44,7 @@ QString statusLine(const CueOutcome &outcome)
     if (outcome.failure && outcome.result != CueResult::NotFound)
         line += dash + failureText(*outcome.failure);
     for (const PruningWarning &warning : outcome.warnings)
-        line += dash + QStringLiteral("attention : ")
-            + warningText(warning, Advice::CuePruneProgram);
+        line += dash + windowWarningText(warning);
     return line;
 }
 

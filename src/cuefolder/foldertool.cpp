@@ -51,8 +51,7 @@ QStringList explanationLines(const WalkItem &item, const CueOutcome *outcome)
         return { failureText(*outcome->failure) };
     QStringList lines;
     for (const PruningWarning &warning : outcome->warnings)
-        lines.append(
-            QStringLiteral("attention : ") + warningText(warning, Advice::CuePruneProgram));
+        lines.append(windowWarningText(warning));
     return lines;
 }
 

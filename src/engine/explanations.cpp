@@ -133,23 +133,33 @@ QString secondsText(qsizetype frames)
     return text + QStringLiteral(" s");
 }
 
-} // namespace
-
-QString warningText(const PruningWarning &warning, Advice advice)
+// A warning's words; command comes before the options its advice names ("cueprune " in the
+// windows).
+QString warningWords(const PruningWarning &warning, const QString &command)
 {
-    const QString program
-        = advice == Advice::CuePruneProgram ? QStringLiteral("cueprune ") : QString();
     if (warning.kind == PruningWarning::Kind::DiscImage)
         return QStringLiteral("image de disque : la position des pistes change pour un graveur ou "
                               "un émulateur ; %1-b ou --diff gardent un chemin de retour")
-            .arg(program);
+            .arg(command);
     return QStringLiteral("piste %1 : %2 d'audio avant INDEX 01 hors de tout index%3 ; "
                           "%4--keep-first-pregap garde l'INDEX 00")
         .arg(warning.track, 2, 10, QLatin1Char('0'))
         .arg(secondsText(warning.frames),
             warning.firstFile ? QStringLiteral(" (flac refuse d'intégrer une telle feuille)")
                               : QString(),
-            program);
+            command);
+}
+
+} // namespace
+
+QString warningText(const PruningWarning &warning)
+{
+    return warningWords(warning, QString());
+}
+
+QString windowWarningText(const PruningWarning &warning)
+{
+    return QStringLiteral("attention : ") + warningWords(warning, QStringLiteral("cueprune "));
 }
 
 QString subfoldersLeftOutText(qsizetype count)

@@ -16,13 +16,13 @@ namespace cueprune {
 // A stable name of a failure's reason, for scripts: "disk-full", "swapped"...
 [[nodiscard]] QString failureCode(const Failure &failure);
 
-// Who reads a warning's advice: cueprune names its own options; the windows, which have none,
-// name cueprune.
-enum class Advice { CuePruneOptions, CuePruneProgram };
+// What a warning says after cueprune's "attention : ", then the option that keeps the cost away
+// or keeps a way back.
+[[nodiscard]] QString warningText(const PruningWarning &warning);
 
-// What a warning says after "attention : ", then what keeps the cost away or the way back.
-[[nodiscard]] QString warningText(
-    const PruningWarning &warning, Advice advice = Advice::CuePruneOptions);
+// The same warning as the windows show it, "attention : " first; they have no options, so it
+// names cueprune's.
+[[nodiscard]] QString windowWarningText(const PruningWarning &warning);
 
 // "1 sous-dossier non parcouru", "2 sous-dossiers non parcourus".
 [[nodiscard]] QString subfoldersLeftOutText(qsizetype count);

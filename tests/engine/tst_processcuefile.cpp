@@ -547,8 +547,8 @@ void TestProcessCueFile::warningInSeconds()
     QFETCH(qsizetype, frames);
     QFETCH(QString, seconds);
     const PruningWarning warning { PruningWarning::Kind::UnindexedAudio, 3, frames, false };
-    QCOMPARE(warningText(warning, Advice::CuePruneProgram),
-        "piste 03 : " + seconds
+    QCOMPARE(windowWarningText(warning),
+        "attention : piste 03 : " + seconds
             + " d'audio avant INDEX 01 hors de tout index ; cueprune --keep-first-pregap garde "
               "l'INDEX 00");
 }
