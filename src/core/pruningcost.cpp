@@ -10,8 +10,6 @@ namespace cueprune {
 
 namespace {
 
-constexpr qsizetype framesPerSecond = 75;
-
 // A sheet's command: its words, a quoted one whole, without its quotes.
 std::vector<std::string> words(const std::string &line)
 {
@@ -153,14 +151,6 @@ QList<PruningWarning> pruningWarnings(const QByteArray &sheet, const QList<qsize
     for (SheetLines::Line line; lines.next(line);)
         reader.read(++number, line);
     return reader.warnings();
-}
-
-QString cueTime(qsizetype frames)
-{
-    return QStringLiteral("%1:%2:%3")
-        .arg(frames / (60 * framesPerSecond), 2, 10, QLatin1Char('0'))
-        .arg(frames / framesPerSecond % 60, 2, 10, QLatin1Char('0'))
-        .arg(frames % framesPerSecond, 2, 10, QLatin1Char('0'));
 }
 
 } // namespace cueprune

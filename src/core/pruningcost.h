@@ -2,9 +2,11 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QString>
 
 namespace cueprune {
+
+// A sheet's times count frames, 75 a second: "mm:ss:ff".
+constexpr qsizetype framesPerSecond = 75;
 
 // What dropping a sheet's pregap lines costs the programs that read it afterwards: players and
 // splitters see no difference, but programs that embed a sheet (FLAC), burn it or load a disc
@@ -28,8 +30,5 @@ struct PruningWarning
 // The warnings for sheet once droppedLines (numbers from 1, in order) are dropped from it.
 [[nodiscard]] QList<PruningWarning> pruningWarnings(
     const QByteArray &sheet, const QList<qsizetype> &droppedLines);
-
-// A duration as a sheet writes it: "mm:ss:ff", ff in 1/75 s.
-[[nodiscard]] QString cueTime(qsizetype frames);
 
 } // namespace cueprune

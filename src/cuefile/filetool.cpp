@@ -1,5 +1,6 @@
 #include "core/codepage.h"
 #include "core/displaytext.h"
+#include "engine/explanations.h"
 #include "engine/processcuefile.h"
 #include "window/vexatrin.h"
 
@@ -31,6 +32,28 @@ QString statusText(CueResult result)
         break;
     }
     return QStringLiteral("Erreur de lecture ou d'écriture");
+}
+
+// The status: its fixed text, then, each after a dash, why it failed or what the change costs,
+// in cueprune's words.
+QString statusLine(const CueOutcome &outcome)
+{
+    const QString dash = QStringLiteral(" — ");
+    QString line = statusText(outcome.result);
+    // "Fichier introuvable" says its reason already.
+    if (outcome.failure && outcome.result != CueResult::NotFound)
+        line += dash + failureText(*outcome.failure);
+    for (const PruningWarning &warning : outcome.warnings)
+        line += dash + windowWarningText(warning);
+    return line;
+}
+
+// Whether field shows text whole, without scrolling it.
+bool showsWhole(const QLineEdit *field, const QString &text)
+{
+    // QLineEdit keeps a margin of 2 pixels on each side inside its frame.
+    const int room = field->contentsRect().marginsRemoved(field->textMargins()).width() - 4;
+    return field->fontMetrics().horizontalAdvance(text) <= room;
 }
 
 // A code page in the preview's menu, with what it is for: "GB18030 (chinois simplifié)".
@@ -101,15 +124,21 @@ void VexaTrin::on_pushButton_clicked()
 void VexaTrin::on_pushButton_2_clicked()
 {
     QString kept;
-    const CueOutcome outcome
-        = processCueFile(pathToRun(), [&kept](const QString &line) { kept += line; });
+    PruneOptions options;
+    options.costs = true;
+    const CueOutcome outcome = processCueFile(
+        pathToRun(), [&kept](const QString &line) { kept += line; }, options);
     // The preview shows the sheet just processed, and nothing when it could not be.
     const bool processed
         = outcome.result == CueResult::Pruned || outcome.result == CueResult::Unchanged;
     previewBytes = processed ? outcome.keptBytes : QByteArray();
     previewCodePage.clear();
     showPreview(processed ? kept : QString());
-    ui->lineEdit_2->setText(statusText(outcome.result));
+    QLineEdit *status = ui->lineEdit_2;
+    const QString line = statusLine(outcome);
+    status->setText(line);
+    status->setCursorPosition(0); // the fixed text in view, whatever follows it
+    status->setToolTip(showsWhole(status, line) ? QString() : line);
 }
 
 void VexaTrin::showPreview(const QString &text)

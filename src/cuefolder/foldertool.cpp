@@ -1,4 +1,5 @@
 #include "core/displaytext.h"
+#include "engine/explanations.h"
 #include "engine/processcuefile.h"
 #include "engine/sheetbatch.h"
 #include "engine/verdicts.h"
@@ -20,6 +21,46 @@ void appendToLog(QPlainTextEdit *log, const QString &line)
 {
     log->moveCursor(QTextCursor::End);
     log->insertPlainText(line + QLatin1Char('\n'));
+}
+
+// A line under a verdict, indented so that the path and verdict lines stand out.
+void appendUnderVerdict(QPlainTextEdit *log, const QString &line)
+{
+    appendToLog(log, QStringLiteral("  ") + line);
+}
+
+// The verdict line of a walk's item: a sheet's, or what became of a killed run's temporary.
+QString verdictLine(const WalkItem &item, const CueOutcome *outcome)
+{
+    if (const auto *settled = std::get_if<SettledLeftover>(&item))
+        return settled->leftover == Leftover::Removed
+            ? QStringLiteral("==> Temporaire d'une exécution interrompue supprimé !")
+            : QStringLiteral("==> Temporaire d'une exécution interrompue récupéré !");
+    // A listed entry that could not be looked up is an error, as a failed sheet.
+    return verdictText(outcome ? outcome->result : CueResult::Failed);
+}
+
+// What cueprune would say under that verdict: an error's reason, or each warning of a change.
+QStringList explanationLines(const WalkItem &item, const CueOutcome *outcome)
+{
+    if (const auto *unreachable = std::get_if<UnreachablePath>(&item))
+        return { failureText(unreachable->failure) };
+    if (outcome == nullptr)
+        return {};
+    if (outcome->failure)
+        return { failureText(*outcome->failure) };
+    QStringList lines;
+    for (const PruningWarning &warning : outcome->warnings)
+        lines.append(windowWarningText(warning));
+    return lines;
+}
+
+// Under the last verdict of a run, for a folder whose subfolders the window does not walk.
+QString subfoldersLine(qsizetype count)
+{
+    return subfoldersLeftOutText(count)
+        + (count > 1 ? QStringLiteral(" (cueprune -r les parcourt)")
+                     : QStringLiteral(" (cueprune -r le parcourt)"));
 }
 
 } // namespace
@@ -79,17 +120,16 @@ void VexaTrin::on_pushButton_2_clicked()
                                                : QStringLiteral("==> Répertoire illisible !"));
         return;
     }
-    SheetBatch(SheetBatch::defaultWorkers(WriteMode::Rewrite), PruneOptions {})
+    PruneOptions options;
+    options.costs = true;
+    SheetBatch(SheetBatch::defaultWorkers(WriteMode::Rewrite), options)
         .run(inTurn(*listing), [&](const WalkItem &item, const CueOutcome *outcome) {
             appendToLog(log, displayPath(shownPath(item)));
-            const auto *settled = std::get_if<SettledLeftover>(&item);
-            appendToLog(log,
-                settled && settled->leftover == Leftover::Removed
-                    ? QStringLiteral("==> Temporaire d'une exécution interrompue supprimé !")
-                    : settled
-                    ? QStringLiteral("==> Temporaire d'une exécution interrompue récupéré !")
-                    // A listed entry that could not be looked up is an error, as a failed sheet.
-                    : verdictText(outcome ? outcome->result : CueResult::Failed));
+            appendToLog(log, verdictLine(item, outcome));
+            for (const QString &line : explanationLines(item, outcome))
+                appendUnderVerdict(log, line);
         });
+    if (!listing->subfolders.isEmpty())
+        appendUnderVerdict(log, subfoldersLine(listing->subfolders.size()));
     log->ensureCursorVisible();
 }

@@ -100,10 +100,4 @@ private:
     std::atomic_bool wayBackLost = false; // out could not be made durable, seen by a worker
 };
 
-// The reason of a failure, as cueprune prints it.
-[[nodiscard]] QString failureText(const Failure &failure);
-
-// A stable name of a failure's reason, for scripts: "disk-full", "swapped"...
-[[nodiscard]] QString failureCode(const Failure &failure);
-
 } // namespace cueprune

@@ -86,14 +86,15 @@ CueOutcome processCueFile(const SheetEntry &entry, const KeptLineObserver &obser
     return outcome;
 }
 
-CueOutcome processCueFile(const QByteArray &path, const KeptLineObserver &observer)
+CueOutcome processCueFile(
+    const QByteArray &path, const KeptLineObserver &observer, const PruneOptions &options)
 {
     const auto named = openNamedPath(path);
     if (!named)
         return CueOutcome::failedWith(named.failure());
     if (named->folder)
         return CueOutcome::failedWith({ Failure::Reason::NotRegularFile, 0 });
-    return processCueFile(named->sheet, observer);
+    return processCueFile(named->sheet, observer, options);
 }
 
 CueOutcome processCueFile(const QString &path, const KeptLineObserver &observer)

@@ -67,8 +67,8 @@ using WriteWayBack = std::function<std::optional<Failure>(const CueOutcome &plan
     ByteBudget *budget = nullptr, const WriteWayBack &writeWayBack = {});
 
 // The sheet at path (as the system names it), resolved by the kernel as given.
-[[nodiscard]] CueOutcome processCueFile(
-    const QByteArray &path, const KeptLineObserver &observer = {});
+[[nodiscard]] CueOutcome processCueFile(const QByteArray &path,
+    const KeptLineObserver &observer = {}, const PruneOptions &options = {});
 
 // The sheet named by a path as typed or chosen in the window.
 [[nodiscard]] CueOutcome processCueFile(const QString &path, const KeptLineObserver &observer = {});

@@ -1,4 +1,3 @@
-#include "core/displaytext.h"
 #include "files/processedges.h"
 #include "window/commandline.h"
 #include "window/qtfrench.h"
@@ -38,24 +37,21 @@ int main(int argc, char *argv[])
             0);
     if (asked.action == CommandLine::Action::Version)
         return printAndLeave(stdout, QStringLiteral(CUEPRUNE_PROGRAM " " CUEPRUNE_VERSION "\n"), 0);
-
-    QApplication application(argc, argv);
-    // What is left once Qt has taken its own options (-platform, -style...) out of argv.
-    const CommandLine given = parseCommandLine(argc, argv);
-    if (given.action == CommandLine::Action::UnknownOption) {
+    if (asked.action == CommandLine::Action::UnknownOption)
         return printAndLeave(stderr,
-            QStringLiteral(CUEPRUNE_PROGRAM " : option inconnue : « %1 »\n"
-                                            "Essayez « " CUEPRUNE_PROGRAM " --help ».\n")
-                .arg(cueprune::displayPath(given.argument)),
+            QStringLiteral(CUEPRUNE_PROGRAM " : %1\nEssayez « " CUEPRUNE_PROGRAM " --help ».\n")
+                .arg(unknownOptionText(asked.argument)),
             2);
-    }
+
+    // Takes Qt's own options (-platform, -style...) out of argv.
+    QApplication application(argc, argv);
     // Lets docks and task bars match the window with its desktop entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(CUEPRUNE_DESKTOP_ID));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/cueprune.svg")));
     cueprune::installQtFrenchTexts();
     VexaTrin window;
-    if (!given.argument.isEmpty())
-        window.takePath(given.argument);
+    if (!asked.argument.isEmpty())
+        window.takePath(asked.argument);
     window.show();
     application.exec();
     return 0;

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <tuple>
 
+using testsupport::discImage;
 using testsupport::pregapSheet;
 using testsupport::prunedSheet;
 using testsupport::readFile;
@@ -26,6 +27,11 @@ const QString modified = QStringLiteral("Texte modifié");
 const QString unchanged = QStringLiteral("Pas de modification du texte");
 const QString notFound = QStringLiteral("Fichier introuvable");
 const QString failed = QStringLiteral("Erreur de lecture ou d'écriture");
+// Before a reason or a warning, in cueprune's words.
+const QString dash = QStringLiteral(" — ");
+const QString flacWarning = "attention : piste 01 : 2 s d'audio avant INDEX 01 hors de tout index "
+                            "(flac refuse d'intégrer une telle feuille) ; cueprune "
+                            "--keep-first-pregap garde l'INDEX 00";
 
 // What the preview shows of a sheet: its lines joined by line feeds, without a final one.
 QString previewOf(const QString &text)
@@ -66,6 +72,12 @@ void TestFileRun::previewAndStatus_data()
     QTest::newRow("cleanSheet") << prunedSheet << previewOf(QString::fromLatin1(prunedSheet))
                                 << unchanged << prunedSheet;
     QTest::newRow("emptyFile") << QByteArray() << QString() << unchanged << QByteArray();
+    const QByteArray prunedImage = QByteArray(discImage).replace("    INDEX 00 00:00:00\n", "");
+    QTest::newRow("discImage") << discImage << previewOf(QString::fromLatin1(prunedImage))
+                               << modified + dash + flacWarning + dash
+            + "attention : image de disque : la position des pistes change pour un graveur ou un "
+              "émulateur ; cueprune -b ou --diff gardent un chemin de retour"
+                               << prunedImage;
     QTest::newRow("latin1WithPregap")
         << QByteArray("TITLE \"Caf\xE9 cr\xE8me \x96 l\x92\x9cuvre\"\nINDEX 00 a\nINDEX 01 b")
         << QStringLiteral("TITLE \"Café crème – l’œuvre\"\nINDEX 01 b") << modified
@@ -97,8 +109,8 @@ void TestFileRun::previewAndStatus_data()
         const QString mark = QString(encoding).startsWith("UTF-32") ? QStringLiteral("\uFEFF") : "";
         QStringEncoder encode(encoding);
         QTest::addRow("%sWithPregap", tag)
-            << QByteArray(encode(mark + text + pregap)) << previewOf(text + pruned) << modified
-            << QByteArray(encode(mark + text + pruned));
+            << QByteArray(encode(mark + text + pregap)) << previewOf(text + pruned)
+            << modified + dash + flacWarning << QByteArray(encode(mark + text + pruned));
     }
 }
 
@@ -116,9 +128,15 @@ void TestFileRun::previewAndStatus()
     QVERIFY(testsupport::backdate(path));
 
     Window ui;
+    testsupport::expectSizeHintWarnings(1);
+    ui.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&ui.window));
     ui.run(path);
     QCOMPARE(ui.textArea->toPlainText(), preview);
     QCOMPARE(ui.status->text(), status);
+    // A status too wide for its field shows its start, and the whole of it as a tooltip.
+    QCOMPARE(ui.status->cursorPosition(), 0);
+    QCOMPARE(ui.status->toolTip(), status.contains(dash) ? status : QString());
     QCOMPARE(readFile(path), after);
     if (status == unchanged)
         QCOMPARE(QFileInfo(path).lastModified(), testsupport::longAgo());
@@ -130,7 +148,7 @@ void TestFileRun::nothingToRead_data()
     QTest::addColumn<QString>("status");
     QTest::newRow("emptyField") << QString() << notFound;
     QTest::newRow("missingPath") << "missing.cue" << notFound;
-    QTest::newRow("folder") << "folder.cue" << failed;
+    QTest::newRow("folder") << "folder.cue" << failed + dash + "pas un fichier ordinaire";
 }
 
 void TestFileRun::nothingToRead()
@@ -203,7 +221,7 @@ void TestFileRun::failedRewriteIsReported()
         QVERIFY(diskAlmostFull.isActive());
         ui.run(path);
     }
-    QCOMPARE(ui.status->text(), failed);
+    QCOMPARE(ui.status->text(), failed + dash + "disque plein");
     QCOMPARE(readFile(path), largeSheet);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "album.cue" });
 }

@@ -6,7 +6,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
 using testsupport::cleanSheet;
+using testsupport::discImage;
+using testsupport::eacRip;
 using testsupport::fill;
 using testsupport::FolderContents;
 using testsupport::pregapSheet;
@@ -36,13 +40,14 @@ private slots:
     void noFolderToRun();
     void secondRun_data();
     void secondRun();
+    void failedRewriteIsLoggedAndRunGoesOn_data();
     void failedRewriteIsLoggedAndRunGoesOn();
 };
 
 void TestFolderRun::logsEachSheet_data()
 {
     QTest::addColumn<FolderContents>("contents");
-    QTest::addColumn<QStringList>("expectedLog"); // name, verdict, name, verdict...
+    QTest::addColumn<QStringList>("expectedLog"); // name, verdict and the lines under it...
     QTest::addColumn<FolderContents>("after");
 
     QTest::newRow("filterAndOrder")
@@ -59,13 +64,28 @@ void TestFolderRun::logsEachSheet_data()
     QTest::newRow("subfolderAndHiddenSheetSkipped")
         << FolderContents { { "disc.cue/", {} }, { "disc.cue/in.cue", pregapSheet },
                { ".hidden.cue", pregapSheet }, { "z.cue", pregapSheet } }
-        << QStringList { "z.cue", modified }
+        << QStringList { "z.cue", modified,
+               "  1 sous-dossier non parcouru (cueprune -r le parcourt)\n" }
         << FolderContents { { "disc.cue/in.cue", pregapSheet }, { ".hidden.cue", pregapSheet },
                { "z.cue", prunedSheet } };
     QTest::newRow("namesWithSpacesAndAccents")
         << FolderContents { { "Été à Paris (CD 1).cue", pregapSheet } }
         << QStringList { "Été à Paris (CD 1).cue", modified }
         << FolderContents { { "Été à Paris (CD 1).cue", prunedSheet } };
+    QTest::newRow("subfoldersOnly")
+        << FolderContents { { "CD1/a.cue", pregapSheet }, { "CD2/", {} } }
+        << QStringList { "  2 sous-dossiers non parcourus (cueprune -r les parcourt)\n" }
+        << FolderContents { { "CD1/a.cue", pregapSheet } };
+    const QString flacWarning = "  attention : piste 01 : %1 d'audio avant INDEX 01 hors de tout "
+                                "index (flac refuse d'intégrer une telle feuille) ; cueprune "
+                                "--keep-first-pregap garde l'INDEX 00\n";
+    QTest::newRow("pruningCosts")
+        << FolderContents { { "eac.cue", eacRip }, { "image.cue", discImage } }
+        << QStringList { "eac.cue", modified, flacWarning.arg("0,44 s"), "image.cue", modified,
+               flacWarning.arg("2 s"),
+               "  attention : image de disque : la position des pistes change pour un graveur ou "
+               "un émulateur ; cueprune -b ou --diff gardent un chemin de retour\n" }
+        << FolderContents {};
     QTest::newRow("emptyFolder") << FolderContents {} << QStringList {} << FolderContents {};
 }
 
@@ -85,8 +105,8 @@ void TestFolderRun::logsEachSheet()
     ui.run(dir.path());
 
     QString expected = "earlier text\n";
-    for (qsizetype i = 0; i < expectedLog.size(); i += 2)
-        expected += dir.filePath(expectedLog[i]) + '\n' + expectedLog[i + 1];
+    for (const QString &line : expectedLog)
+        expected += line.endsWith('\n') ? line : dir.filePath(line) + '\n';
     QCOMPARE(ui.textArea->toPlainText(), expected);
     for (auto it = after.cbegin(); it != after.cend(); ++it)
         QCOMPARE(readFile(dir.filePath(it.key())), it.value());
@@ -205,8 +225,19 @@ void TestFolderRun::secondRun()
     QCOMPARE(ui.textArea->toPlainText(), entry + modified + entry + secondVerdict);
 }
 
+void TestFolderRun::failedRewriteIsLoggedAndRunGoesOn_data()
+{
+    QTest::addColumn<bool>("diskFull"); // else a folder the user may not write in
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("diskFull") << true << "  disque plein\n";
+    QTest::newRow("folderNotWritable") << false << "  écriture refusée\n";
+}
+
+// The reason stands under the verdict; the run goes on, and prunes what the disk has room for.
 void TestFolderRun::failedRewriteIsLoggedAndRunGoesOn()
 {
+    QFETCH(bool, diskFull);
+    QFETCH(QString, reason);
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QByteArray largeSheet = QByteArray(4096, ' ') + pregapSheet;
@@ -215,15 +246,22 @@ void TestFolderRun::failedRewriteIsLoggedAndRunGoesOn()
 
     Window ui;
     {
-        testsupport::FileSizeLimit diskAlmostFull(1024);
-        QVERIFY(diskAlmostFull.isActive());
+        std::optional<testsupport::FileSizeLimit> diskAlmostFull;
+        std::optional<testsupport::ActingUnprivileged> unprivileged;
+        if (diskFull) {
+            QVERIFY(diskAlmostFull.emplace(1024).isActive());
+        } else {
+            QVERIFY(testsupport::setMode(dir.path(), 0555));
+            unprivileged.emplace();
+        }
         ui.run(dir.path());
     }
+    QVERIFY(testsupport::setMode(dir.path(), 0700));
     QCOMPARE(ui.textArea->toPlainText(),
-        dir.filePath("a.cue") + '\n' + unchanged + dir.filePath("b.cue") + '\n' + failed
-            + dir.filePath("c.cue") + '\n' + modified);
+        dir.filePath("a.cue") + '\n' + unchanged + dir.filePath("b.cue") + '\n' + failed + reason
+            + dir.filePath("c.cue") + '\n' + (diskFull ? modified : failed + reason));
     QCOMPARE(readFile(dir.filePath("b.cue")), largeSheet);
-    QCOMPARE(readFile(dir.filePath("c.cue")), prunedSheet);
+    QCOMPARE(readFile(dir.filePath("c.cue")), diskFull ? prunedSheet : pregapSheet);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
 }
 

@@ -36,6 +36,7 @@ using cueprune::pruneSheet;
 using cueprune::SheetRun;
 
 using testsupport::cleanSheet;
+using testsupport::eacRip;
 using testsupport::fill;
 using testsupport::pregapSheet;
 using testsupport::prunedSheet;
@@ -526,7 +527,10 @@ void TestCuePrune::sameVerdictsAsFolderTool()
     QCOMPARE(outcome.exitCode, 0);
     QString commandLog
         = outcome.out.left(outcome.out.lastIndexOf('\n', -2) + 1); // less the summary
-    QCOMPARE(commandLog.replace(commandDir.path(), windowDir.path()), log);
+    // The window says under its last verdict what cueprune says on err.
+    QCOMPARE(commandLog.replace(commandDir.path(), windowDir.path())
+            + "  1 sous-dossier non parcouru (cueprune -r le parcourt)\n",
+        log);
     for (auto it = sheets.cbegin(); it != sheets.cend(); ++it)
         QCOMPARE(readFile(commandDir.filePath(it.key())), readFile(windowDir.filePath(it.key())));
 }
@@ -1345,15 +1349,6 @@ void TestCuePrune::jsonLines()
     QCOMPARE(summary["interrupted"].toBool(), false);
 }
 
-namespace {
-
-// An EAC rip of one file whose track 1 starts 33 frames in, and a track 2 with a pregap.
-const QByteArray eacRip = "FILE \"Album.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
-                          "    INDEX 01 00:00:33\n  TRACK 02 AUDIO\n    INDEX 00 00:04:00\n"
-                          "    INDEX 01 00:05:00\n";
-
-} // namespace
-
 void TestCuePrune::pruningCosts_data()
 {
     QTest::addColumn<QByteArray>("sheet");
@@ -1362,10 +1357,11 @@ void TestCuePrune::pruningCosts_data()
     QTest::addColumn<QJsonArray>("warnings"); // in JSON, by default
     const QString one = toModify + "\n1 fichier : 1 à modifier, 0 inchangé, 0 erreur";
     const QString none = unchanged + "\n1 fichier : 0 à modifier, 1 inchangé, 0 erreur\n";
-    const QString flac = "  attention : piste 01 : %1 avant INDEX 01 ne sont plus indexés "
-                         "(flac refuse d'intégrer une telle feuille)\n";
+    const QString flac = "  attention : piste 01 : %1 d'audio avant INDEX 01 hors de tout index "
+                         "(flac refuse d'intégrer une telle feuille) ; --keep-first-pregap garde "
+                         "l'INDEX 00\n";
     const QString image = "  attention : image de disque : la position des pistes change pour "
-                          "un graveur ou un émulateur\n";
+                          "un graveur ou un émulateur ; -b ou --diff gardent un chemin de retour\n";
     const QString warned = "1 fichier : 1 à modifier, 0 inchangé, 0 erreur, 1 avec avertissement\n";
     const QJsonObject imageWarning { { "code", "disc-image" } };
     const auto unindexed = [](int track, int frames) {
@@ -1382,14 +1378,15 @@ void TestCuePrune::pruningCosts_data()
                                  "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n"
                                  "    INDEX 00 10:00:00\n    INDEX 01 10:02:00\n";
 
-    QTest::newRow("eacRip") << eacRip << toModify + '\n' + flac.arg("00:00:33") + warned
-                            << one + '\n'
+    QTest::newRow("eacRip") << eacRip << toModify + '\n' + flac.arg("0,44 s") + warned << one + '\n'
                             << QJsonArray { unindexed(1, 33) };
-    QTest::newRow("hiddenTrack") << hiddenTrack << toModify + '\n' + flac.arg("03:22:00") + warned
+    QTest::newRow("hiddenTrack") << hiddenTrack << toModify + '\n' + flac.arg("202 s") + warned
                                  << none << QJsonArray { unindexed(1, (3 * 60 + 22) * 75) };
     QTest::newRow("discImageFileATrack") << fileATrack
-                                         << toModify + '\n' + flac.arg("00:02:00")
-            + "  attention : piste 02 : 00:02:00 avant INDEX 01 ne sont plus indexés\n" + image
+                                         << toModify + '\n' + flac.arg("2 s")
+            + "  attention : piste 02 : 2 s d'audio avant INDEX 01 hors de tout index ; "
+              "--keep-first-pregap garde l'INDEX 00\n"
+            + image
             + warned << none << QJsonArray { unindexed(1, 150), unindexed(2, 150), imageWarning };
     QTest::newRow("mixedMode") << mixedMode << toModify + '\n' + image + warned
                                << toModify + '\n' + image + warned << QJsonArray { imageWarning };

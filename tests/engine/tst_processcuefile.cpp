@@ -1,3 +1,4 @@
+#include "engine/explanations.h"
 #include "engine/processcuefile.h"
 #include "engine/verdicts.h"
 #include "files/sheetfile.h"
@@ -114,6 +115,8 @@ private slots:
     void oversizedSheetIsNotRead();
     void peakMemoryStaysBounded();
     void killedRewriteLeavesOldOrNewSheet();
+    void warningInSeconds_data();
+    void warningInSeconds();
 };
 
 void TestProcessCueFile::rewritesInPlace_data()
@@ -433,9 +436,11 @@ void TestProcessCueFile::sheetsChangedAfterListing()
     const QList<SheetEntry> listed = listFolder(*folder, Leftovers::Kept)->sheets;
     QCOMPARE(listed.size(), 3);
 
+    // The folder is made while b.cue still holds its inode, which it could reuse otherwise.
+    QVERIFY(QDir(dir.path()).mkdir("folder"));
     QVERIFY(QFile::remove(dir.filePath("a.cue")));
     QVERIFY(QFile::remove(dir.filePath("b.cue")));
-    QVERIFY(QDir(dir.path()).mkdir("b.cue"));
+    QVERIFY(QDir(dir.path()).rename("folder", "b.cue"));
 
     QCOMPARE(verdictOf(processCueFile(listed[0])), failedFor(Reason::Missing));
     QCOMPARE(verdictOf(processCueFile(listed[1])), failedFor(Reason::SwappedDuringWalk));
@@ -525,6 +530,29 @@ void TestProcessCueFile::killedRewriteLeavesOldOrNewSheet()
         (after == oldSheet ? oldSeen : newSeen)++;
     }
     QVERIFY2(oldSeen > 0, "no kill landed before the replacement");
+}
+
+void TestProcessCueFile::warningInSeconds_data()
+{
+    QTest::addColumn<qsizetype>("frames");
+    QTest::addColumn<QString>("seconds");
+    QTest::newRow("roundedUp") << qsizetype(74) << "0,99 s";
+    QTest::newRow("roundedDown") << qsizetype(112) << "1,49 s";
+    QTest::newRow("tenths") << qsizetype(15) << "0,2 s";
+    QTest::newRow("wholeSeconds") << qsizetype(150) << "2 s";
+}
+
+// A warning gives the audio left out in seconds, which no one takes for minutes, and the windows
+// name the program whose option keeps it.
+void TestProcessCueFile::warningInSeconds()
+{
+    QFETCH(qsizetype, frames);
+    QFETCH(QString, seconds);
+    const PruningWarning warning { PruningWarning::Kind::UnindexedAudio, 3, frames, false };
+    QCOMPARE(windowWarningText(warning),
+        "attention : piste 03 : " + seconds
+            + " d'audio avant INDEX 01 hors de tout index ; cueprune --keep-first-pregap garde "
+              "l'INDEX 00");
 }
 
 QTEST_GUILESS_MAIN(TestProcessCueFile)

@@ -17,4 +17,13 @@ inline const QByteArray prunedSheet
 inline const QByteArray cleanSheet
     = "FILE \"b.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
 
+// Sheets whose pruning costs something. An EAC rip of one file whose track 1 starts 33 frames
+// in, and a track 2 with a pregap; a disc image, a file a track, each with a 2-second pregap.
+inline const QByteArray eacRip
+    = "FILE \"Album.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
+      "    INDEX 01 00:00:33\n  TRACK 02 AUDIO\n    INDEX 00 00:04:00\n"
+      "    INDEX 01 00:05:00\n";
+inline const QByteArray discImage = "FILE \"t1.bin\" BINARY\n  TRACK 01 MODE1/2352\n"
+                                    "    INDEX 00 00:00:00\n    INDEX 01 00:02:00\n";
+
 } // namespace testsupport

@@ -68,7 +68,8 @@ private slots:
     void pathFromOutside();
     void commandLine_data();
     void commandLine();
-    void helpWithoutDisplay();
+    void withoutDisplay_data();
+    void withoutDisplay();
 };
 
 void TestWindow::windowAsOpened()
@@ -256,6 +257,10 @@ void TestWindow::commandLine_data()
         << QByteArrayList { "--", "--help" } << int(Action::Open) << QByteArray("--help");
     QTest::newRow("unknown") << QByteArrayList { "--odd", "x" } << int(Action::UnknownOption)
                              << QByteArray("--odd");
+    // Qt takes its own options, and their values, out of argv.
+    QTest::newRow("qtOptionsPassedOver") << QByteArrayList { "-platform", "offscreen", "--style",
+        "fusion", "-reverse", "-stylesheet=a.qss", "x" }
+                                         << int(Action::Open) << QByteArray("x");
 }
 
 void TestWindow::commandLine()
@@ -271,15 +276,38 @@ void TestWindow::commandLine()
     QCOMPARE(line.argument, argument);
 }
 
-// Help needs no display: the program answers and leaves before Qt looks for one.
-void TestWindow::helpWithoutDisplay()
+void TestWindow::withoutDisplay_data()
 {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("error"); // all of standard error
+    const QString program = QFileInfo(PROGRAM).fileName();
+    const QString tryHelp = "\nEssayez « " + program + " --help ».\n";
+    QTest::newRow("help") << QStringList { "--help" } << 0 << QString();
+    QTest::newRow("unknownLongOption") << QStringList { "-platform", "xcb", "--odd" } << 2
+                                       << program + " : option non reconnue « --odd »" + tryHelp;
+    QTest::newRow("unknownLetter")
+        << QStringList { "-z", "x" } << 2 << program + " : option invalide -- 'z'" + tryHelp;
+    QTest::newRow("unknownQuoted")
+        << QStringList { "--x y" } << 2 << program + " : option non reconnue « '--x y' »" + tryHelp;
+}
+
+// Help and a usage error need no display: the program answers and leaves before Qt looks for
+// one, in cueprune's words.
+void TestWindow::withoutDisplay()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, error);
     QProcess program;
     program.setProcessEnvironment(
         testsupport::withoutDisplay(QProcessEnvironment::systemEnvironment()));
-    program.start(PROGRAM, { "--help" });
+    program.start(PROGRAM, arguments);
     QVERIFY(program.waitForFinished());
-    QCOMPARE(program.exitCode(), 0);
+    QCOMPARE(program.exitCode(), exitCode);
+    QCOMPARE(QString::fromUtf8(program.readAllStandardError()), error);
+    if (exitCode != 0)
+        return;
     const QString help = QString::fromUtf8(program.readAllStandardOutput());
     QVERIFY2(help.startsWith("Utilisation : " + QFileInfo(PROGRAM).fileName()), qPrintable(help));
     QVERIFY2(help.contains("cueprune -n"), qPrintable(help));
