@@ -143,10 +143,8 @@ void SheetRun::reportNotice(const WalkItem &item)
         complain(path, failureText(unreachablePath->failure), false);
     } else if (const auto *leftOut = std::get_if<SubfoldersLeftOut>(&item)) {
         subfoldersLeftOut += leftOut->count;
-        complain(path,
-            counted(leftOut->count, "sous-dossier non parcouru", "sous-dossiers non parcourus")
-                + QStringLiteral(" (utilisez -r)"),
-            true);
+        complain(
+            path, subfoldersLeftOutText(leftOut->count) + QStringLiteral(" (utilisez -r)"), true);
     } else if (const auto *settled = std::get_if<SettledLeftover>(&item)) {
         complain(path,
             settled->leftover == Leftover::Removed
