@@ -1,5 +1,6 @@
 // cueprune: prunes the pregap lines of CUE sheets from the command line, for whole libraries
 // and for machines without a display.
+#include "cueprune/help.h"
 #include "cueprune/options.h"
 #include "cueprune/sheetrun.h"
 #include "engine/sheetbatch.h"

@@ -75,12 +75,4 @@ struct UsageError
 [[nodiscard]] std::variant<Request, UsageError> parseCommandLine(
     const QList<QByteArray> &arguments);
 
-// --help's text.
-[[nodiscard]] QString helpText();
-
-// Completion scripts for the shells, made from the table.
-[[nodiscard]] QString bashCompletion();
-[[nodiscard]] QString zshCompletion();
-[[nodiscard]] QString fishCompletion();
-
 } // namespace cueprune

@@ -1,3 +1,5 @@
+#include "cueprune/completions.h"
+#include "cueprune/help.h"
 #include "cueprune/options.h"
 
 #include <QFile>
