@@ -1,6 +1,6 @@
 #include "cueprune/options.h"
 
-#include "core/displaytext.h"
+#include "core/shellquote.h"
 #include "engine/sheetbatch.h"
 
 #include <iterator>

@@ -1,6 +1,6 @@
 #include "window/commandline.h"
 
-#include "core/displaytext.h"
+#include "core/shellquote.h"
 
 #include <algorithm>
 #include <iterator>
