@@ -1,4 +1,5 @@
 #include "core/linerule.h"
+#include "core/pruningcost.h"
 #include "support/cuesheetmodel.h"
 
 #include <QRandomGenerator>
@@ -43,6 +44,8 @@ private slots:
     void observerSees();
     void noObserverNoDecoding();
     void generatedSheets();
+    void pruningWarnings_data();
+    void pruningWarnings();
 };
 
 void TestLineRule::prunesBytes_data()
@@ -219,6 +222,61 @@ void TestLineRule::generatedSheets()
         QCOMPARE(!pruned.droppedLines.isEmpty(), expected != sheet);
         if (!pruned.droppedLines.isEmpty())
             QCOMPARE(pruned.bytes, expected);
+    }
+}
+
+using Kind = PruningWarning::Kind;
+Q_DECLARE_METATYPE(QList<PruningWarning>)
+
+void TestLineRule::pruningWarnings_data()
+{
+    QTest::addColumn<QByteArray>("sheet");
+    QTest::addColumn<QList<PruningWarning>>("expected");
+    const QByteArray eac = "FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
+                           "    INDEX 01 00:00:33\n";
+    QTest::newRow("eacRip") << eac
+                            << QList<PruningWarning> { { Kind::UnindexedAudio, 1, 33, true } };
+    QTest::newRow("indexOneAtZero") << QByteArray(
+        "FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
+        "    INDEX 01 00:00:00\n") << QList<PruningWarning> {};
+    QTest::newRow("secondTrackPregap")
+        << twoTracksSecondWithPregap << QList<PruningWarning> { { Kind::DiscImage } };
+    QTest::newRow("fileATrack") << QByteArray(
+        "FILE \"1.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
+        "    INDEX 01 00:01:00\nFILE \"2.wav\" WAVE\n  TRACK 02 AUDIO\n"
+        "    INDEX 00 00:00:00\n    INDEX 01 00:02:05\n")
+                                << QList<PruningWarning> { { Kind::UnindexedAudio, 1, 75, true },
+                                       { Kind::UnindexedAudio, 2, 155, false } };
+    QTest::newRow("crLf") << QByteArray(eac).replace("\n", "\r\n")
+                          << QList<PruningWarning> { { Kind::UnindexedAudio, 1, 33, true } };
+    for (const char *type : { "BINARY", "MOTOROLA" }) {
+        QTest::addRow("%s", type) << QByteArray("FILE \"d.img\" ") + type
+                + "\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n"
+                  "    INDEX 00 01:00:00\n    INDEX 01 01:02:00\n"
+                                  << QList<PruningWarning> { { Kind::DiscImage } };
+    }
+    for (const char *type : { "MODE1/2352", "MODE2/2336", "CDI/2352", "CDG" }) {
+        QTest::addRow("%s", type) << QByteArray("FILE \"d.wav\" WAVE\n  TRACK 01 ") + type
+                + "\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 00 01:00:00\n"
+                  "    INDEX 01 01:02:00\n"
+                                  << QList<PruningWarning> { { Kind::DiscImage } };
+    }
+}
+
+// What a pruning costs, read from the sheet and its dropped lines: the audio a FILE's first
+// index no longer covers, and a disc image.
+void TestLineRule::pruningWarnings()
+{
+    QFETCH(QByteArray, sheet);
+    QFETCH(QList<PruningWarning>, expected);
+    const QList<PruningWarning> found
+        = cueprune::pruningWarnings(sheet, pregapLines(sheet, PregapRule::All));
+    QCOMPARE(found.size(), expected.size());
+    for (qsizetype i = 0; i < found.size(); ++i) {
+        QCOMPARE(found[i].kind, expected[i].kind);
+        QCOMPARE(found[i].track, expected[i].track);
+        QCOMPARE(found[i].frames, expected[i].frames);
+        QCOMPARE(found[i].firstFile, expected[i].firstFile);
     }
 }
 
