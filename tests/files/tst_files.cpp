@@ -2,6 +2,7 @@
 // library's calls are linked in, so that a row can make a system call fail or swap an entry.
 #include "files/backup.h"
 #include "files/backupnames.h"
+#include "files/descriptorbudget.h"
 #include "files/linuxstatus.h"
 #include "files/sheetfile.h"
 #include "files/sheetwalk.h"
@@ -32,6 +33,8 @@ class TestFiles : public QObject
 private slots:
     void backupNumbers_data();
     void backupNumbers();
+    void descriptorBudget_data();
+    void descriptorBudget();
     void walkOrder_data();
     void walkOrder();
     void folderSwappedMidWalkIsNotFollowed();
@@ -94,6 +97,39 @@ void TestFiles::backupNumbers()
     QCOMPARE(cueprune::backupNumber(candidate, "a.cue").value_or(-1), number);
     if (number > 0)
         QCOMPARE(cueprune::numberedBackupName("a.cue", number), candidate);
+}
+
+void TestFiles::descriptorBudget_data()
+{
+    QTest::addColumn<int>("free");
+    QTest::addColumn<int>("wanted");
+    QTest::addColumn<int>("workers");
+    QTest::addColumn<int>("foldersAhead"); // of 64 at most, 4 at least
+    QTest::addColumn<int>("foldersHeld"); // with the workers there is room for...
+    QTest::addColumn<bool>("roomForAnother"); // ...one more item
+    QTest::newRow("belowWhatIsKept") << 10 << 8 << 1 << 0 << 0 << true;
+    QTest::newRow("fourWorkers") << 28 << 8 << 4 << 0 << 13 << true;
+    QTest::newRow("noRoomLeft") << 28 << 8 << 4 << 0 << 14 << false;
+    QTest::newRow("aheadAtItsLeast") << 80 << 8 << 8 << 4 << 53 << true;
+    QTest::newRow("aheadBelowItsLeast") << 79 << 8 << 8 << 0 << 53 << false;
+    QTest::newRow("plenty") << 1024 << 16 << 16 << 64 << 100 << true;
+    QTest::newRow("noneWanted") << 1024 << 0 << 1 << 64 << 0 << true;
+}
+
+// Sharing out the descriptors at each edge: what is kept for Qt, three a sheet, the walk's two,
+// and the folders read ahead.
+void TestFiles::descriptorBudget()
+{
+    QFETCH(int, free);
+    QFETCH(int, wanted);
+    QFETCH(int, workers);
+    QFETCH(int, foldersAhead);
+    QFETCH(int, foldersHeld);
+    QFETCH(bool, roomForAnother);
+    const cueprune::DescriptorBudget budget(free);
+    QCOMPARE(budget.workers(wanted), workers);
+    QCOMPARE(budget.foldersAhead(64, 4), foldersAhead);
+    QCOMPARE(budget.roomForAnother(workers, foldersHeld), roomForAnother);
 }
 
 void TestFiles::walkOrder_data()
