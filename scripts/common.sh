@@ -30,8 +30,8 @@ ensure_packages() {
     "${apt_get[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# Configures and builds the targets named, or everything.
+# Configures and builds the targets named ("all" for everything).
 build_project() {
     cmake --preset default
-    cmake --build --preset default ${1:+--target "$@"}
+    cmake --build --preset default --target "$@"
 }
