@@ -103,7 +103,7 @@ std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name
         return Failure::fromErrno(replacement.creationError(), Reason::WriteRefused);
     if (auto failure = writeAll(fd, contents))
         return failure;
-    if (auto failure = keepOwnerAttributesAndMode(fd, read))
+    if (auto failure = keepOwnerAttributesAndMode(folderFd, fd, read))
         return failure;
     if (::fsync(fd) != 0)
         return Failure { Reason::FlushFailed, errno };
