@@ -72,6 +72,9 @@ std::optional<ReasonNames> namesOf(Failure::Reason reason)
     case Reason::ChangedBeforeReplace:
         return ReasonNames { QStringLiteral("modifié par un autre programme entre-temps"),
             QLatin1String("changed-before-replace") };
+    case Reason::StaleCache:
+        return ReasonNames { QStringLiteral("taille non confirmée par le serveur (cache périmé)"),
+            QLatin1String("stale-cache") };
     case Reason::SwappedDuringWalk:
         return ReasonNames { QStringLiteral("changé pendant le parcours"),
             QLatin1String("swapped") };

@@ -4,6 +4,8 @@
 #include "files/backup.h"
 #include "files/linuxstatus.h"
 #include "files/newfile.h"
+#include "files/serverread.h"
+#include "files/temporaries.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -36,14 +38,25 @@ bool statusAsRead(int folder, const QByteArray &name, const SheetStatus &status)
 // Fails unless name in folder still holds exactly the bytes read: a clock coarser than the
 // change, or attributes cached by FUSE or a network file system, hide a write of the same size
 // from the status. Read through a descriptor opened afresh, since opening is what makes FUSE
-// drop what it cached of the file.
-std::optional<Failure> checkBytesAsRead(int folder, const QByteArray &name, const ReadSheet &read)
+// drop what it cached of the file, and on such file systems from the server itself, since a
+// size they cache may still be an older file's.
+std::optional<Failure> checkBytesAsRead(
+    const Folder &folder, const QByteArray &name, const ReadSheet &read)
 {
     const Failure changed { Reason::ChangedBeforeReplace, 0 };
     struct stat opened = {};
-    const auto file = openRegularFile(folder, name, &read.status.key, opened);
+    const auto file = openRegularFile(folder.descriptor(), name, &read.status.key, opened);
     if (!file)
         return file.failure().reason == Reason::SwappedDuringWalk ? changed : file.failure();
+    if (onSharedFileSystem(folder)) {
+        if (!readPastCaches(file->get()))
+            return Failure { Reason::StaleCache, errno };
+        QByteArray now;
+        const auto failure = readFromServer(file->get(), read.bytes.size(), now, opened);
+        if (failure)
+            return failure->reason == Reason::TooLarge ? changed : *failure;
+        return now == read.bytes ? std::nullopt : std::optional(changed);
+    }
     if (qint64(opened.st_size) != read.bytes.size())
         return changed;
     char buffer[16 * 1024];
@@ -82,7 +95,8 @@ std::optional<Failure> checkBytesAsRead(int folder, const QByteArray &name, cons
 //   where links are refused); a failed backup leaves the sheet as it was;
 // - the sheet is closed: FUSE file systems hide a file renamed over while open, and an
 //   interrupted rename would leave the sheet hidden with no name;
-// - the name must still hold the very bytes read, compared afresh;
+// - the name must still hold the very bytes read, compared afresh (from the server, on FUSE
+//   and network file systems);
 // - then, only then, the new file takes the sheet's name in one rename.
 std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name,
     const QByteArray &contents, ReadSheet &read, const BackupPolicy &backup)
@@ -118,7 +132,7 @@ std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name
             return failure;
     }
     read.descriptor.reset();
-    std::optional<Failure> failure = checkBytesAsRead(folderFd, name, read);
+    std::optional<Failure> failure = checkBytesAsRead(folder, name, read);
     if (!failure && !replacement.moveToTarget(false))
         failure = Failure::fromErrno(errno, Reason::WriteRefused);
     if (failure && !backupName.isEmpty())
