@@ -35,6 +35,20 @@ bool statusAsRead(int folder, const QByteArray &name, const SheetStatus &status)
         && nanoseconds(now.st_ctim) == status.changed;
 }
 
+// Fails unless descriptor, where the size cached may be an older file's, holds exactly the bytes
+// read as the server has them.
+std::optional<Failure> serverBytesAsRead(int descriptor, const ReadSheet &read, struct stat &status)
+{
+    const Failure changed { Reason::ChangedBeforeReplace, 0 };
+    if (!readPastCaches(descriptor))
+        return Failure { Reason::StaleCache, errno };
+    QByteArray now;
+    const auto failure = readFromServer(descriptor, read.bytes.size(), now, status);
+    if (failure)
+        return failure->reason == Reason::TooLarge ? changed : *failure;
+    return now == read.bytes ? std::nullopt : std::optional(changed);
+}
+
 // Fails unless name in folder still holds exactly the bytes read: a clock coarser than the
 // change, or attributes cached by FUSE or a network file system, hide a write of the same size
 // from the status. Read through a descriptor opened afresh, since opening is what makes FUSE
@@ -48,15 +62,8 @@ std::optional<Failure> checkBytesAsRead(
     const auto file = openRegularFile(folder.descriptor(), name, &read.status.key, opened);
     if (!file)
         return file.failure().reason == Reason::SwappedDuringWalk ? changed : file.failure();
-    if (onSharedFileSystem(folder)) {
-        if (!readPastCaches(file->get()))
-            return Failure { Reason::StaleCache, errno };
-        QByteArray now;
-        const auto failure = readFromServer(file->get(), read.bytes.size(), now, opened);
-        if (failure)
-            return failure->reason == Reason::TooLarge ? changed : *failure;
-        return now == read.bytes ? std::nullopt : std::optional(changed);
-    }
+    if (onSharedFileSystem(folder))
+        return serverBytesAsRead(file->get(), read, opened);
     if (qint64(opened.st_size) != read.bytes.size())
         return changed;
     char buffer[16 * 1024];

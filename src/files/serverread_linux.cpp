@@ -43,7 +43,7 @@ std::optional<Failure> readFromServer(
 {
     // Room for more than the cached size, so that the server's end of file ends a read short
     // and the kernel takes the real size from it.
-    bytes.resize(qMin(qint64(status.st_size) + 64 * 1024, limit + 1));
+    bytes.resize(qMin(qint64(status.st_size) + qint64(64) * 1024, limit + 1));
     qsizetype total = 0;
     for (;;) {
         if (total == bytes.size()) {
