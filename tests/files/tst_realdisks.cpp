@@ -592,7 +592,7 @@ void TestRealDisks::nasLayersPruneEverySheet()
     if (layer == "smb")
         QSKIP("SMB through FUSE cannot be tried: smbnetfs, the one such client Debian has, loses "
               "its share for seconds after any listing of extended attributes, failing every "
-              "call meanwhile with EIO");
+              "call meanwhile with EIO, and adds a mode bit of its own to hidden files");
     const QString why = whyNoFuse({ "sshd", "sshfs", "rclone" });
     if (!why.isEmpty() || !shareMounted())
         QSKIP(qPrintable("rclone cannot mount here: " + why));
