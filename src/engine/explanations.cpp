@@ -50,6 +50,9 @@ std::optional<ReasonNames> namesOf(Failure::Reason reason)
     case Reason::ChangedWhileRead:
         return ReasonNames { QStringLiteral("modifié pendant la lecture"),
             QLatin1String("changed-while-read") };
+    case Reason::StaleCache:
+        return ReasonNames { QStringLiteral("taille non confirmée par le serveur (cache périmé)"),
+            QLatin1String("stale-cache") };
     case Reason::ChangedBeforeReplace:
         return ReasonNames { QStringLiteral("modifié par un autre programme entre-temps"),
             QLatin1String("changed-before-replace") };

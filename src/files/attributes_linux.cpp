@@ -12,9 +12,25 @@ namespace {
 
 using Reason = Failure::Reason;
 
-// Names of a file's extended attributes, POSIX ACLs included; none where the file system
-// holds none.
-std::optional<QList<QByteArray>> attributeNames(int descriptor)
+// Whether a file's attributes failing to list with error means that its file system keeps none.
+// Some say so with another error than ENOTSUP: rclone gives EIO for a file, SMB through FUSE
+// for a file and its folder alike. So the folder is asked too: where it lists its attributes,
+// the file system has them and the file's failure is a real one; where it fails the same way,
+// or says it has none, so does the file system. errno is left as error.
+bool keepsNoAttributes(int folder, int error)
+{
+    if (error == ENOTSUP || error == ENOSYS)
+        return true;
+    const bool folderListed = ::flistxattr(folder, nullptr, 0) >= 0;
+    const int folderError = errno;
+    errno = error;
+    return !folderListed
+        && (folderError == ENOTSUP || folderError == ENOSYS || folderError == error);
+}
+
+// Names of a file's extended attributes in folder, POSIX ACLs included; none where the file
+// system holds none.
+std::optional<QList<QByteArray>> attributeNames(int folder, int descriptor)
 {
     // Most files have few names or none: a first guess at the size saves asking for it.
     QByteArray list(1024, Qt::Uninitialized);
@@ -24,12 +40,16 @@ std::optional<QList<QByteArray>> attributeNames(int descriptor)
             list.resize(got);
             break;
         }
-        if (errno == ENOTSUP)
+        if (errno == ERANGE) {
+            const ssize_t size = ::flistxattr(descriptor, nullptr, 0);
+            if (size >= 0) {
+                list.resize(size);
+                continue;
+            }
+        }
+        if (keepsNoAttributes(folder, errno))
             return QList<QByteArray>();
-        const ssize_t size = errno == ERANGE ? ::flistxattr(descriptor, nullptr, 0) : -1;
-        if (size < 0)
-            return std::nullopt;
-        list.resize(size);
+        return std::nullopt;
     }
     QList<QByteArray> names = list.split('\0');
     names.removeAll(QByteArray());
@@ -58,9 +78,9 @@ std::optional<QByteArray> attributeValue(int descriptor, const QByteArray &name)
 // Gives copy exactly the extended attributes of original: each of original's, and none of
 // those the copy inherited (a folder's default ACL, say). A value the system will not set is
 // accepted only where the copy already holds it. Returns the names copied.
-std::optional<QList<QByteArray>> copyAttributes(int original, int copy)
+std::optional<QList<QByteArray>> copyAttributes(int folder, int original, int copy)
 {
-    const auto wanted = attributeNames(original);
+    const auto wanted = attributeNames(folder, original);
     if (!wanted)
         return std::nullopt;
     for (const QByteArray &name : *wanted) {
@@ -72,7 +92,7 @@ std::optional<QList<QByteArray>> copyAttributes(int original, int copy)
             && attributeValue(copy, name) != value)
             return std::nullopt;
     }
-    const auto inherited = attributeNames(copy);
+    const auto inherited = attributeNames(folder, copy);
     if (!inherited)
         return std::nullopt;
     for (const QByteArray &name : *inherited) {
@@ -84,7 +104,7 @@ std::optional<QList<QByteArray>> copyAttributes(int original, int copy)
 
 } // namespace
 
-std::optional<Failure> keepOwnerAttributesAndMode(int fd, const ReadSheet &read)
+std::optional<Failure> keepOwnerAttributesAndMode(int folder, int fd, const ReadSheet &read)
 {
     const SheetStatus &status = read.status;
     struct stat made = {};
@@ -92,7 +112,7 @@ std::optional<Failure> keepOwnerAttributesAndMode(int fd, const ReadSheet &read)
         return Failure::fromErrno(errno, Reason::WriteRefused);
     const bool ownerRight = made.st_uid == status.owner && made.st_gid == status.group;
     const bool ownerGiven = ownerRight || ::fchown(fd, status.owner, status.group) == 0;
-    const auto sheetAttributes = copyAttributes(read.descriptor.get(), fd);
+    const auto sheetAttributes = copyAttributes(folder, read.descriptor.get(), fd);
     if (!sheetAttributes)
         return Failure { Reason::AttributesNotKept, errno };
     // A change of owner may clear set-id bits, and an ACL sets mode bits.

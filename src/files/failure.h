@@ -21,6 +21,7 @@ struct Failure
         FlushFailed, // the disk did not confirm the new text
         ChangedWhileRead, // the sheet grew or shrank while being read
         ChangedBeforeReplace, // someone else wrote or replaced the sheet since it was read
+        StaleCache, // a FUSE or network file system's cache and its server disagree on the sheet
         SwappedDuringWalk, // the entry is no longer what the listing saw (a link, another file)
         FolderUnreadable, // a folder that cannot be opened or listed
         BackupFailed, // the sheet could not be kept under its backup name

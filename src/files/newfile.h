@@ -69,6 +69,8 @@ public:
     }
     ~NewFile()
     {
+        // Closed first: SMB refuses to remove a file that is still open.
+        file.reset();
         if (!name.isEmpty())
             ::unlinkat(folder, name.constData(), 0);
     }

@@ -4,6 +4,8 @@
 #include "files/backup.h"
 #include "files/linuxstatus.h"
 #include "files/newfile.h"
+#include "files/serverread.h"
+#include "files/temporaries.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -32,6 +34,39 @@ bool statusAsRead(int folder, const QByteArray &name, const SheetStatus &status)
         && nanoseconds(now.st_ctim) == status.changed;
 }
 
+// Fails unless descriptor, where the size cached may be an older file's, holds exactly the bytes
+// read as the server has them.
+std::optional<Failure> serverBytesAsRead(int descriptor, const ReadSheet &read, struct stat &status)
+{
+    const Failure changed { Reason::ChangedBeforeReplace, 0 };
+    if (!readPastCaches(descriptor))
+        return Failure { Reason::StaleCache, errno };
+    QByteArray now;
+    const auto failure = readFromServer(descriptor, read.bytes.size(), now, status);
+    if (failure)
+        return failure->reason == Reason::TooLarge ? changed : *failure;
+    return now == read.bytes ? std::nullopt : std::optional(changed);
+}
+
+// Fails unless name in folder still holds exactly the bytes read: a clock coarser than the
+// change (exFAT's 2 seconds), or attributes cached by FUSE or a network file system, hide a
+// write of the same size from the status. On such file systems the bytes come from the server
+// itself, since a size they cache may still be an older file's.
+std::optional<Failure> checkBytesAsRead(
+    const Folder &folder, const QByteArray &name, const ReadSheet &read)
+{
+    if (!onSharedFileSystem(folder))
+        return checkHolds(folder.descriptor(), name, &read.status.key, read.bytes);
+    struct stat opened = {};
+    const auto file = openRegularFile(folder.descriptor(), name, &read.status.key, opened);
+    if (!file) {
+        return file.failure().reason == Reason::SwappedDuringWalk
+            ? Failure { Reason::ChangedBeforeReplace, 0 }
+            : file.failure();
+    }
+    return serverBytesAsRead(file->get(), read, opened);
+}
+
 } // namespace
 
 // The rules of a replacement, in order, each failure leaving the sheet as it was:
@@ -53,7 +88,8 @@ bool statusAsRead(int folder, const QByteArray &name, const SheetStatus &status)
 //   failed backup leaves the sheet as it was;
 // - the sheet is closed: FUSE file systems hide a file renamed over while open, and an
 //   interrupted rename would leave the sheet hidden with no name;
-// - the name must still hold the very bytes read, compared afresh;
+// - the name must still hold the very bytes read, compared afresh (from the server, on FUSE
+//   and network file systems);
 // - the way back asked for (a diff, a record) is written out, and the name is checked once
 //   more, since writing it out may take a while;
 // - then, only then, the new file takes the sheet's name in one rename.
@@ -80,7 +116,7 @@ std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name
         return Failure::fromErrno(replacement.creationError(), Reason::WriteRefused);
     if (auto failure = writeAll(fd, contents))
         return failure;
-    if (auto failure = keepOwnerAttributesAndMode(fd, read))
+    if (auto failure = keepOwnerAttributesAndMode(folderFd, fd, read))
         return failure;
     if (::fsync(fd) != 0)
         return Failure { Reason::FlushFailed, errno };
@@ -95,9 +131,7 @@ std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name
             return failure;
     }
     read.descriptor.reset();
-    // A clock coarser than the change (exFAT's 2 seconds), or attributes cached by FUSE or a
-    // network file system, hide a write of the same size from the status: the bytes tell.
-    std::optional<Failure> failure = checkHolds(folderFd, name, &read.status.key, read.bytes);
+    std::optional<Failure> failure = checkBytesAsRead(folder, name, read);
     if (!failure && beforeRename) {
         failure = beforeRename();
         if (!failure && !statusAsRead(folderFd, name, read.status))

@@ -30,9 +30,10 @@ public:
     // Called with the sheet's size once it is known, before its bytes are read.
     using SizeKnown = std::function<void(qint64 size)>;
 
-    // Opens the entry without following a link and reads it whole. Fails when the entry is no
-    // longer the file listed, is not a regular file, is larger than maxSheetSize, cannot be
-    // read, or changes size while being read.
+    // Opens the entry without following a link and reads it whole, on FUSE and network file
+    // systems from the server (serverread.h). Fails when the entry is no longer the file
+    // listed, is not a regular file, is larger than maxSheetSize, cannot be read, changes size
+    // while being read, or has a size its file system does not confirm.
     [[nodiscard]] std::optional<Failure> read(const SizeKnown &sizeKnown = {});
     const QByteArray &contents() const { return sheet.bytes; }
 

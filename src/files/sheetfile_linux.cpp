@@ -1,6 +1,8 @@
 #include "files/sheetfile.h"
 
 #include "files/linuxstatus.h"
+#include "files/serverread.h"
+#include "files/temporaries.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,30 +18,19 @@ SheetFile::SheetFile(SheetEntry entry)
 {
 }
 
-std::optional<Failure> SheetFile::read(const SizeKnown &sizeKnown)
-{
-    struct stat opened = {};
-    auto file = openRegularFile(entry.folder->descriptor(), entry.name, &entry.key, opened);
-    if (!file)
-        return file.failure();
-    sheet.descriptor = std::move(*file);
-    if (opened.st_size > maxSheetSize)
-        return Failure { Reason::TooLarge, 0 };
-    SheetStatus &status = sheet.status;
-    status = { keyOf(opened), qint64(opened.st_size), nanoseconds(opened.st_mtim),
-        nanoseconds(opened.st_ctim), opened.st_uid, opened.st_gid, opened.st_mode & 07777 };
-    if (sizeKnown)
-        sizeKnown(status.size);
+namespace {
 
+// Reads descriptor whole into bytes, expecting size bytes: a sheet that grows or shrinks
+// while it is read is ChangedWhileRead.
+std::optional<Failure> readExpected(int descriptor, qint64 size, QByteArray &bytes)
+{
     // One byte more than expected shows a sheet that grows while it is read: someone else is
     // writing it, so it is left alone.
-    QByteArray &bytes = sheet.bytes;
-    bytes.resize(status.size + 1);
+    bytes.resize(size + 1);
     qsizetype total = 0;
     for (;;) {
         const qsizetype wanted = bytes.size() - total;
-        const ssize_t count
-            = ::read(sheet.descriptor.get(), bytes.data() + total, std::size_t(wanted));
+        const ssize_t count = ::read(descriptor, bytes.data() + total, std::size_t(wanted));
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)
@@ -47,12 +38,39 @@ std::optional<Failure> SheetFile::read(const SizeKnown &sizeKnown)
         total += count;
         // A short read that ends at the expected size is the end of the file: no further call
         // is needed to see it.
-        if (count == 0 || total == bytes.size() || (count < wanted && total == status.size))
+        if (count == 0 || total == bytes.size() || (count < wanted && total == size))
             break;
     }
-    if (total != status.size)
+    if (total != size)
         return Failure { Reason::ChangedWhileRead, 0 };
     bytes.resize(total);
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<Failure> SheetFile::read(const SizeKnown &sizeKnown)
+{
+    struct stat opened = {};
+    auto file = openRegularFile(entry.folder->descriptor(), entry.name, &entry.key, opened);
+    if (!file)
+        return file.failure();
+    sheet.descriptor = std::move(*file);
+    const int fd = sheet.descriptor.get();
+    // There the size known may be a cache's, older than the file.
+    const bool fromServer = onSharedFileSystem(*entry.folder);
+    if (fromServer && !readPastCaches(fd))
+        return Failure { Reason::StaleCache, errno };
+    if (opened.st_size > maxSheetSize)
+        return Failure { Reason::TooLarge, 0 };
+    if (sizeKnown)
+        sizeKnown(qint64(opened.st_size));
+    const auto failure = fromServer ? readFromServer(fd, maxSheetSize, sheet.bytes, opened)
+                                    : readExpected(fd, qint64(opened.st_size), sheet.bytes);
+    if (failure)
+        return failure;
+    sheet.status = { keyOf(opened), qint64(opened.st_size), nanoseconds(opened.st_mtim),
+        nanoseconds(opened.st_ctim), opened.st_uid, opened.st_gid, opened.st_mode & 07777 };
     return std::nullopt;
 }
 

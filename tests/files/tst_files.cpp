@@ -52,6 +52,8 @@ private slots:
     void backupKeptOnce();
     void backupRemovedOnlyByItsMaker_data();
     void backupRemovedOnlyByItsMaker();
+    void attributesAFileSystemLacks_data();
+    void attributesAFileSystemLacks();
 };
 
 namespace {
@@ -295,6 +297,10 @@ void TestFiles::replaceRulesInOrder_data()
                                  << sheetOnly;
     QTest::newRow("failedFlushOfNamedFile")
         << QByteArray("tmpfile,fsync") << "" << int(Failure::Reason::FlushFailed) << sheetOnly;
+    // SMB refuses to remove a file still open: the temporary is closed first.
+    QTest::newRow("failedFlushWhereOpenFilesStay")
+        << QByteArray("tmpfile,fsync,openunlink") << "" << int(Failure::Reason::FlushFailed)
+        << sheetOnly;
     QTest::newRow("writtenAfterRead")
         << QByteArray() << "written" << int(Failure::Reason::ChangedBeforeReplace) << sheetOnly;
     QTest::newRow("backupNameIsAFolder")
@@ -352,6 +358,49 @@ void TestFiles::replaceRulesInOrder()
             meanwhile == "written" || meanwhile == "swapped" ? otherText
                                                              : testsupport::pregapSheet);
     }
+}
+
+void TestFiles::attributesAFileSystemLacks_data()
+{
+    QTest::addColumn<int>("fileError"); // errno of listing a file's attributes, 0 for none
+    QTest::addColumn<int>("folderError"); // and of listing its folder's
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("fileNotSupported") << ENOTSUP << 0 << true;
+    QTest::newRow("fileNotImplemented") << ENOSYS << 0 << true;
+    // rclone over sftp.
+    QTest::newRow("fileFailsFolderNotSupported") << EIO << ENOTSUP << true;
+    QTest::newRow("fileFailsFolderNotImplemented") << EIO << ENOSYS << true;
+    // SMB through FUSE.
+    QTest::newRow("fileAndFolderFailAlike") << EIO << EIO << true;
+    QTest::newRow("fileFailsFolderLists") << EIO << 0 << false;
+    QTest::newRow("fileAndFolderFailApart") << EIO << EACCES << false;
+}
+
+// A file system that keeps no extended attributes, whatever error says so, leaves the sheet
+// none to keep; where its folder shows it keeps them, a file's failure fails the sheet.
+void TestFiles::attributesAFileSystemLacks()
+{
+    QFETCH(int, fileError);
+    QFETCH(int, folderError);
+    QFETCH(bool, replaced);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    QVERIFY(testsupport::fill(dir.path(), { { "album.cue", testsupport::pregapSheet } }));
+    const auto named = cueprune::openNamedPath(QFile::encodeName(dir.filePath("album.cue")));
+    QVERIFY(named);
+    cueprune::SheetFile sheet(named->sheet);
+    QVERIFY(!sheet.read());
+    std::optional<Failure> failure;
+    {
+        const testsupport::FaultsHere faults({ { "LISTXATTR_FILE", QByteArray::number(fileError) },
+            { "LISTXATTR_FOLDER", QByteArray::number(folderError) } });
+        failure = sheet.replace(testsupport::prunedSheet);
+    }
+    QCOMPARE(failure ? int(failure->reason) : -1,
+        replaced ? -1 : int(Failure::Reason::AttributesNotKept));
+    QCOMPARE(testsupport::readFile(dir.filePath("album.cue")),
+        replaced ? testsupport::prunedSheet : testsupport::pregapSheet);
+    QCOMPARE(testsupport::namesIn(dir.path()), QList<QByteArray> { "album.cue" });
 }
 
 // Folders are opened one below the other, never by their whole path: a sheet deeper than

@@ -7,12 +7,17 @@
 // file other than /dev/null gets descriptor 0, 1 or 2; "device" (exit 98) when a device or FIFO
 // outside /dev is opened for real. SWAP_ENTRY names an entry: the first time it is opened with
 // openat, it is renamed to "<entry>.away" and replaced, just before the open, by a symbolic link to
-// SWAP_LINK or by the file or folder at SWAP_MOVE. A test may also link these calls into itself
-// and set the variables as it goes.
+// SWAP_LINK or by the file or folder at SWAP_MOVE. As on file systems that lack what Linux's have:
+// "openunlink" refuses, as SMB does, to remove a file that this process holds open (EBUSY);
+// LISTXATTR_FILE and LISTXATTR_FOLDER give an errno number with which listing the extended
+// attributes of a regular file, or of a folder, fails. A test may also link these calls into
+// itself and set the variables as it goes.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -78,6 +83,28 @@ int checkOpened(const char *path, int flags, int fd)
     return fd;
 }
 
+// Whether name in folder is a file that this process holds open.
+bool heldOpen(int folder, const char *name)
+{
+    struct stat target = {};
+    DIR *descriptors = opendir("/proc/self/fd");
+    if (!descriptors || fstatat(folder, name, &target, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (descriptors)
+            closedir(descriptors);
+        return false;
+    }
+    bool held = false;
+    while (const dirent *entry = readdir(descriptors)) {
+        struct stat open = {};
+        const int fd = std::atoi(entry->d_name);
+        if (entry->d_name[0] != '.' && fd != dirfd(descriptors) && fstat(fd, &open) == 0
+            && open.st_dev == target.st_dev && open.st_ino == target.st_ino)
+            held = true;
+    }
+    closedir(descriptors);
+    return held;
+}
+
 mode_t modeArgument(int flags, va_list arguments)
 {
     const bool created = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE;
@@ -131,4 +158,28 @@ extern "C" int openat(int folder, const char *path, int flags, ...)
     swapOnce(folder, path);
     static const auto next = real<int (*)(int, const char *, int, ...)>("openat");
     return checkOpened(path, flags, next(folder, path, flags, mode));
+}
+
+extern "C" int unlinkat(int folder, const char *name, int flags)
+{
+    if (failing("openunlink") && heldOpen(folder, name)) {
+        errno = EBUSY;
+        return -1;
+    }
+    static const auto next = real<int (*)(int, const char *, int)>("unlinkat");
+    return next(folder, name, flags);
+}
+
+extern "C" ssize_t flistxattr(int fd, char *list, size_t size)
+{
+    struct stat status = {};
+    const char *error = fstat(fd, &status) == 0
+        ? std::getenv(S_ISDIR(status.st_mode) ? "LISTXATTR_FOLDER" : "LISTXATTR_FILE")
+        : nullptr;
+    if (error && std::atoi(error) != 0) {
+        errno = std::atoi(error);
+        return -1;
+    }
+    static const auto next = real<ssize_t (*)(int, char *, size_t)>("flistxattr");
+    return next(fd, list, size);
 }
