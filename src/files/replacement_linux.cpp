@@ -3,9 +3,9 @@
 #include "files/attributes.h"
 #include "files/backup.h"
 #include "files/linuxstatus.h"
+#include "files/mounttype.h"
 #include "files/newfile.h"
 #include "files/serverread.h"
-#include "files/temporaries.h"
 
 #include <dirent.h>
 #include <fcntl.h>

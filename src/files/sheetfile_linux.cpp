@@ -1,8 +1,8 @@
 #include "files/sheetfile.h"
 
 #include "files/linuxstatus.h"
+#include "files/mounttype.h"
 #include "files/serverread.h"
-#include "files/temporaries.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -40,11 +40,6 @@ struct TemporaryName
 // it does). File systems that lack an exclusive rename get a lookup before a plain one.
 [[nodiscard]] bool renameExclusively(int folder, const QByteArray &from, const QByteArray &to);
 
-// Whether the folder lies on a file system that other machines may write too (NFS, SMB, a
-// network FUSE file system such as sshfs), where a lock taken here is not seen there. Told by
-// the file system's type and, for FUSE, the mount's; a FUSE mount of unknown kind counts as one.
-[[nodiscard]] bool onSharedFileSystem(const Folder &folder);
-
 // What became of a hidden name met in a folder.
 enum class Leftover {
     None, // not a temporary, or one that is live or may still be

@@ -1,24 +1,19 @@
 #include "files/temporaries.h"
 
 #include "files/linuxstatus.h"
+#include "files/mounttype.h"
 
 #include <QCryptographicHash>
-#include <QFile>
-#include <QHash>
 #include <QRandomGenerator>
 
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 
 namespace cueprune {
 
@@ -78,52 +73,6 @@ Claim claimOf(const QByteArray &replaced)
     if (isSheetName(replaced))
         return Claim::Sheet;
     return sheetsOfBackup(replaced).isEmpty() ? Claim::Nothing : Claim::Backup;
-}
-
-// The type of the mount that holds device, and where it comes from, from the kernel's table:
-// empty where there is no /proc.
-std::pair<QByteArray, QByteArray> mountOf(dev_t device)
-{
-    QFile table(QStringLiteral("/proc/self/mountinfo"));
-    if (!table.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray wanted
-        = QByteArray::number(major(device)) + ':' + QByteArray::number(minor(device));
-    // Read whole: a file of /proc gives no size, so atEnd() would hold at once.
-    const QList<QByteArray> lines = table.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        const QList<QByteArray> fields = line.split(' ');
-        const qsizetype separator = fields.indexOf("-");
-        if (fields.size() > 2 && fields[2] == wanted && separator > 0
-            && separator + 2 < fields.size())
-            return { fields[separator + 1], fields[separator + 2] };
-    }
-    return {};
-}
-
-bool sharedFileSystem(int folder, dev_t device)
-{
-    struct statfs system = {};
-    if (::fstatfs(folder, &system) != 0)
-        return true;
-    switch (quint32(system.f_type)) {
-    case NFS_SUPER_MAGIC:
-    case SMB_SUPER_MAGIC:
-    case 0xFF534D42: // CIFS
-    case 0xFE534D42: // SMB2
-    case 0x01021997: // 9P
-    case 0x00C36400: // Ceph
-    case AFS_SUPER_MAGIC:
-    case CODA_SUPER_MAGIC:
-        return true;
-    case FUSE_SUPER_MAGIC: {
-        // A FUSE file system on a block device or an image file is a disk of this machine.
-        const auto [type, source] = mountOf(device);
-        return !(type == "fuseblk" || (type == "fuse" && source.startsWith('/')));
-    }
-    default:
-        return false;
-    }
 }
 
 // The last time a file's contents or status changed: a run sets a copy's modification time
@@ -229,19 +178,6 @@ bool renameExclusively(int folder, const QByteArray &from, const QByteArray &to)
         return false;
     }
     return errno == ENOENT && ::renameat(folder, from.constData(), folder, to.constData()) == 0;
-}
-
-bool onSharedFileSystem(const Folder &folder)
-{
-    // Asked once a file system: the mount table is read only for FUSE, and only once.
-    static std::mutex mutex;
-    static QHash<quint64, bool> known;
-    const std::lock_guard<std::mutex> lock(mutex);
-    const quint64 device = folder.key().device;
-    const auto found = known.constFind(device);
-    if (found != known.cend())
-        return *found;
-    return *known.insert(device, sharedFileSystem(folder.descriptor(), dev_t(device)));
 }
 
 Leftover settleLeftover(const Folder &folder, const QByteArray &name)

@@ -4,6 +4,7 @@
 #include "files/backupnames.h"
 #include "files/descriptorbudget.h"
 #include "files/linuxstatus.h"
+#include "files/mounttype.h"
 #include "files/sheetfile.h"
 #include "files/sheetwalk.h"
 #include "files/temporaries.h"
@@ -35,6 +36,8 @@ private slots:
     void backupNumbers();
     void descriptorBudget_data();
     void descriptorBudget();
+    void mountType_data();
+    void mountType();
     void walkOrder_data();
     void walkOrder();
     void folderSwappedMidWalkIsNotFollowed();
@@ -132,6 +135,41 @@ void TestFiles::descriptorBudget()
     QCOMPARE(budget.workers(wanted), workers);
     QCOMPARE(budget.foldersAhead(64, 4), foldersAhead);
     QCOMPARE(budget.roomForAnother(workers, foldersHeld), roomForAnother);
+}
+
+void TestFiles::mountType_data()
+{
+    // The kernel's table as the test's folder would find it: its device is 0:99.
+    const QByteArray table = "22 1 253:1 / / rw,relatime shared:1 - ext4 /dev/vda1 rw\n"
+                             "40 22 0:99 / /mnt rw,nosuid shared:9 - %1 %2 rw,user_id=0\n";
+    QTest::addColumn<quint32>("type"); // statfs's
+    QTest::addColumn<QByteArray>("mountinfo");
+    QTest::addColumn<bool>("shared");
+    constexpr quint32 fuse = 0x65735546;
+    const auto mount = [&](const char *type, const char *source) {
+        return QByteArray(table).replace("%1", type).replace("%2", source);
+    };
+    QTest::newRow("ext4") << 0xEF53u << mount("ext4", "/dev/vdb") << false;
+    QTest::newRow("nfs") << 0x6969u << mount("nfs4", "nas:/music") << true;
+    QTest::newRow("cifs") << 0xFF534D42u << mount("cifs", "//nas/music") << true;
+    QTest::newRow("sshfs") << fuse << mount("fuse.sshfs", "me@nas:/music") << true;
+    QTest::newRow("rclone") << fuse << mount("fuse.rclone", "nas:music") << true;
+    QTest::newRow("ntfsOnADisk") << fuse << mount("fuseblk", "/dev/sdb1") << false;
+    QTest::newRow("exfatOnAnImage") << fuse << mount("fuse", "/dev/loop3") << false;
+    QTest::newRow("fuseOfUnknownSource") << fuse << mount("fuse", "exfat") << true;
+    QTest::newRow("fuseNotInTheTable")
+        << fuse << QByteArray(table).left(table.indexOf('\n')) << true;
+    QTest::newRow("noTable") << fuse << QByteArray() << true;
+}
+
+// Which file systems other machines may write too, told from statfs's type and, for FUSE,
+// from the kernel's mount table as text.
+void TestFiles::mountType()
+{
+    QFETCH(quint32, type);
+    QFETCH(QByteArray, mountinfo);
+    QFETCH(bool, shared);
+    QCOMPARE(cueprune::isSharedFileSystem(type, cueprune::mountOf(mountinfo, 0, 99)), shared);
 }
 
 void TestFiles::walkOrder_data()
