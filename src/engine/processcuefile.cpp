@@ -50,7 +50,7 @@ CueOutcome pruned(const SheetEntry &entry, const QByteArray &sheet, QList<qsizet
 } // namespace
 
 CueOutcome processCueFile(const SheetEntry &entry, const KeptLineObserver &observer,
-    const PruneOptions &options, ByteBudget *budget, const WriteWayBack &writeWayBack)
+    const PruneOptions &options, ByteBudget *budget, const WayBackGate &gate)
 {
     // Room for the sheet and its pruned copy.
     ByteBudget::Share share(budget);
@@ -73,14 +73,15 @@ CueOutcome processCueFile(const SheetEntry &entry, const KeptLineObserver &obser
     CueOutcome outcome
         = pruned(entry, sheet.contents(), std::move(result.droppedLines), kept, options);
     if (options.mode == WriteMode::Rewrite) {
-        BeforeRename beforeRename;
-        if (writeWayBack) {
-            beforeRename = [&] {
+        WayBackSteps wayBack;
+        if (gate.ready) {
+            wayBack.announce = [&] { gate.announce(outcome); };
+            wayBack.ready = [&] {
                 share.giveBack();
-                return writeWayBack(outcome);
+                return gate.ready();
             };
         }
-        if (const auto failure = sheet.replace(result.bytes, options.backup, beforeRename))
+        if (const auto failure = sheet.replace(result.bytes, options.backup, wayBack))
             return CueOutcome::failedWith(*failure);
     }
     return outcome;

@@ -52,19 +52,24 @@ struct PruneOptions
     bool diff = false; // its unified diff (see unifiedDiff)
 };
 
-// Called just before a sheet that changes is renamed, with its outcome as it will then be:
-// the change's way back (its diff, its record) is written out there. A failure fails the
-// sheet, left as it was.
-using WriteWayBack = std::function<std::optional<Failure>(const CueOutcome &planned)>;
+// The way back of a sheet that changes (its diff, its record): announce is given its outcome
+// as it will be once renamed, as soon as its new text is written; ready is called just before
+// the rename and waits until the way back is written out. A failure of ready fails the sheet,
+// left as it was.
+struct WayBackGate
+{
+    std::function<void(const CueOutcome &planned)> announce;
+    std::function<std::optional<Failure>()> ready;
+};
 
 // Prunes the sheet in place (see pruneSheet and SheetFile::replace), keeping the old one as
 // the options' backup says: a failure leaves the sheet as it was. With WriteMode::DryRun
 // nothing is written and CueResult::Pruned means the sheet would change. With a budget, the
 // sheet waits for room in it before it is read (see ByteBudget), and gives the room back
-// before writeWayBack, which may wait for other sheets.
+// before the gate's ready, which may wait for other sheets.
 [[nodiscard]] CueOutcome processCueFile(const SheetEntry &sheet,
     const KeptLineObserver &observer = {}, const PruneOptions &options = {},
-    ByteBudget *budget = nullptr, const WriteWayBack &writeWayBack = {});
+    ByteBudget *budget = nullptr, const WayBackGate &gate = {});
 
 // The sheet at path (as the system names it), resolved by the kernel as given.
 [[nodiscard]] CueOutcome processCueFile(const QByteArray &path,

@@ -1,5 +1,6 @@
 #include "engine/sheetbatch.h"
 
+#include "engine/durablelog.h"
 #include "files/sheetfile.h"
 #include "files/workerthreads.h"
 
@@ -46,8 +47,8 @@ SheetBatch::SheetBatch(
     int workers, const PruneOptions &options, const DescriptorBudget &descriptors)
     : SheetBatch(
         workers, options.mode,
-        [options](const SheetEntry &sheet, ByteBudget &budget, const WriteWayBack &writeWayBack) {
-            return processCueFile(sheet, {}, options, &budget, writeWayBack);
+        [options](const SheetEntry &sheet, ByteBudget &budget, const WayBackGate &gate) {
+            return processCueFile(sheet, {}, options, &budget, gate);
         },
         descriptors)
 {
@@ -72,7 +73,7 @@ namespace {
 // Where a sheet stands with the way back, before its rename.
 enum class Gate {
     None, // not at the gate (yet), or no way back asked for
-    Waiting, // planned outcome ready, its worker waiting for it to be recorded
+    Waiting, // planned outcome announced, to be recorded
     Flushed, // recorded and flushed: its worker makes it durable, then renames
     Shut, // the flush failed: the sheet is left as it was
 };
@@ -94,7 +95,7 @@ struct Slot
 // - only the reporting thread adds and removes slots, at the two ends of a std::deque, which
 //   never moves the elements it keeps: so a worker may keep a pointer to its slot;
 // - a worker writes its slot's outcome, planned, gate (to Waiting) and done, under the
-//   batch's mutex, and nothing else; the reporting thread sets gate from Waiting on;
+//   batch's mutex, and nothing else, each once; the reporting thread sets gate from then on;
 // - a slot leaves only from the front, once done: no slot a worker points to goes away.
 class InOrderQueue
 {
@@ -158,7 +159,8 @@ private:
     // Starts the chunks that are ready; false when the next must wait for a file under way.
     bool startChunk();
     void work(const std::vector<Slot *> &taken);
-    std::optional<Failure> waitAtGate(Slot *slot, const CueOutcome &planned);
+    void announce(Slot *slot, const CueOutcome &planned);
+    std::optional<Failure> waitAtGate(Slot *slot);
     void recordReady(std::unique_lock<std::mutex> &lock);
     void reportFront(std::unique_lock<std::mutex> &lock);
 
@@ -179,10 +181,7 @@ private:
     HeldFolders heldFolders;
     std::size_t started = 0; // the slots at the front of the window that are started
     std::size_t recorded = 0; // the slots at the front of the window that are recorded
-    quint64 flushes = 0; // of the way back that recorded a planned sheet
-    quint64 synced = 0; // the last flush made durable
-    bool syncing = false; // a worker is making the way back durable
-    bool syncFailed = false;
+    std::optional<DurableLog> durable; // the way back's, when it is synced
     QSet<FileKey> busy; // the files being worked on
     bool sourceDone = false;
     // Declared last, so that it is destroyed first: its tasks use everything above.
@@ -252,9 +251,11 @@ void BatchRun::work(const std::vector<Slot *> &taken)
 {
     for (Slot *slot : taken) {
         const SheetEntry &sheet = std::get<SheetEntry>(slot->item);
-        WriteWayBack gate;
-        if (wayBack.record)
-            gate = [this, slot](const CueOutcome &planned) { return waitAtGate(slot, planned); };
+        WayBackGate gate;
+        if (wayBack.record) {
+            gate.announce = [this, slot](const CueOutcome &planned) { announce(slot, planned); };
+            gate.ready = [this, slot] { return waitAtGate(slot); };
+        }
         const CueOutcome outcome = sheetWork(sheet, budget, gate);
         const std::lock_guard<std::mutex> done(mutex);
         slot->outcome = outcome;
@@ -266,64 +267,61 @@ void BatchRun::work(const std::vector<Slot *> &taken)
     }
 }
 
-// On a worker: hands the sheet's planned outcome over, waits until it is recorded and
-// flushed, then makes it durable. One worker syncs at a time, for every flush made so far, so
-// that the workers waiting meanwhile share the next sync.
-std::optional<Failure> BatchRun::waitAtGate(Slot *slot, const CueOutcome &planned)
+// On a worker: hands the sheet's planned outcome over to be recorded, while the worker goes on.
+void BatchRun::announce(Slot *slot, const CueOutcome &planned)
 {
-    std::unique_lock<std::mutex> lock(mutex);
+    const std::lock_guard<std::mutex> lock(mutex);
     slot->planned = planned;
     slot->gate = Gate::Waiting;
     frontDone.notify_one();
+}
+
+// On a worker, just before the rename: waits until the sheet's way back is recorded and
+// flushed, then until it is durable.
+std::optional<Failure> BatchRun::waitAtGate(Slot *slot)
+{
+    std::unique_lock<std::mutex> lock(mutex);
     gateMoved.wait(lock, [slot] { return slot->gate != Gate::Waiting; });
-    while (slot->gate == Gate::Flushed && synced < slot->flush && !syncFailed) {
-        if (syncing) {
-            gateMoved.wait(lock);
-            continue;
-        }
-        syncing = true;
-        const quint64 target = flushes;
-        lock.unlock();
-        const bool durable = wayBack.sync();
-        lock.lock();
-        syncing = false;
-        synced = durable ? target : synced;
-        syncFailed = !durable;
-        gateMoved.notify_all();
-    }
-    if (slot->gate == Gate::Flushed && synced >= slot->flush)
+    const bool flushed = slot->gate == Gate::Flushed;
+    const quint64 flush = slot->flush;
+    lock.unlock();
+    if (flushed && (!durable || durable->waitDurable(flush)))
         return std::nullopt;
     return Failure { Failure::Reason::WayBackNotWritten, 0 };
 }
 
-// Records, in order from the first item not recorded, every item that is done or at the gate,
-// with the lock released meanwhile: neither kind is written by its worker until its gate
-// moves. Then flushes them together, once, and lets their workers go on.
+// Records, in order from the first item not recorded, every item that is done or announced,
+// with the lock released meanwhile: a worker writes neither planned nor, once done, its
+// outcome again. A sheet that failed once announced is recorded as it ended. Then flushes the
+// records together, once, and lets the workers waiting at the gate go on.
 void BatchRun::recordReady(std::unique_lock<std::mutex> &lock)
 {
-    std::vector<Slot *> ready;
+    std::vector<std::pair<Slot *, bool>> ready; // and whether it is recorded as planned
     for (std::size_t index = recorded;
          index < window.size() && (window[index].done || window[index].gate == Gate::Waiting);
-         ++index)
-        ready.push_back(&window[index]);
+         ++index) {
+        Slot &slot = window[index];
+        if (slot.done)
+            slot.gate = Gate::None;
+        ready.emplace_back(&slot, slot.gate == Gate::Waiting);
+    }
     if (ready.empty())
         return;
     recorded += ready.size();
     lock.unlock();
-    bool planned = false;
-    for (const Slot *slot : ready) {
-        planned = planned || slot->gate == Gate::Waiting;
-        const std::optional<CueOutcome> &outcome
-            = slot->gate == Gate::Waiting ? slot->planned : slot->outcome;
+    bool anyPlanned = false;
+    for (const auto &[slot, planned] : ready) {
+        anyPlanned = anyPlanned || planned;
+        const std::optional<CueOutcome> &outcome = planned ? slot->planned : slot->outcome;
         wayBack.record(slot->item, outcome ? &*outcome : nullptr);
     }
-    const bool flushed = !planned || wayBack.flush();
+    const bool flushed = !anyPlanned || wayBack.flush();
+    const quint64 flush = anyPlanned && flushed && durable ? durable->flushed() : 0;
     lock.lock();
-    flushes += planned ? 1 : 0;
-    for (Slot *slot : ready) {
-        if (slot->gate == Gate::Waiting) {
+    for (const auto &[slot, planned] : ready) {
+        if (planned) {
             slot->gate = flushed ? Gate::Flushed : Gate::Shut;
-            slot->flush = flushes;
+            slot->flush = flush;
         }
     }
     gateMoved.notify_all();
@@ -356,6 +354,8 @@ void BatchRun::reportFront(std::unique_lock<std::mutex> &lock)
 
 void BatchRun::run(const SheetBatch::StopRequested &stop)
 {
+    if (wayBack.sync)
+        durable.emplace(wayBack.sync);
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
         if (!sourceDone && stop && stop())

@@ -26,9 +26,9 @@ public:
     using DescriptorsHeld = std::function<int()>;
 
     // What is done to one sheet, on a worker, with the batch's budget of bytes in memory; a
-    // sheet that changes calls writeWayBack (when not empty) just before its rename.
+    // sheet that changes goes through the gate (when it has one) as processCueFile says.
     using Work = std::function<CueOutcome(
-        const SheetEntry &sheet, ByteBudget &budget, const WriteWayBack &writeWayBack)>;
+        const SheetEntry &sheet, ByteBudget &budget, const WayBackGate &gate)>;
 
     // The way back of a run's changes (a diff, a record). record is called on the calling
     // thread in the source's order, with each item once every item before it was given: a

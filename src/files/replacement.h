@@ -47,16 +47,21 @@ struct ReadSheet
     SheetStatus status;
 };
 
-// Called once every check of a replacement has passed, just before the new file takes the
-// sheet's name: what must be written before the sheet changes (its way back) is written there.
-// A failure stops the replacement and leaves the sheet as it was.
-using BeforeRename = std::function<std::optional<Failure>()>;
+// What a replacement does for the way back that must be written before the sheet changes (a
+// diff, a record): announce once the new text is written, so that the way back is written
+// while the new file is flushed and checked; ready once every check has passed, just before the
+// rename, which waits for it. A failure of ready stops the replacement, the sheet as it was.
+struct WayBackSteps
+{
+    std::function<void()> announce;
+    std::function<std::optional<Failure>()> ready;
+};
 
 // Puts contents in the place of name in folder, which holds read: the sheet is always either
 // whole and old or whole and new, and on failure it is as it was. The rules are written above
 // the definition.
 [[nodiscard]] std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name,
     const QByteArray &contents, ReadSheet &read, const BackupPolicy &backup = {},
-    const BeforeRename &beforeRename = {});
+    const WayBackSteps &wayBack = {});
 
 } // namespace cueprune

@@ -77,7 +77,8 @@ std::optional<Failure> checkBytesAsRead(
 //   it is written), written in full, then given the sheet's owner and group (which clears
 //   setgid, so first), its extended attributes and ACLs, then its exact mode bits (a normal
 //   user cannot give a file away, vfat holds no modes: only a difference fails);
-// - it is flushed to disk, a failed flush failing the replacement;
+// - the way back asked for (a diff, a record) is announced, to be written out meanwhile;
+// - the new file is flushed to disk, a failed flush failing the replacement;
 // - the name must still hold the file that was read (same identity, size and times), so that
 //   another program's recent change is not overwritten;
 // - the new file gets its temporary name, which names the sheet it replaces, so that a run
@@ -90,15 +91,15 @@ std::optional<Failure> checkBytesAsRead(
 //   interrupted rename would leave the sheet hidden with no name;
 // - the name must still hold the very bytes read, compared afresh (from the server, on FUSE
 //   and network file systems);
-// - the way back asked for (a diff, a record) is written out, and the name is checked once
-//   more, since writing it out may take a while;
+// - the way back must be written out (waited for), and the name is checked once more, since
+//   that may take a while;
 // - then, only then, the new file takes the sheet's name in one rename.
 // A backup made for a replacement that then fails goes again only while it is still the very
 // file made and the sheet still the file read: another run that replaced the sheet meanwhile
 // may have taken that backup for its own.
 std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name,
     const QByteArray &contents, ReadSheet &read, const BackupPolicy &backup,
-    const BeforeRename &beforeRename)
+    const WayBackSteps &wayBack)
 {
     const int folderFd = folder.descriptor();
     if (::faccessat(folderFd, name.constData(), W_OK, AT_EACCESS) != 0)
@@ -118,6 +119,8 @@ std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name
         return failure;
     if (auto failure = keepOwnerAttributesAndMode(folderFd, fd, read))
         return failure;
+    if (wayBack.announce)
+        wayBack.announce();
     if (::fsync(fd) != 0)
         return Failure { Reason::FlushFailed, errno };
     if (!statusAsRead(folderFd, name, read.status))
@@ -132,8 +135,8 @@ std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name
     }
     read.descriptor.reset();
     std::optional<Failure> failure = checkBytesAsRead(folder, name, read);
-    if (!failure && beforeRename) {
-        failure = beforeRename();
+    if (!failure && wayBack.ready) {
+        failure = wayBack.ready();
         if (!failure && !statusAsRead(folderFd, name, read.status))
             failure = Failure { Reason::ChangedBeforeReplace, 0 };
     }

@@ -39,9 +39,9 @@ public:
 
     // Puts contents in the sheet's place so that the sheet is always either whole and old or
     // whole and new: on failure the sheet is as it was. The old sheet is kept as backup says;
-    // beforeRename is called as replaceSheet says.
+    // The way back's steps are taken as replaceSheet says.
     [[nodiscard]] std::optional<Failure> replace(const QByteArray &contents,
-        const BackupPolicy &backup = {}, const BeforeRename &beforeRename = {});
+        const BackupPolicy &backup = {}, const WayBackSteps &wayBack = {});
 
 private:
     SheetEntry entry;

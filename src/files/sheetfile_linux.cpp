@@ -75,11 +75,11 @@ std::optional<Failure> SheetFile::read(const SizeKnown &sizeKnown)
 }
 
 std::optional<Failure> SheetFile::replace(
-    const QByteArray &contents, const BackupPolicy &backup, const BeforeRename &beforeRename)
+    const QByteArray &contents, const BackupPolicy &backup, const WayBackSteps &wayBack)
 {
     if (!sheet.descriptor.isOpen())
         return Failure { Reason::SystemError, EBADF };
-    return replaceSheet(*entry.folder, entry.name, contents, sheet, backup, beforeRename);
+    return replaceSheet(*entry.folder, entry.name, contents, sheet, backup, wayBack);
 }
 
 } // namespace cueprune

@@ -52,7 +52,7 @@ std::optional<Failure> SheetFile::read(const SizeKnown &sizeKnown)
 }
 
 std::optional<Failure> SheetFile::replace(
-    const QByteArray &contents, const BackupPolicy &backup, const BeforeRename &beforeRename)
+    const QByteArray &contents, const BackupPolicy &backup, const WayBackSteps &wayBack)
 {
     // Unbuffered, so that a short write (a full disk) shows in write()'s count.
     QSaveFile rewrite(pathOf(entry));
@@ -76,8 +76,10 @@ std::optional<Failure> SheetFile::replace(
             || !QFile::copy(path, backupPath))
             return Failure { Failure::Reason::BackupFailed, 0 };
     }
-    if (beforeRename) {
-        if (auto failure = beforeRename())
+    if (wayBack.announce)
+        wayBack.announce();
+    if (wayBack.ready) {
+        if (auto failure = wayBack.ready())
             return failure;
     }
     if (!rewrite.commit())

@@ -69,7 +69,7 @@ struct FakeWayBack
 class FakeWork
 {
 public:
-    CueOutcome operator()(const SheetEntry &sheet, const cueprune::WriteWayBack &writeWayBack)
+    CueOutcome operator()(const SheetEntry &sheet, const cueprune::WayBackGate &gate)
     {
         const int index = sheet.shownPath.toInt();
         const CueOutcome outcome = CueOutcome::prunedAt({ index });
@@ -81,12 +81,16 @@ public:
         }
         std::this_thread::sleep_for(
             std::chrono::microseconds(QRandomGenerator::global()->bounded(300)));
-        const auto refused = writeWayBack ? writeWayBack(outcome) : std::nullopt;
+        if (gate.announce)
+            gate.announce(outcome);
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(QRandomGenerator::global()->bounded(100)));
+        const auto refused = gate.ready ? gate.ready() : std::nullopt;
         const std::lock_guard<std::mutex> lock(mutex);
         busy.remove(sheet.key.inode);
-        if (refused || (writeWayBack && index % 7 == 0))
+        if (refused || (gate.ready && index % 7 == 0))
             return CueOutcome::failedWith(refused.value_or(cueprune::Failure {}));
-        renamedTooSoon = renamedTooSoon || (writeWayBack && !wayBack.durable(index));
+        renamedTooSoon = renamedTooSoon || (gate.ready && !wayBack.durable(index));
         return outcome;
     }
 
@@ -137,7 +141,7 @@ void TestSheetBatch::reportsInOrder()
     QList<int> reported;
     bool outcomesRight = true;
     SheetBatch(workers, mode,
-        [&work](const SheetEntry &sheet, cueprune::ByteBudget &, const cueprune::WriteWayBack &) {
+        [&work](const SheetEntry &sheet, cueprune::ByteBudget &, const cueprune::WayBackGate &) {
             return work(sheet, {});
         })
         .run(
@@ -192,7 +196,7 @@ void TestSheetBatch::wayBackBeforeEachRename()
     int failed = 0;
     SheetBatch(workers, WriteMode::Rewrite,
         [&work](const SheetEntry &sheet, cueprune::ByteBudget &,
-            const cueprune::WriteWayBack &writeWayBack) { return work(sheet, writeWayBack); })
+            const cueprune::WayBackGate &gate) { return work(sheet, gate); })
         .run(
             [&](WalkItem &item) {
                 if (taken == count)

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "files/workerthreads.h"
+
+#include <QtGlobal>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+namespace cueprune {
+
+// Makes what was flushed to a log durable (sync: an fdatasync, say) on a thread of its own, as
+// flushes come: the syncs run beside the callers' own work, one at a time, each for every flush
+// made before it began, and a caller waits only for the one that covers its flush. Without a
+// thread of its own (none could be started), the callers that wait take turns to sync.
+class DurableLog
+{
+public:
+    explicit DurableLog(std::function<bool()> sync);
+    ~DurableLog();
+    DurableLog(const DurableLog &) = delete;
+    DurableLog &operator=(const DurableLog &) = delete;
+
+    // A flush was made: its number, to wait for.
+    [[nodiscard]] quint64 flushed();
+    // Waits until flush is durable: false once a sync failed.
+    [[nodiscard]] bool waitDurable(quint64 flush);
+
+private:
+    void syncOnce(std::unique_lock<std::mutex> &lock);
+    void syncAsFlushed();
+
+    const std::function<bool()> sync;
+    std::mutex mutex;
+    std::condition_variable wanted;
+    std::condition_variable done;
+    quint64 flushes = 0;
+    quint64 synced = 0; // the last flush made durable
+    bool syncing = false;
+    bool failed = false;
+    bool stopping = false;
+    bool ownThread = false;
+    // Declared last, so that it is joined first: its thread uses everything above.
+    WorkerThreads thread;
+};
+
+} // namespace cueprune
