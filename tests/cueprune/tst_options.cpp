@@ -7,6 +7,8 @@
 #include <QSet>
 #include <QTest>
 
+#include <optional>
+
 using cueprune::OptionSpec;
 using cueprune::parseCommandLine;
 using cueprune::Request;
@@ -96,13 +98,31 @@ void TestOptions::readsAsGetoptLong_data()
     QTest::newRow("helpAtOnce") << QStringList { "--he", "--bogus" } << "help";
     QTest::newRow("helpInAGroup") << QStringList { "-nh" } << "help";
     QTest::newRow("version") << QStringList { "-v", "a" } << "version";
+    QTest::newRow("helpBeforeAnUnknownLetter") << QStringList { "-hx" } << "help";
+    QTest::newRow("mostJobs") << QStringList { "-j256", "a" } << " j256 none a";
+    QTest::newRow("fewestJobs") << QStringList { "--jobs=1", "a" } << " j1 none a";
+    QTest::addRow("versionControlFromEnvironment")
+        << QStringList { "VERSION_CONTROL=t", "-b", "a" } << " j16 numbered~ a";
+    QTest::addRow("optionOverEnvironment")
+        << QStringList { "VERSION_CONTROL=t", "--backup=simple", "a" } << " j16 simple~ a";
+    QTest::addRow("suffixFromEnvironment")
+        << QStringList { "SIMPLE_BACKUP_SUFFIX=.bak", "-b", "a" } << " j16 existing.bak a";
 }
 
+// A first argument NAME=value is set in the environment while the rest is read.
 void TestOptions::readsAsGetoptLong()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, request);
+    std::optional<QByteArray> variable;
+    if (!arguments.constFirst().startsWith('-') && arguments.constFirst().contains('=')) {
+        const QString assignment = arguments.takeFirst();
+        variable = assignment.section('=', 0, 0).toLatin1();
+        qputenv(*variable, assignment.section('=', 1).toLatin1());
+    }
     const auto parsed = parseCommandLine(bytes(arguments));
+    if (variable)
+        qunsetenv(*variable);
     if (const auto *error = std::get_if<UsageError>(&parsed))
         QFAIL(qPrintable(error->text));
     QCOMPARE(described(std::get<Request>(parsed)), request);
@@ -139,6 +159,8 @@ void TestOptions::usageErrors_data()
                                  << "impossible de combiner --diff et --json";
     QTest::newRow("badJobs") << QStringList { "-j", "0", "a" }
                              << "nombre de feuilles à la fois invalide : 0";
+    QTest::newRow("tooManyJobs") << QStringList { "-j", "257", "a" }
+                                 << "nombre de feuilles à la fois invalide : 257";
     QTest::newRow("suffixMakingASheet") << QStringList { "-S", ".CUE",
         "a" } << "un nom de sauvegarde finirait en .cue avec le suffixe « .CUE »";
     QTest::newRow("suffixWithSlash")
