@@ -28,6 +28,17 @@ WalkItem itemAt(int i)
     return SheetEntry { {}, shown, { 1, quint64(i / 4) }, shown };
 }
 
+// Items 0 to count - 1, as itemAt makes them.
+SheetBatch::Source itemsUpTo(int count)
+{
+    return [count, taken = 0](WalkItem &item) mutable {
+        if (taken == count)
+            return false;
+        item = itemAt(taken++);
+        return true;
+    };
+}
+
 // A way back that notes what was recorded, flushed and synced, and can refuse its flushes.
 struct FakeWayBack
 {
@@ -137,7 +148,6 @@ void TestSheetBatch::reportsInOrder()
     QFETCH(int, stopAfter);
     constexpr int count = 400;
     FakeWork work;
-    int taken = 0;
     QList<int> reported;
     bool outcomesRight = true;
     SheetBatch(workers, mode,
@@ -145,12 +155,7 @@ void TestSheetBatch::reportsInOrder()
             return work(sheet, {});
         })
         .run(
-            [&](WalkItem &item) {
-                if (taken == count)
-                    return false;
-                item = itemAt(taken++);
-                return true;
-            },
+            itemsUpTo(count),
             [&](const WalkItem &item, const CueOutcome *outcome) {
                 const int index = cueprune::shownPath(item).toInt();
                 const bool sheet = std::holds_alternative<SheetEntry>(item);
@@ -192,18 +197,12 @@ void TestSheetBatch::wayBackBeforeEachRename()
     constexpr int count = 300;
     FakeWork work;
     work.wayBack.refuse = refuse;
-    int taken = 0;
     int failed = 0;
     SheetBatch(workers, WriteMode::Rewrite,
         [&work](const SheetEntry &sheet, cueprune::ByteBudget &,
             const cueprune::WayBackGate &gate) { return work(sheet, gate); })
         .run(
-            [&](WalkItem &item) {
-                if (taken == count)
-                    return false;
-                item = itemAt(taken++);
-                return true;
-            },
+            itemsUpTo(count),
             [&](const WalkItem &, const CueOutcome *outcome) {
                 failed += outcome && outcome->result == CueResult::Failed;
             },
