@@ -44,6 +44,8 @@ private slots:
     void observerSees();
     void noObserverNoDecoding();
     void generatedSheets();
+    void guardKeepsEachFilesFirstPregap_data();
+    void guardKeepsEachFilesFirstPregap();
     void pruningWarnings_data();
     void pruningWarnings();
 };
@@ -223,6 +225,42 @@ void TestLineRule::generatedSheets()
         if (!pruned.droppedLines.isEmpty())
             QCOMPARE(pruned.bytes, expected);
     }
+}
+
+void TestLineRule::guardKeepsEachFilesFirstPregap_data()
+{
+    QTest::addColumn<QByteArray>("sheet");
+    QTest::addColumn<QList<qsizetype>>("dropped"); // under --keep-first-pregap
+    QTest::newRow("firstLineOfTheSheet")
+        << QByteArray("INDEX 00 00:00:00\nINDEX 01 00:00:33\n") << QList<qsizetype> {};
+    QTest::newRow("beforeAnyFile") << QByteArray("TITLE \"x\"\n  TRACK 01 AUDIO\n"
+                                                 "    INDEX 00 00:00:00\n    INDEX 01 00:00:33\n")
+                                   << QList<qsizetype> {};
+    QTest::newRow("eacRipSecondTrack") << QByteArray(
+        "FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
+        "    INDEX 01 00:00:33\n  TRACK 02 AUDIO\n    INDEX 00 03:00:00\n"
+        "    INDEX 01 03:02:00\n") << QList<qsizetype> { 6 };
+    QTest::newRow("fileATrack") << QByteArray(
+        "FILE \"1.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
+        "    INDEX 01 00:01:00\nFILE \"2.wav\" WAVE\n  TRACK 02 AUDIO\n"
+        "    INDEX 00 00:00:00\n    INDEX 01 00:02:00\n")
+                                << QList<qsizetype> {};
+    QTest::newRow("secondIndexOfItsFile")
+        << QByteArray("FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
+                      "    INDEX 00 00:00:10\n    INDEX 01 00:00:33\n")
+        << QList<qsizetype> { 4 };
+    QTest::newRow("remarkIsNoIndex")
+        << QByteArray("FILE \"a.wav\" WAVE\nREM INDEX 00 here\n    INDEX 01 00:00:00\n")
+        << QList<qsizetype> { 2 };
+}
+
+// The guard keeps the INDEX 00 that is the first index of its FILE, or of the sheet before any
+// FILE, wherever it stands, and prunes every other as the plain rule does.
+void TestLineRule::guardKeepsEachFilesFirstPregap()
+{
+    QFETCH(QByteArray, sheet);
+    QFETCH(QList<qsizetype>, dropped);
+    QCOMPARE(pregapLines(sheet, PregapRule::KeepFirstOfFile), dropped);
 }
 
 using Kind = PruningWarning::Kind;
