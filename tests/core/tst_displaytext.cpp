@@ -32,6 +32,8 @@ void TestDisplayText::shellQuotedAsLs_data()
     QTest::newRow("closingBracket") << QByteArray("a]b") << "a]b";
     QTest::newRow("tildeFirst") << QByteArray("~a") << "'~a'";
     QTest::newRow("tildeLast") << QByteArray("a~") << "a~";
+    QTest::newRow("braceAlone") << QByteArray("{") << "'{'";
+    QTest::newRow("bracesAround") << QByteArray("{a}") << "{a}";
     QTest::newRow("quote") << QByteArray("it's.cue") << "\"it's.cue\"";
     QTest::newRow("quoteAndDollar") << QByteArray("it's $x") << "'it'\\''s $x'";
     QTest::newRow("newline") << QByteArray("a\nb") << "'a'$'\\n''b'";
