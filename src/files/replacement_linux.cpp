@@ -34,6 +34,20 @@ bool statusAsRead(int folder, const QByteArray &name, const SheetStatus &status)
         && nanoseconds(now.st_ctim) == status.changed;
 }
 
+// The status of name in folder now, as statusAsRead compares it; nothing when it is gone.
+std::optional<SheetStatus> currentStatus(int folder, const QByteArray &name)
+{
+    struct stat now = {};
+    if (::fstatat(folder, name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+        return std::nullopt;
+    SheetStatus status;
+    status.key = keyOf(now);
+    status.size = qint64(now.st_size);
+    status.modified = nanoseconds(now.st_mtim);
+    status.changed = nanoseconds(now.st_ctim);
+    return status;
+}
+
 // Fails unless descriptor, where the size cached may be an older file's, holds exactly the bytes
 // read as the server has them.
 std::optional<Failure> serverBytesAsRead(int descriptor, const ReadSheet &read, struct stat &status)
@@ -134,10 +148,13 @@ std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name
             return failure;
     }
     read.descriptor.reset();
+    // Checked again after the wait for the way back, as it was when its bytes were: a backup's
+    // link has changed the sheet's change time since it was read.
+    const auto checked = wayBack.ready ? currentStatus(folderFd, name) : std::nullopt;
     std::optional<Failure> failure = checkBytesAsRead(folder, name, read);
     if (!failure && wayBack.ready) {
         failure = wayBack.ready();
-        if (!failure && !statusAsRead(folderFd, name, read.status))
+        if (!failure && (!checked || !statusAsRead(folderFd, name, *checked)))
             failure = Failure { Reason::ChangedBeforeReplace, 0 };
     }
     if (!failure && !replacement.moveToTarget(false))

@@ -341,6 +341,11 @@ void TestFiles::replaceRulesInOrder_data()
         << sheetOnly;
     QTest::newRow("writtenAfterRead")
         << QByteArray() << "written" << int(Failure::Reason::ChangedBeforeReplace) << sheetOnly;
+    // The way back is waited for just before the rename, once the backup is made.
+    QTest::newRow("wayBackWithBackup") << QByteArray() << "wayBack" << none << sheetAndBackup;
+    QTest::newRow("writtenWhileWaitingForTheWayBack")
+        << QByteArray() << "writtenWhileWaiting" << int(Failure::Reason::ChangedBeforeReplace)
+        << sheetOnly;
     QTest::newRow("backupNameIsAFolder")
         << QByteArray() << "backupFolder" << int(Failure::Reason::BackupFailed) << sheetAndBackup;
     // Replaced by another file after the backup was made: the backup stays, since a run that
@@ -382,7 +387,17 @@ void TestFiles::replaceRulesInOrder()
     {
         const testsupport::FaultsHere faultsHere(settings);
         const testsupport::FileSizeLimit limit(meanwhile == "diskFull" ? 64 : RLIM_INFINITY);
-        failure = sheet.replace(testsupport::prunedSheet, { BackupPolicy::Control::Simple, "~" });
+        cueprune::WayBackSteps wayBack;
+        if (meanwhile.startsWith("wayBack") || meanwhile == "writtenWhileWaiting") {
+            wayBack.announce = [] {};
+            wayBack.ready = [&]() -> std::optional<Failure> {
+                if (meanwhile == "writtenWhileWaiting")
+                    testsupport::writeFile(library + "/album.cue", otherText);
+                return std::nullopt;
+            };
+        }
+        failure = sheet.replace(
+            testsupport::prunedSheet, { BackupPolicy::Control::Simple, "~" }, wayBack);
     }
 
     QCOMPARE(failure ? int(failure->reason) : -1, expected);
@@ -393,8 +408,8 @@ void TestFiles::replaceRulesInOrder()
         QCOMPARE(testsupport::readFile(library + "/album.cue~"), testsupport::pregapSheet);
     } else {
         QCOMPARE(now,
-            meanwhile == "written" || meanwhile == "swapped" ? otherText
-                                                             : testsupport::pregapSheet);
+            meanwhile.startsWith("written") || meanwhile == "swapped" ? otherText
+                                                                      : testsupport::pregapSheet);
     }
 }
 
