@@ -3,6 +3,7 @@
 #include "files/descriptor.h"
 #include "files/failure.h"
 #include "files/filekey.h"
+#include "files/replacement.h"
 
 #include <QByteArray>
 
@@ -22,6 +23,13 @@ inline FileKey keyOf(const struct stat &status)
 inline qint64 nanoseconds(const timespec &time)
 {
     return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+// A sheet's status as a replacement keeps or checks it.
+inline SheetStatus statusOf(const struct stat &status)
+{
+    return { keyOf(status), qint64(status.st_size), nanoseconds(status.st_mtim),
+        nanoseconds(status.st_ctim), status.st_uid, status.st_gid, status.st_mode & 07777 };
 }
 
 // Whether this process can name its own descriptors through /proc/self/fd: a chroot or a

@@ -23,29 +23,22 @@ namespace {
 
 using Reason = Failure::Reason;
 
-// Whether name in folder is still the file read, as its status says: same identity, size and
-// times.
-bool statusAsRead(int folder, const QByteArray &name, const SheetStatus &status)
-{
-    struct stat now = {};
-    return ::fstatat(folder, name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0
-        && keyOf(now) == status.key && qint64(now.st_size) == status.size
-        && nanoseconds(now.st_mtim) == status.modified
-        && nanoseconds(now.st_ctim) == status.changed;
-}
-
-// The status of name in folder now, as statusAsRead compares it; nothing when it is gone.
+// The status of name in folder now; nothing when it is gone.
 std::optional<SheetStatus> currentStatus(int folder, const QByteArray &name)
 {
     struct stat now = {};
     if (::fstatat(folder, name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0)
         return std::nullopt;
-    SheetStatus status;
-    status.key = keyOf(now);
-    status.size = qint64(now.st_size);
-    status.modified = nanoseconds(now.st_mtim);
-    status.changed = nanoseconds(now.st_ctim);
-    return status;
+    return statusOf(now);
+}
+
+// Whether name in folder is still the file read, as its status says: same identity, size and
+// times.
+bool statusAsRead(int folder, const QByteArray &name, const SheetStatus &status)
+{
+    const auto now = currentStatus(folder, name);
+    return now && now->key == status.key && now->size == status.size
+        && now->modified == status.modified && now->changed == status.changed;
 }
 
 // Fails unless descriptor, where the size cached may be an older file's, holds exactly the bytes

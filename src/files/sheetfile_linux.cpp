@@ -69,8 +69,7 @@ std::optional<Failure> SheetFile::read(const SizeKnown &sizeKnown)
                                     : readExpected(fd, qint64(opened.st_size), sheet.bytes);
     if (failure)
         return failure;
-    sheet.status = { keyOf(opened), qint64(opened.st_size), nanoseconds(opened.st_mtim),
-        nanoseconds(opened.st_ctim), opened.st_uid, opened.st_gid, opened.st_mode & 07777 };
+    sheet.status = statusOf(opened);
     return std::nullopt;
 }
 
