@@ -43,10 +43,11 @@ struct MadeBackup
 // holds the file read: once another run has replaced the sheet, its backup may be this one.
 void dropBackup(int folder, const QByteArray &name, const ReadSheet &read, const MadeBackup &made);
 
-// Fails unless name in folder holds exactly bytes (and is the file expected, when given),
-// read through a descriptor opened afresh, since opening is what makes FUSE drop what it
-// cached of the file: ChangedBeforeReplace when it does not.
+// Fails unless name in folder holds exactly the bytes read (and is the file expected, when
+// given): ChangedBeforeReplace when it does not. Read through a descriptor opened afresh, since
+// opening is what makes FUSE drop what it cached of the file, and from the server when the
+// sheet was, since a size that FUSE or a network file system caches may be an older file's.
 [[nodiscard]] std::optional<Failure> checkHolds(
-    int folder, const QByteArray &name, const FileKey *expected, const QByteArray &bytes);
+    int folder, const QByteArray &name, const FileKey *expected, const ReadSheet &read);
 
 } // namespace cueprune

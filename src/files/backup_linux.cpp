@@ -2,6 +2,7 @@
 
 #include "files/backupnames.h"
 #include "files/newfile.h"
+#include "files/serverread.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -42,8 +43,7 @@ bool alreadyKept(int folder, const QByteArray &backupName, const ReadSheet &read
 {
     struct stat status = {};
     return ::fstatat(folder, backupName.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
-        && (keyOf(status) == read.status.key
-            || !checkHolds(folder, backupName, nullptr, read.bytes));
+        && (keyOf(status) == read.status.key || !checkHolds(folder, backupName, nullptr, read));
 }
 
 // Writes the bytes read into a new file under backupName, flushed, with the sheet's mode bits
@@ -163,14 +163,34 @@ void dropBackup(int folder, const QByteArray &name, const ReadSheet &read, const
         ::unlinkat(folder, made.name.constData(), 0);
 }
 
-std::optional<Failure> checkHolds(
-    int folder, const QByteArray &name, const FileKey *expected, const QByteArray &bytes)
+namespace {
+
+// Fails unless descriptor holds exactly bytes as the server has them.
+std::optional<Failure> serverHolds(int descriptor, const QByteArray &bytes, struct stat &status)
 {
+    if (!readPastCaches(descriptor))
+        return Failure { Reason::StaleCache, errno };
+    QByteArray now;
+    const auto failure = readFromServer(descriptor, bytes.size(), now, status);
+    if (failure && failure->reason != Reason::TooLarge)
+        return failure;
+    return !failure && now == bytes ? std::nullopt
+                                    : std::optional(Failure { Reason::ChangedBeforeReplace, 0 });
+}
+
+} // namespace
+
+std::optional<Failure> checkHolds(
+    int folder, const QByteArray &name, const FileKey *expected, const ReadSheet &read)
+{
+    const QByteArray &bytes = read.bytes;
     const Failure changed { Reason::ChangedBeforeReplace, 0 };
     struct stat opened = {};
     const auto file = openRegularFile(folder, name, expected, opened);
     if (!file)
         return file.failure().reason == Reason::SwappedDuringWalk ? changed : file.failure();
+    if (read.fromServer)
+        return serverHolds(file->get(), bytes, opened);
     if (qint64(opened.st_size) != bytes.size())
         return changed;
     char buffer[16 * 1024];

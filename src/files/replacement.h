@@ -45,6 +45,9 @@ struct ReadSheet
     Descriptor descriptor;
     QByteArray bytes;
     SheetStatus status;
+    // Read from the server past the caches of a FUSE or network file system: so is every
+    // comparison with these bytes (see files/serverread.h).
+    bool fromServer = false;
 };
 
 // What a replacement does for the way back that must be written before the sheet changes (a

@@ -3,9 +3,7 @@
 #include "files/attributes.h"
 #include "files/backup.h"
 #include "files/linuxstatus.h"
-#include "files/mounttype.h"
 #include "files/newfile.h"
-#include "files/serverread.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -39,39 +37,6 @@ bool statusAsRead(int folder, const QByteArray &name, const SheetStatus &status)
     const auto now = currentStatus(folder, name);
     return now && now->key == status.key && now->size == status.size
         && now->modified == status.modified && now->changed == status.changed;
-}
-
-// Fails unless descriptor, where the size cached may be an older file's, holds exactly the bytes
-// read as the server has them.
-std::optional<Failure> serverBytesAsRead(int descriptor, const ReadSheet &read, struct stat &status)
-{
-    const Failure changed { Reason::ChangedBeforeReplace, 0 };
-    if (!readPastCaches(descriptor))
-        return Failure { Reason::StaleCache, errno };
-    QByteArray now;
-    const auto failure = readFromServer(descriptor, read.bytes.size(), now, status);
-    if (failure)
-        return failure->reason == Reason::TooLarge ? changed : *failure;
-    return now == read.bytes ? std::nullopt : std::optional(changed);
-}
-
-// Fails unless name in folder still holds exactly the bytes read: a clock coarser than the
-// change (exFAT's 2 seconds), or attributes cached by FUSE or a network file system, hide a
-// write of the same size from the status. On such file systems the bytes come from the server
-// itself, since a size they cache may still be an older file's.
-std::optional<Failure> checkBytesAsRead(
-    const Folder &folder, const QByteArray &name, const ReadSheet &read)
-{
-    if (!onSharedFileSystem(folder))
-        return checkHolds(folder.descriptor(), name, &read.status.key, read.bytes);
-    struct stat opened = {};
-    const auto file = openRegularFile(folder.descriptor(), name, &read.status.key, opened);
-    if (!file) {
-        return file.failure().reason == Reason::SwappedDuringWalk
-            ? Failure { Reason::ChangedBeforeReplace, 0 }
-            : file.failure();
-    }
-    return serverBytesAsRead(file->get(), read, opened);
 }
 
 } // namespace
@@ -144,7 +109,9 @@ std::optional<Failure> replaceSheet(const Folder &folder, const QByteArray &name
     // Checked again after the wait for the way back, as it was when its bytes were: a backup's
     // link has changed the sheet's change time since it was read.
     const auto checked = wayBack.ready ? currentStatus(folderFd, name) : std::nullopt;
-    std::optional<Failure> failure = checkBytesAsRead(folder, name, read);
+    // A clock coarser than the change (exFAT's 2 seconds) hides a write of the same size from
+    // the status: the bytes tell.
+    std::optional<Failure> failure = checkHolds(folderFd, name, &read.status.key, read);
     if (!failure && wayBack.ready) {
         failure = wayBack.ready();
         if (!failure && (!checked || !statusAsRead(folderFd, name, *checked)))

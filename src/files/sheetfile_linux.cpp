@@ -58,15 +58,15 @@ std::optional<Failure> SheetFile::read(const SizeKnown &sizeKnown)
     sheet.descriptor = std::move(*file);
     const int fd = sheet.descriptor.get();
     // There the size known may be a cache's, older than the file.
-    const bool fromServer = onSharedFileSystem(*entry.folder);
-    if (fromServer && !readPastCaches(fd))
+    sheet.fromServer = onSharedFileSystem(*entry.folder);
+    if (sheet.fromServer && !readPastCaches(fd))
         return Failure { Reason::StaleCache, errno };
     if (opened.st_size > maxSheetSize)
         return Failure { Reason::TooLarge, 0 };
     if (sizeKnown)
         sizeKnown(qint64(opened.st_size));
-    const auto failure = fromServer ? readFromServer(fd, maxSheetSize, sheet.bytes, opened)
-                                    : readExpected(fd, qint64(opened.st_size), sheet.bytes);
+    const auto failure = sheet.fromServer ? readFromServer(fd, maxSheetSize, sheet.bytes, opened)
+                                          : readExpected(fd, qint64(opened.st_size), sheet.bytes);
     if (failure)
         return failure;
     sheet.status = statusOf(opened);
