@@ -1,6 +1,7 @@
 #include "cueprune/options.h"
 
 #include "core/shellquote.h"
+#include "engine/explanations.h"
 #include "engine/sheetbatch.h"
 
 #include <iterator>
@@ -267,7 +268,7 @@ std::variant<const OptionSpec *, UsageError> longOption(const QByteArray &name)
     if (candidates.size() == 1)
         return candidates.constFirst();
     if (candidates.isEmpty())
-        return UsageError { QStringLiteral("option non reconnue « %1 »").arg(typed("--" + name)) };
+        return UsageError { unrecognisedOptionText("--" + name) };
     QString text = QStringLiteral("option « %1 » ambiguë ; possibilités :").arg(typed("--" + name));
     for (const OptionSpec *option : std::as_const(candidates))
         text += QStringLiteral(" « --%1 »").arg(option->longName);
@@ -337,12 +338,8 @@ std::optional<UsageError> OptionReader::readShort(qsizetype &index)
     for (qsizetype at = 1; at < argument.size(); ++at) {
         const char name = argument[at];
         const OptionSpec *option = shortOption(name);
-        if (option == nullptr) {
-            const bool plain = name > ' ' && name < 0x7F;
-            return UsageError { QStringLiteral("option invalide -- %1")
-                                    .arg(plain ? QStringLiteral("'%1'").arg(QLatin1Char(name))
-                                               : typed(QByteArrayView(&name, 1))) };
-        }
+        if (option == nullptr)
+            return UsageError { invalidOptionText(name) };
         if (option->argument != OptionArgument::Required) {
             take(read, *option, std::nullopt);
             if (read.request.action != Request::Action::Run)

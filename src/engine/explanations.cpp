@@ -1,5 +1,6 @@
 #include "engine/explanations.h"
 
+#include "core/shellquote.h"
 #include "files/sheetfile.h"
 
 #include <cerrno>
@@ -172,6 +173,19 @@ QString subfoldersLeftOutText(qsizetype count)
 {
     return count > 1 ? QStringLiteral("%1 sous-dossiers non parcourus").arg(count)
                      : QStringLiteral("%1 sous-dossier non parcouru").arg(count);
+}
+
+QString invalidOptionText(char letter)
+{
+    const bool plain = letter > ' ' && letter < 0x7F;
+    return QStringLiteral("option invalide -- %1")
+        .arg(plain ? QStringLiteral("'%1'").arg(QLatin1Char(letter))
+                   : shellQuoted(QByteArrayView(&letter, 1)));
+}
+
+QString unrecognisedOptionText(QByteArrayView option)
+{
+    return QStringLiteral("option non reconnue « %1 »").arg(shellQuoted(option));
 }
 
 } // namespace cueprune

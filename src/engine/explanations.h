@@ -3,6 +3,7 @@
 #include "core/pruningcost.h"
 #include "files/failure.h"
 
+#include <QByteArrayView>
 #include <QString>
 
 namespace cueprune {
@@ -26,5 +27,11 @@ namespace cueprune {
 
 // "1 sous-dossier non parcouru", "2 sous-dossiers non parcourus".
 [[nodiscard]] QString subfoldersLeftOutText(qsizetype count);
+
+// An option no program knows, as getopt_long says it in French, with the name quoted as every
+// name is: a letter, "option invalide -- 'x'", and a whole option, "option non reconnue
+// « --odd »".
+[[nodiscard]] QString invalidOptionText(char letter);
+[[nodiscard]] QString unrecognisedOptionText(QByteArrayView option);
 
 } // namespace cueprune

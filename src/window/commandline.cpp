@@ -1,6 +1,6 @@
 #include "window/commandline.h"
 
-#include "core/shellquote.h"
+#include "engine/explanations.h"
 
 #include <algorithm>
 #include <iterator>
@@ -74,7 +74,6 @@ QString unknownOptionText(const QByteArray &option)
 {
     const bool oneLetter
         = option.size() == 2 && option[0] == '-' && option[1] > ' ' && option[1] < 0x7F;
-    return oneLetter
-        ? QStringLiteral("option invalide -- '%1'").arg(QLatin1Char(option[1]))
-        : QStringLiteral("option non reconnue « %1 »").arg(cueprune::shellQuoted(option));
+    return oneLetter ? cueprune::invalidOptionText(option[1])
+                     : cueprune::unrecognisedOptionText(option);
 }
