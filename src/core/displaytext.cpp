@@ -1,7 +1,7 @@
 #include "core/displaytext.h"
 
 #include "core/codepage.h"
-#include "core/shellquote.h"
+#include "core/quoting.h"
 
 #include <QHash>
 #include <QList>

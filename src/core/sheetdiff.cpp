@@ -1,6 +1,7 @@
 #include "core/sheetdiff.h"
 
 #include "core/displaytext.h"
+#include "core/quoting.h"
 #include "core/sheetlines.h"
 
 #include <algorithm>
@@ -14,32 +15,10 @@ namespace {
 
 constexpr qsizetype context = 3;
 
-// A label as GNU patch reads it: bare, or between double quotes with C escapes.
+// The label of a side: its letter, then the absolute path without its leading '/'.
 QByteArray label(char side, QByteArrayView path)
 {
-    const QByteArray name = side + ('/' + path.sliced(path.startsWith('/') ? 1 : 0).toByteArray());
-    const auto plain = [](char c) {
-        const auto value = static_cast<unsigned char>(c);
-        return value > ' ' && value < 0x7F && c != '"' && c != '\\';
-    };
-    if (std::all_of(name.begin(), name.end(), plain))
-        return name;
-    QByteArray quoted = "\"";
-    for (const char c : name) {
-        const char *escape = c == '"' ? "\\\""
-            : c == '\\'               ? "\\\\"
-            : c == '\t'               ? "\\t"
-            : c == '\n'               ? "\\n"
-                                      : nullptr;
-        if (escape != nullptr)
-            quoted += escape;
-        else if (plain(c) || c == ' ')
-            quoted += c;
-        else
-            quoted += '\\'
-                + QByteArray::number(static_cast<unsigned char>(c), 8).rightJustified(3, '0');
-    }
-    return quoted + '"';
+    return cQuoted(side + ('/' + path.sliced(path.startsWith('/') ? 1 : 0).toByteArray()));
 }
 
 // Lines [first, first + removed) of the old text give way to added, one line (none when empty).

@@ -1,6 +1,6 @@
 #include "cueprune/options.h"
 
-#include "core/shellquote.h"
+#include "core/quoting.h"
 #include "engine/explanations.h"
 #include "engine/sheetbatch.h"
 

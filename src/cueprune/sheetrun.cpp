@@ -1,7 +1,7 @@
 #include "cueprune/sheetrun.h"
 
 #include "core/displaytext.h"
-#include "core/shellquote.h"
+#include "core/quoting.h"
 #include "engine/explanations.h"
 #include "engine/sheetbatch.h"
 #include "engine/verdicts.h"

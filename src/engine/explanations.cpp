@@ -1,6 +1,6 @@
 #include "engine/explanations.h"
 
-#include "core/shellquote.h"
+#include "core/quoting.h"
 #include "files/sheetfile.h"
 
 #include <cerrno>

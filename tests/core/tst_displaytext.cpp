@@ -2,7 +2,7 @@
 // against ls itself, but for invisible format characters, which ls prints raw and we escape),
 // and kept on one line in the windows.
 #include "core/displaytext.h"
-#include "core/shellquote.h"
+#include "core/quoting.h"
 
 #include <QTest>
 

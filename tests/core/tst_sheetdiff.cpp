@@ -31,6 +31,8 @@ class TestSheetDiff : public QObject
 private slots:
     void undoesThePruning_data();
     void undoesThePruning();
+    void labelsReadBackByPatch_data();
+    void labelsReadBackByPatch();
 };
 
 void TestSheetDiff::undoesThePruning_data()
@@ -125,6 +127,48 @@ void TestSheetDiff::undoesThePruning()
     if (QStandardPaths::findExecutable("patch").isEmpty())
         QSKIP("GNU patch is not installed (Debian patch)");
     QVERIFY(testsupport::writeFile(path, pruned));
+    QVERIFY(testsupport::writeFile(dir.filePath("run.diff"), diff));
+    QProcess patch;
+    patch.start("patch", { "-R", "-F0", "-p1", "-d", "/", "-i", dir.filePath("run.diff") });
+    QVERIFY(patch.waitForFinished());
+    QVERIFY2(patch.exitCode() == 0, patch.readAll().constData());
+    QCOMPARE(testsupport::readFile(path), sheet);
+}
+
+void TestSheetDiff::labelsReadBackByPatch_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("label"); // of the old side, after the folder's path
+
+    QTest::newRow("plain") << QByteArray("a-b_c.cue") << QByteArray("/a-b_c.cue");
+    QTest::newRow("space") << QByteArray("a b.cue") << QByteArray("/a b.cue\"");
+    QTest::newRow("quoteAndBackslash")
+        << QByteArray("a\"b\\c.cue") << QByteArray("/a\\\"b\\\\c.cue\"");
+    QTest::newRow("controls") << QByteArray("a\tb\nc\rd\x7F.cue")
+                              << QByteArray("/a\\tb\\nc\\rd\\177.cue\"");
+    QTest::newRow("beyondAscii") << QByteArray("\xC3\xA9t\xE9.cue")
+                                 << QByteArray("/\\303\\251t\\351.cue\"");
+}
+
+// A name of any bytes is labelled so that GNU patch finds the very file again.
+void TestSheetDiff::labelsReadBackByPatch()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, label);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QByteArray folder = QFile::encodeName(dir.path());
+    const QByteArray path = folder + '/' + name;
+    const QByteArray sheet = "INDEX 00 a\nINDEX 01 b\n";
+
+    const QByteArray diff = unifiedDiff(sheet, { 1 }, path);
+    const bool quoted = label.endsWith('"');
+    const QByteArray old = quoted ? "\"a" + folder + label : "a" + folder + label;
+    QVERIFY2(diff.startsWith("--- " + old + '\n'), diff.constData());
+
+    if (QStandardPaths::findExecutable("patch").isEmpty())
+        QSKIP("GNU patch is not installed (Debian patch)");
+    QVERIFY(testsupport::writeFile(path, "INDEX 01 b\n"));
     QVERIFY(testsupport::writeFile(dir.filePath("run.diff"), diff));
     QProcess patch;
     patch.start("patch", { "-R", "-F0", "-p1", "-d", "/", "-i", dir.filePath("run.diff") });

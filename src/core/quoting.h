@@ -12,4 +12,9 @@ namespace cueprune {
 // ESC, "[2K".
 [[nodiscard]] QString shellQuoted(QByteArrayView path);
 
+// Text as GNU diff labels a file and GNU patch reads it back: bare when it holds only printable
+// ASCII other than a quote or a backslash, else between double quotes with C escapes
+// ("caf\351.cue").
+[[nodiscard]] QByteArray cQuoted(QByteArrayView text);
+
 } // namespace cueprune

@@ -1,4 +1,4 @@
-#include "core/shellquote.h"
+#include "core/quoting.h"
 
 #include <QChar>
 #include <QHash>
@@ -94,18 +94,23 @@ PathCharacter characterAt(QByteArrayView path, qsizetype at)
         sequence.length > 0 && !isUnprintable(sequence.codePoint) };
 }
 
-// Bytes in the shell's $'...' form, with the short escapes bash and ls use.
-QString escapedBytes(QByteArrayView bytes)
+// A byte as a C string writes it: its short escape (\t, \n...) or \ooo.
+QByteArray escapedAsInC(char byte)
 {
     static const QHash<char, char> shortEscapes = { { '\a', 'a' }, { '\b', 'b' }, { '\t', 't' },
         { '\n', 'n' }, { '\v', 'v' }, { '\f', 'f' }, { '\r', 'r' } };
+    const char letter = shortEscapes.value(byte);
+    return letter != 0
+        ? QByteArray("\\") + letter
+        : '\\' + QByteArray::number(static_cast<unsigned char>(byte), 8).rightJustified(3, '0');
+}
+
+// Bytes in the shell's $'...' form, with the short escapes bash and ls use.
+QString escapedBytes(QByteArrayView bytes)
+{
     QString escaped = QStringLiteral("$'");
-    for (const char byte : bytes) {
-        const char letter = shortEscapes.value(byte);
-        escaped += letter != 0 ? QStringLiteral("\\") + QLatin1Char(letter)
-                               : QStringLiteral("\\%1").arg(
-                                   uint(static_cast<unsigned char>(byte)), 3, 8, QLatin1Char('0'));
-    }
+    for (const char byte : bytes)
+        escaped += QLatin1String(escapedAsInC(byte));
     return escaped + QLatin1Char('\'');
 }
 
@@ -168,6 +173,24 @@ QString shellQuoted(QByteArrayView path)
     if (allPrintable && !path.contains('\''))
         return QLatin1Char('\'') + QString::fromUtf8(path) + QLatin1Char('\'');
     return quotedInRuns(path);
+}
+
+QByteArray cQuoted(QByteArrayView text)
+{
+    const auto plain = [](char c) {
+        const auto value = static_cast<unsigned char>(c);
+        return value > ' ' && value < 0x7F && c != '"' && c != '\\';
+    };
+    if (std::all_of(text.begin(), text.end(), plain))
+        return text.toByteArray();
+    QByteArray quoted = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\')
+            quoted += '\\';
+        const auto value = static_cast<unsigned char>(c);
+        quoted += value >= ' ' && value < 0x7F ? QByteArray(1, c) : escapedAsInC(c);
+    }
+    return quoted + '"';
 }
 
 } // namespace cueprune
