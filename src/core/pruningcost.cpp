@@ -2,6 +2,7 @@
 
 #include "core/sheetlines.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -99,7 +100,8 @@ void CostReader::read(qsizetype number, const SheetLines::Line &line)
         lastTrack = line;
         for (const std::string &type : dataTrackTypes)
             discImage = discImage || lines.contains(line, type);
-    } else if (lines.isWordAt(line, word, index)) {
+    } else if (lines.isWordAt(line, word, index) || (pending && number == pendingLine + 1)) {
+        // The line after a dropped one may hold its INDEX 01 behind other words.
         readIndex(number, line, firstIndex);
     }
     while (nextDropped < droppedLines.size() && droppedLines[nextDropped] <= number)
@@ -114,7 +116,8 @@ void CostReader::readIndex(qsizetype number, const SheetLines::Line &line, bool 
         pending.reset();
         return;
     }
-    const std::vector<std::string> command = words(lines.ascii(line));
+    std::vector<std::string> command = words(lines.ascii(line));
+    command.erase(command.begin(), std::find(command.begin(), command.end(), "INDEX"));
     const auto time = command.size() > 2 ? framesOf(command[2]) : std::nullopt;
     if (follows && time && command[1] == "01" && *time != 0) {
         pending->frames = *time > pendingStart ? *time - pendingStart : *time;

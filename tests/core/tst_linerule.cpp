@@ -285,6 +285,10 @@ void TestLineRule::pruningWarnings_data()
         "    INDEX 00 00:00:00\n    INDEX 01 00:02:05\n")
                                 << QList<PruningWarning> { { Kind::UnindexedAudio, 1, 75, true },
                                        { Kind::UnindexedAudio, 2, 155, false } };
+    QTest::newRow("indexOneBehindFlags")
+        << QByteArray("FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
+                      "    FLAGS DCP INDEX 01 00:00:33\n")
+        << QList<PruningWarning> { { Kind::UnindexedAudio, 1, 33, true } };
     QTest::newRow("crLf") << QByteArray(eac).replace("\n", "\r\n")
                           << QList<PruningWarning> { { Kind::UnindexedAudio, 1, 33, true } };
     for (const char *type : { "BINARY", "MOTOROLA" }) {
