@@ -1,33 +1,44 @@
 #include "engine/durablelog.h"
 
+#include <algorithm>
+
 namespace cueprune {
+
+namespace {
+
+// Syncs that may run at once: enough for a flush to find a thread while earlier syncs wait
+// for their journal commits.
+constexpr int syncThreads = 4;
+
+} // namespace
 
 DurableLog::DurableLog(std::function<bool()> sync)
     : sync(std::move(sync))
-    , thread(1)
+    , threads(syncThreads)
 {
-    ownThread = thread.start([this] { syncAsFlushed(); });
-}
-
-DurableLog::~DurableLog()
-{
-    const std::lock_guard<std::mutex> lock(mutex);
-    stopping = true;
-    wanted.notify_all();
 }
 
 quint64 DurableLog::flushed()
 {
-    const std::lock_guard<std::mutex> lock(mutex);
-    wanted.notify_one();
-    return ++flushes;
+    quint64 flush = 0;
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        flush = ++flushes;
+    }
+    // Where no thread can be had, waitDurable syncs instead.
+    (void)threads.start([this] {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (covered < flushes && !failed)
+            syncOnce(lock);
+    });
+    return flush;
 }
 
 bool DurableLog::waitDurable(quint64 flush)
 {
     std::unique_lock<std::mutex> lock(mutex);
     while (synced < flush && !failed) {
-        if (ownThread || syncing)
+        if (covered >= flush)
             done.wait(lock);
         else
             syncOnce(lock);
@@ -37,26 +48,15 @@ bool DurableLog::waitDurable(quint64 flush)
 
 void DurableLog::syncOnce(std::unique_lock<std::mutex> &lock)
 {
-    syncing = true;
     const quint64 target = flushes;
+    covered = target;
     lock.unlock();
     const bool durable = sync();
     lock.lock();
-    syncing = false;
-    synced = durable ? target : synced;
+    if (durable)
+        synced = std::max(synced, target);
     failed = failed || !durable;
     done.notify_all();
-}
-
-void DurableLog::syncAsFlushed()
-{
-    std::unique_lock<std::mutex> lock(mutex);
-    for (;;) {
-        wanted.wait(lock, [this] { return stopping || (flushes > synced && !failed); });
-        if (stopping)
-            return;
-        syncOnce(lock);
-    }
 }
 
 } // namespace cueprune
