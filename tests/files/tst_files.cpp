@@ -50,8 +50,6 @@ private slots:
     void temporaryNames();
     void leftoversSettled_data();
     void leftoversSettled();
-    void backupKeptOnce_data();
-    void backupKeptOnce();
     void backupRemovedOnlyByItsMaker_data();
     void backupRemovedOnlyByItsMaker();
 };
@@ -313,9 +311,11 @@ void TestFiles::replaceRulesInOrder_data()
 {
     using Names = QList<QByteArray>;
     QTest::addColumn<Faults>("faults");
-    QTest::addColumn<QString>("meanwhile"); // what happens between the read and the replace
+    // What happens between the read and the replace, or what a backup name holds before
+    // ("link", "copy" or "older" NAME; numbered backups when NAME is numbered).
+    QTest::addColumn<QString>("meanwhile");
     QTest::addColumn<int>("expected"); // a Failure::Reason, -1 for none
-    QTest::addColumn<Names>("names"); // in the sheet's folder afterwards
+    QTest::addColumn<Names>("names"); // in the sheet's folder afterwards, the old text last
     const int none = -1;
     const int flushFailed = int(Failure::Reason::FlushFailed);
     const int changed = int(Failure::Reason::ChangedBeforeReplace);
@@ -347,6 +347,17 @@ void TestFiles::replaceRulesInOrder_data()
     // replaced the sheet may count on it.
     QTest::newRow("swappedBeforeRename") << Faults() << "swapped" << changed
                                          << Names { "album.cue", "album.cue.away", "album.cue~" };
+    // A backup that already keeps the text read is used as it is: no second number for one
+    // text, and no name left aside when the backup name already is a link to the sheet.
+    QTest::newRow("simpleAlreadyTheSheet")
+        << Faults() << "link album.cue~" << none << sheetAndBackup;
+    QTest::newRow("simpleOverOlder") << Faults() << "older album.cue~" << none << sheetAndBackup;
+    QTest::newRow("killedRunsLink")
+        << Faults() << "link album.cue.~1~" << none << Names { "album.cue", "album.cue.~1~" };
+    QTest::newRow("killedRunsCopy")
+        << Faults() << "copy album.cue.~3~" << none << Names { "album.cue", "album.cue.~3~" };
+    QTest::newRow("numberedOverOlder") << Faults() << "older album.cue.~1~" << none
+                                       << Names { "album.cue", "album.cue.~1~", "album.cue.~2~" };
     // A file system that keeps no extended attributes, whatever error says so, leaves the sheet
     // none to keep (rclone fails a file's listing, SMB through FUSE its folder's too); where
     // its folder shows it keeps them, a file's failure fails the sheet.
@@ -382,6 +393,16 @@ void TestFiles::replaceRulesInOrder()
     const QString library = dir.filePath("library");
     if (meanwhile == "backupFolder")
         QVERIFY(testsupport::fill(library, { { "album.cue~/kept", {} } }));
+    const QStringList existing = meanwhile.split(' ');
+    if (existing.size() == 2) {
+        const QString path = library + '/' + existing[1];
+        QVERIFY(existing[0] == "link"
+                ? ::link(QFile::encodeName(library + "/album.cue").constData(),
+                      QFile::encodeName(path).constData())
+                    == 0
+                : testsupport::writeFile(
+                    path, existing[0] == "copy" ? testsupport::pregapSheet : "older"));
+    }
 
     const auto sheet = readSheet(library + "/album.cue");
     QVERIFY(sheet);
@@ -404,8 +425,11 @@ void TestFiles::replaceRulesInOrder()
                 return std::nullopt;
             };
         }
-        failure = sheet->replace(
-            testsupport::prunedSheet, { BackupPolicy::Control::Simple, "~" }, wayBack);
+        failure = sheet->replace(testsupport::prunedSheet,
+            { meanwhile.contains(".~") ? BackupPolicy::Control::Numbered
+                                       : BackupPolicy::Control::Simple,
+                "~" },
+            wayBack);
     }
 
     QCOMPARE(failure ? int(failure->reason) : -1, expected);
@@ -413,7 +437,7 @@ void TestFiles::replaceRulesInOrder()
     const QByteArray now = testsupport::readFile(library + "/album.cue");
     if (!failure) {
         QCOMPARE(now, testsupport::prunedSheet);
-        QCOMPARE(testsupport::readFile(library + "/album.cue~"), testsupport::pregapSheet);
+        QCOMPARE(testsupport::readFile(library + '/' + names.last()), testsupport::pregapSheet);
     } else {
         QCOMPARE(now,
             meanwhile.startsWith("written") || meanwhile == "swapped" ? otherText
@@ -606,59 +630,6 @@ void TestFiles::leftoversSettled()
     QCOMPARE(testsupport::namesIn(dir.path()), expected == int(Leftover::None) ? before : after);
     if (expected == int(Leftover::Recovered))
         QCOMPARE(testsupport::readFile(dir.filePath("a.cue")), text);
-}
-
-void TestFiles::backupKeptOnce_data()
-{
-    QTest::addColumn<int>("control"); // a BackupPolicy::Control
-    QTest::addColumn<QByteArray>("existing"); // its name, before the replace
-    QTest::addColumn<QString>("holding"); // what it is: the sheet's link, a copy or another text
-    QTest::addColumn<QByteArray>("backup"); // which name keeps the old text after
-    const int simple = int(BackupPolicy::Control::Simple);
-    const int numbered = int(BackupPolicy::Control::Numbered);
-    QTest::newRow("simpleAlreadyTheSheet")
-        << simple << QByteArray("a.cue~") << "link" << QByteArray("a.cue~");
-    QTest::newRow("simpleOverOlder")
-        << simple << QByteArray("a.cue~") << "other" << QByteArray("a.cue~");
-    QTest::newRow("killedRunsLink")
-        << numbered << QByteArray("a.cue.~1~") << "link" << QByteArray("a.cue.~1~");
-    QTest::newRow("killedRunsCopy")
-        << numbered << QByteArray("a.cue.~3~") << "copy" << QByteArray("a.cue.~3~");
-    QTest::newRow("numberedOverOlder")
-        << numbered << QByteArray("a.cue.~1~") << "other" << QByteArray("a.cue.~2~");
-}
-
-// A backup that already keeps the text read is used as it is: no second number for one text,
-// and no name left aside when the backup name already is a link to the sheet.
-void TestFiles::backupKeptOnce()
-{
-    QFETCH(int, control);
-    QFETCH(QByteArray, existing);
-    QFETCH(QString, holding);
-    QFETCH(QByteArray, backup);
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString sheetPath = dir.filePath("a.cue");
-    const QString existingPath = dir.filePath(QFile::decodeName(existing));
-    QVERIFY(testsupport::writeFile(sheetPath, testsupport::pregapSheet));
-    if (holding == "link")
-        QCOMPARE(::link(QFile::encodeName(sheetPath).constData(),
-                     QFile::encodeName(existingPath).constData()),
-            0);
-    else
-        QVERIFY(testsupport::writeFile(
-            existingPath, holding == "copy" ? testsupport::pregapSheet : "older"));
-
-    const auto sheet = readSheet(sheetPath);
-    QVERIFY(sheet);
-    QVERIFY(!sheet->replace(testsupport::prunedSheet, { BackupPolicy::Control(control), "~" }));
-    QList<QByteArray> names { "a.cue", existing, backup };
-    std::sort(names.begin(), names.end());
-    names.erase(std::unique(names.begin(), names.end()), names.end());
-    QCOMPARE(testsupport::namesIn(dir.path()), names);
-    QCOMPARE(testsupport::readFile(sheetPath), testsupport::prunedSheet);
-    QCOMPARE(
-        testsupport::readFile(dir.filePath(QFile::decodeName(backup))), testsupport::pregapSheet);
 }
 
 void TestFiles::backupRemovedOnlyByItsMaker_data()
