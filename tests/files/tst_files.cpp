@@ -284,27 +284,37 @@ void TestFiles::entrySwappedBeforeItIsOpened()
     QCOMPARE(seen, QStringList({ "A/a.cue", swapped + " swapped" }));
 }
 
-// A killed run's temporary is removed only once the walk enters its folder, and said there:
-// a run stopped before that leaves it, unsaid.
+// A killed run's temporaries are settled only once the walk enters their folder, and said
+// there: a run stopped before that leaves them, unsaid. A sheet that gets its name back from
+// its temporary is walked too.
 void TestFiles::leftoverIsSaidWhenItsFolderIsReached()
 {
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString leftover
-        = "library/sub/" + QFile::decodeName(cueprune::temporaryName("b.cue", 3));
-    QVERIFY(testsupport::fill(dir.path(),
-        { { "library/a.cue", {} }, { "library/sub/b.cue", "new" }, { leftover, "old" } }));
+    const QString removed = QFile::decodeName(cueprune::temporaryName("b.cue", 3));
+    const QString recovered = QFile::decodeName(cueprune::temporaryName("c.cue", 3));
+    QVERIFY(testsupport::fill(dir.filePath("library"),
+        { { "a.cue", {} }, { "sub/b.cue", "new" }, { "sub/" + removed, "old" },
+            { "sub/" + recovered, "new" } }));
     SheetWalk walk(true, Leftovers::Settled);
     walk.addPath(QFile::encodeName(dir.filePath("library")));
     WalkItem item;
-    QVERIFY(walk.next(item));
-    QVERIFY(std::holds_alternative<cueprune::SheetEntry>(item));
-    QVERIFY(QFileInfo::exists(dir.filePath(leftover)));
-    QVERIFY(walk.next(item));
-    const auto *settled = std::get_if<cueprune::SettledLeftover>(&item);
-    QVERIFY(settled && settled->leftover == cueprune::Leftover::Removed);
-    QCOMPARE(QFile::decodeName(settled->shownPath), dir.filePath(leftover));
-    QVERIFY(!QFileInfo::exists(dir.filePath(leftover)));
+    QVERIFY(walk.next(item) && std::holds_alternative<cueprune::SheetEntry>(item));
+    QVERIFY(QFileInfo::exists(dir.filePath("library/sub/" + removed)));
+    QStringList seen;
+    while (walk.next(item)) {
+        const auto *settled = std::get_if<cueprune::SettledLeftover>(&item);
+        seen.append((settled ? QString::number(int(settled->leftover)) + ' ' : QString())
+            + QFileInfo(QFile::decodeName(cueprune::shownPath(item))).fileName());
+    }
+    seen.sort();
+    const QString removedNotice = QString::number(int(Leftover::Removed)) + ' ' + removed;
+    const QString recoveredNotice = QString::number(int(Leftover::Recovered)) + " c.cue";
+    QStringList expected { removedNotice, recoveredNotice, "b.cue", "c.cue" };
+    expected.sort();
+    QCOMPARE(seen, expected);
+    QCOMPARE(
+        testsupport::namesIn(dir.filePath("library/sub")), QList<QByteArray>({ "b.cue", "c.cue" }));
 }
 
 void TestFiles::replaceRulesInOrder_data()
