@@ -107,12 +107,13 @@ std::optional<Failure> placeBackup(int folder, const QByteArray &name, const QBy
     if (errno == EEXIST && replaceOlder) {
         // An older backup is replaced in one rename, as cp replaces it: the link is made aside.
         if (const auto aside = linkAside(backupName, read.bytes.size(), link)) {
-            if (::renameat(folder, aside->constData(), folder, backupName.constData()) != 0) {
-                const int error = errno;
-                ::unlinkat(folder, aside->constData(), 0);
-                return Failure { Reason::BackupFailed, error };
-            }
-            return std::nullopt;
+            const bool renamed
+                = ::renameat(folder, aside->constData(), folder, backupName.constData()) == 0;
+            const int error = errno;
+            // Left after a failure, or after a rename onto the very file, which another run
+            // gave the backup name meanwhile.
+            ::unlinkat(folder, aside->constData(), 0);
+            return renamed ? std::nullopt : std::optional(Failure { Reason::BackupFailed, error });
         }
     }
     if (linksRefused(errno))

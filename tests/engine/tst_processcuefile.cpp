@@ -1,23 +1,17 @@
 #include "engine/explanations.h"
 #include "engine/processcuefile.h"
-#include "engine/verdicts.h"
 #include "files/sheetfile.h"
-#include "files/sheetlisting.h"
 #include "support/faults.h"
 #include "support/sheets.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 #include <QtEndian>
 
-#include <signal.h>
 #include <sys/xattr.h>
 
 #include <algorithm>
@@ -33,7 +27,7 @@ using testsupport::writeFile;
 
 namespace {
 
-// A sheet of about size bytes with a pregap on every track.
+// A sheet of size bytes with a pregap on every track, blank lines at its end.
 QByteArray largeSheet(qsizetype size)
 {
     const QByteArray track
@@ -43,51 +37,30 @@ QByteArray largeSheet(qsizetype size)
     sheet.reserve(size);
     while (sheet.size() + track.size() <= size)
         sheet += track;
-    return sheet;
+    return sheet + QByteArray(size - sheet.size(), '\n');
 }
 
 using Reason = Failure::Reason;
 
-// A pass's result with the reason of a failure, comparable in one step.
-struct Verdict
-{
-    CueResult result;
-    std::optional<Reason> reason;
-
-    friend bool operator==(const Verdict &a, const Verdict &b)
-    {
-        return a.result == b.result && a.reason == b.reason;
-    }
-};
-
-char *toString(const Verdict &verdict)
-{
-    return qstrdup(QByteArray::number(int(verdict.result)) + " reason "
-        + (verdict.reason ? QByteArray::number(int(*verdict.reason)) : "none"));
-}
+// A pass's result and the reason of a failure (-1 for none), as prune_child prints them.
+using Verdict = QByteArray;
 
 Verdict verdictOf(const CueOutcome &outcome)
 {
-    return { outcome.result,
-        outcome.failure ? std::optional(outcome.failure->reason) : std::nullopt };
+    return QByteArray::number(int(outcome.result)) + ' '
+        + QByteArray::number(outcome.failure ? int(outcome.failure->reason) : -1);
 }
 
-const Verdict pruned { CueResult::Pruned, std::nullopt };
+const Verdict pruned = verdictOf(CueOutcome::prunedAt({}));
 
 Verdict failedFor(Reason reason)
 {
-    return { reason == Reason::Missing ? CueResult::NotFound : CueResult::Failed, reason };
+    return verdictOf(CueOutcome::failedWith({ reason, 0 }));
 }
 
-// What prune_child printed: the result of its pass and the reason of a failure.
 Verdict childVerdict(QProcess &child)
 {
-    const QList<QByteArray> printed = child.readAllStandardOutput().trimmed().split(' ');
-    if (printed.size() != 2)
-        return { CueResult::Failed, std::nullopt };
-    const int reason = printed[1].toInt();
-    return { static_cast<CueResult>(printed[0].toInt()),
-        reason < 0 ? std::nullopt : std::optional(static_cast<Reason>(reason)) };
+    return child.readAllStandardOutput().trimmed();
 }
 
 } // namespace
@@ -101,20 +74,12 @@ private slots:
     void rewritesInPlace();
     void rewriteKeepsFileSystemFacts_data();
     void rewriteKeepsFileSystemFacts();
-    void sheetChangedMeanwhileIsLeftAlone();
-    void missingPaths_data();
-    void missingPaths();
-    void notARegularSheetIsAFailure();
-    void cleanSheetIsNotWritten();
-    void rewriteKeepsPermissions();
-    void rewriteThroughSymbolicLink();
-    void hardLinkIsSplit();
+    void refusedPaths_data();
+    void refusedPaths();
+    void otherNamesOfASheet();
     void failureLeavesSheetIntact_data();
     void failureLeavesSheetIntact();
-    void sheetsChangedAfterListing();
-    void oversizedSheetIsNotRead();
-    void peakMemoryStaysBounded();
-    void killedRewriteLeavesOldOrNewSheet();
+    void largestSheetInBoundedMemory();
     void warningInSeconds_data();
     void warningInSeconds();
 };
@@ -122,29 +87,42 @@ private slots:
 void TestProcessCueFile::rewritesInPlace_data()
 {
     QTest::addColumn<QByteArray>("name");
-    QTest::newRow("plainName") << QByteArray("album.cue");
-    QTest::newRow("latin1Name") << QByteArray("caf\xE9 cr\xE8me.cue");
-    QTest::newRow("longestName") << QByteArray(251, 'x') + ".cue";
+    QTest::addColumn<QByteArray>("before");
+    QTest::newRow("plainName") << QByteArray("album.cue") << pregapSheet;
+    QTest::newRow("latin1Name") << QByteArray("caf\xE9 cr\xE8me.cue") << pregapSheet;
+    QTest::newRow("longestName") << QByteArray(251, 'x') + ".cue" << pregapSheet;
+    // No final newline, and an INDEX 00 that no INDEX 01 follows: nothing to prune.
+    QTest::newRow("cleanSheet") << QByteArray("clean.cue")
+                                << QByteArray("TRACK 01 AUDIO\nINDEX 00 00:00:00\nTRACK 02 AUDIO\n"
+                                              "INDEX 01 00:02:00");
 }
 
+// A sheet is pruned under its own name, its kept lines shown as they go; one with nothing to
+// prune, or pruned already, is not written at all.
 void TestProcessCueFile::rewritesInPlace()
 {
     QFETCH(QByteArray, name);
+    QFETCH(QByteArray, before);
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QByteArray sheet = QFile::encodeName(dir.path()) + '/' + name;
     const testsupport::RemovedAtEnd nativeName({ sheet });
-    QVERIFY(writeFile(sheet, pregapSheet));
+    QVERIFY(writeFile(sheet, before));
+    const QByteArray after = pruneSheet(before).bytes;
+    const timespec longAgo[2] = { { 1000000, 0 }, { 1000000, 0 } };
+    struct stat status = {};
 
-    QStringList seen;
-    QCOMPARE(processCueFile(sheet, [&seen](const QString &text) { seen.append(text); }).result,
-        CueResult::Pruned);
-    QCOMPARE(readFile(sheet), prunedSheet);
-    QCOMPARE(seen.join(QString()) + '\n', QString::fromLatin1(prunedSheet).remove('\r'));
-    QCOMPARE(testsupport::namesIn(dir.path()), QList<QByteArray> { name });
-
-    QCOMPARE(processCueFile(sheet).result, CueResult::Unchanged);
-    QCOMPARE(readFile(sheet), prunedSheet);
+    for (const bool again : { false, true }) {
+        QCOMPARE(::utimensat(AT_FDCWD, sheet.constData(), longAgo, 0), 0);
+        QStringList seen;
+        QCOMPARE(processCueFile(sheet, [&seen](const QString &text) { seen.append(text); }).result,
+            again || after == before ? CueResult::Unchanged : CueResult::Pruned);
+        QCOMPARE(readFile(sheet), after);
+        QCOMPARE(seen.join(QString()).trimmed(), QString::fromLatin1(after).remove('\r').trimmed());
+        QCOMPARE(testsupport::namesIn(dir.path()), QList<QByteArray> { name });
+        QCOMPARE(::stat(sheet.constData(), &status), 0);
+        QCOMPARE(status.st_mtim.tv_sec == longAgo[1].tv_sec, again || after == before);
+    }
 }
 
 namespace {
@@ -253,113 +231,60 @@ void TestProcessCueFile::rewriteKeepsFileSystemFacts()
     QCOMPARE(fileSystemFacts(sheet), before);
 }
 
-// Another program writes the sheet after it was read: its change must survive.
-void TestProcessCueFile::sheetChangedMeanwhileIsLeftAlone()
+void TestProcessCueFile::refusedPaths_data()
 {
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString sheet = dir.filePath("album.cue");
-    QVERIFY(writeFile(sheet, pregapSheet));
-    const QByteArray otherText = pregapSheet + "REM edited elsewhere\n";
-
-    bool written = false;
-    const CueOutcome outcome = processCueFile(
-        sheet, [&](const QString &) { written = written || writeFile(sheet, otherText); });
-    QVERIFY(written);
-    QCOMPARE(verdictOf(outcome), failedFor(Reason::ChangedBeforeReplace));
-    QCOMPARE(readFile(sheet), otherText);
-    QCOMPARE(testsupport::namesIn(dir.path()), QList<QByteArray> { "album.cue" });
+    QTest::addColumn<QString>("path"); // in the test's folder
+    QTest::addColumn<Verdict>("expected");
+    QTest::newRow("emptyPath") << QString() << failedFor(Reason::Missing);
+    QTest::newRow("noSuchFile") << "missing.cue" << failedFor(Reason::Missing);
+    QTest::newRow("noSuchFolder") << "missing/album.cue" << failedFor(Reason::Missing);
+    QTest::newRow("folderNamedLikeASheet") << "folder.cue" << failedFor(Reason::NotRegularFile);
+    // A sparse file one byte over the limit, a pregap pair at its start.
+    QTest::newRow("tooLarge") << "too-large.cue" << failedFor(Reason::TooLarge);
+    // Sized 0 yet full of text, as a sheet rewritten by someone else while it is read.
+    QTest::newRow("sizeNotItsLength") << "/proc/self/status" << failedFor(Reason::ChangedWhileRead);
 }
 
-void TestProcessCueFile::missingPaths_data()
+// A path that is no sheet to prune fails with its reason, before any line is seen, and leaves
+// everything as it was.
+void TestProcessCueFile::refusedPaths()
 {
-    QTest::addColumn<QString>("relativePath");
-    QTest::newRow("emptyPath") << QString();
-    QTest::newRow("noSuchFile") << "missing.cue";
-    QTest::newRow("noSuchFolder") << "missing/album.cue";
-}
-
-void TestProcessCueFile::missingPaths()
-{
-    QFETCH(QString, relativePath);
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString path = relativePath.isEmpty() ? QString() : dir.filePath(relativePath);
-
-    bool observed = false;
-    QCOMPARE(verdictOf(processCueFile(path, [&observed](const QString &) { observed = true; })),
-        failedFor(Reason::Missing));
-    QVERIFY(!observed);
-    QVERIFY(QDir(dir.path()).isEmpty());
-}
-
-void TestProcessCueFile::notARegularSheetIsAFailure()
-{
+    QFETCH(QString, path);
+    QFETCH(Verdict, expected);
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     QVERIFY(QDir(dir.path()).mkdir("folder.cue"));
+    QFile tooLarge(dir.filePath("too-large.cue"));
+    QVERIFY(tooLarge.open(QIODevice::WriteOnly) && tooLarge.write(pregapSheet) > 0
+        && tooLarge.resize(maxSheetSize + 1));
+    tooLarge.close();
+    const QStringList before = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden);
+
     bool observed = false;
-    QCOMPARE(verdictOf(processCueFile(
-                 dir.filePath("folder.cue"), [&observed](const QString &) { observed = true; })),
-        failedFor(Reason::NotRegularFile));
+    QCOMPARE(
+        verdictOf(processCueFile(path.isEmpty() || path.startsWith('/') ? path : dir.filePath(path),
+            [&observed](const QString &) { observed = true; })),
+        expected);
     QVERIFY(!observed);
-    // Sized 0 yet full of text, as a sheet rewritten by someone else while it is read.
-    QCOMPARE(verdictOf(processCueFile(QStringLiteral("/proc/self/status"))),
-        failedFor(Reason::ChangedWhileRead));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden), before);
+    QCOMPARE(tooLarge.size(), maxSheetSize + 1);
 }
 
-void TestProcessCueFile::cleanSheetIsNotWritten()
-{
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString sheet = dir.filePath("clean.cue");
-    const QByteArray clean = "TRACK 01 AUDIO\nINDEX 00 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:02:00";
-    QVERIFY(writeFile(sheet, clean));
-    QVERIFY(testsupport::backdate(sheet));
-
-    QCOMPARE(processCueFile(sheet).result, CueResult::Unchanged);
-    QCOMPARE(readFile(sheet), clean);
-    QCOMPARE(QFileInfo(sheet).lastModified(), testsupport::longAgo());
-}
-
-void TestProcessCueFile::rewriteKeepsPermissions()
-{
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString sheet = dir.filePath("album.cue");
-    QVERIFY(writeFile(sheet, pregapSheet));
-    const auto permissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser
-        | QFile::WriteUser | QFile::ReadGroup;
-    QVERIFY(QFile::setPermissions(sheet, permissions));
-
-    QCOMPARE(processCueFile(sheet).result, CueResult::Pruned);
-    QCOMPARE(QFile::permissions(sheet), permissions);
-}
-
-void TestProcessCueFile::rewriteThroughSymbolicLink()
+// The replacement takes the name given: a symbolic link stays one, to its pruned target, and
+// a hard link's other name keeps the old text.
+void TestProcessCueFile::otherNamesOfASheet()
 {
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     QVERIFY(writeFile(dir.filePath("real.cue"), pregapSheet));
     QVERIFY(QFile::link("real.cue", dir.filePath("link.cue")));
+    QCOMPARE(::link(QFile::encodeName(dir.filePath("real.cue")).constData(),
+                 QFile::encodeName(dir.filePath("other name.cue")).constData()),
+        0);
 
     QCOMPARE(processCueFile(dir.filePath("link.cue")).result, CueResult::Pruned);
     QCOMPARE(readFile(dir.filePath("real.cue")), prunedSheet);
     QVERIFY(QFileInfo(dir.filePath("link.cue")).isSymLink());
-}
-
-// The replacement takes one name; the file's other names keep the old text.
-void TestProcessCueFile::hardLinkIsSplit()
-{
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    QVERIFY(writeFile(dir.filePath("album.cue"), pregapSheet));
-    QCOMPARE(::link(QFile::encodeName(dir.filePath("album.cue")).constData(),
-                 QFile::encodeName(dir.filePath("other name.cue")).constData()),
-        0);
-
-    QCOMPARE(processCueFile(dir.filePath("album.cue")).result, CueResult::Pruned);
-    QCOMPARE(readFile(dir.filePath("album.cue")), prunedSheet);
     QCOMPARE(readFile(dir.filePath("other name.cue")), pregapSheet);
 }
 
@@ -368,28 +293,24 @@ void TestProcessCueFile::failureLeavesSheetIntact_data()
     QTest::addColumn<int>("sheetMode");
     QTest::addColumn<bool>("childOwnsSheet");
     QTest::addColumn<int>("folderMode");
-    QTest::addColumn<int>("fileSizeLimit"); // 0: none
     QTest::addColumn<Verdict>("expected");
 
     // The first row shows that the child can rewrite when nothing stands in its way.
-    QTest::newRow("nothingInTheWay") << 0666 << true << 0777 << 0 << pruned;
+    QTest::newRow("nothingInTheWay") << 0666 << true << 0777 << pruned;
     // Writable, but replacing it would make it ours and lock its owner out.
     QTest::newRow("anotherUsersSheet")
-        << 0666 << false << 0777 << 0 << failedFor(Reason::OwnerOrModeNotKept);
-    QTest::newRow("unreadableSheet") << 0222 << true << 0777 << 0 << failedFor(Reason::ReadRefused);
-    QTest::newRow("readOnlySheet") << 0444 << true << 0777 << 0 << failedFor(Reason::WriteRefused);
-    QTest::newRow("readOnlyFolder") << 0666 << true << 0555 << 0 << failedFor(Reason::WriteRefused);
-    QTest::newRow("diskFullHalfway") << 0666 << true << 0777 << 64 << failedFor(Reason::DiskFull);
+        << 0666 << false << 0777 << failedFor(Reason::OwnerOrModeNotKept);
+    QTest::newRow("unreadableSheet") << 0222 << true << 0777 << failedFor(Reason::ReadRefused);
+    QTest::newRow("readOnlySheet") << 0444 << true << 0777 << failedFor(Reason::WriteRefused);
+    QTest::newRow("readOnlyFolder") << 0666 << true << 0555 << failedFor(Reason::WriteRefused);
 }
 
-// Runs the pass in a child process as an unprivileged user (root ignores permissions) and,
-// where asked, with a file-size limit that makes writes fail as on a full disk.
+// Runs the pass in a child process as an unprivileged user (root ignores permissions).
 void TestProcessCueFile::failureLeavesSheetIntact()
 {
     QFETCH(int, sheetMode);
     QFETCH(bool, childOwnsSheet);
     QFETCH(int, folderMode);
-    QFETCH(int, fileSizeLimit);
     QFETCH(Verdict, expected);
 
     QTemporaryDir dir;
@@ -407,11 +328,7 @@ void TestProcessCueFile::failureLeavesSheetIntact()
         QSKIP("needs root: only root can make a sheet that belongs to another user");
 
     QProcess child;
-    child.setChildProcessModifier([fileSizeLimit] {
-        if (fileSizeLimit > 0)
-            testsupport::limitFileSize(rlim_t(fileSizeLimit));
-        testsupport::dropRootPrivileges();
-    });
+    child.setChildProcessModifier([] { testsupport::dropRootPrivileges(); });
     child.start(testsupport::runnableByAnyone(PRUNE_CHILD), { sheet });
     QVERIFY(child.waitForFinished());
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
@@ -425,111 +342,26 @@ void TestProcessCueFile::failureLeavesSheetIntact()
         QStringList { "album.cue" });
 }
 
-void TestProcessCueFile::sheetsChangedAfterListing()
+// The largest sheet read, at the limit to the byte, is pruned whole in little more memory than
+// its two texts.
+void TestProcessCueFile::largestSheetInBoundedMemory()
 {
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    for (const char *name : { "a.cue", "b.cue", "c.cue" })
-        QVERIFY(writeFile(dir.filePath(name), pregapSheet));
-    const auto folder = Folder::open(QFile::encodeName(dir.path()));
-    QVERIFY(folder);
-    const QList<SheetEntry> listed = listFolder(*folder, Leftovers::Kept)->sheets;
-    QCOMPARE(listed.size(), 3);
-
-    // The folder is made while b.cue still holds its inode, which it could reuse otherwise.
-    QVERIFY(QDir(dir.path()).mkdir("folder"));
-    QVERIFY(QFile::remove(dir.filePath("a.cue")));
-    QVERIFY(QFile::remove(dir.filePath("b.cue")));
-    QVERIFY(QDir(dir.path()).rename("folder", "b.cue"));
-
-    QCOMPARE(verdictOf(processCueFile(listed[0])), failedFor(Reason::Missing));
-    QCOMPARE(verdictOf(processCueFile(listed[1])), failedFor(Reason::SwappedDuringWalk));
-    QCOMPARE(verdictOf(processCueFile(listed[2])), pruned);
-    QCOMPARE(verdictText(CueResult::NotFound), QStringLiteral("==> Erreur !"));
-    QCOMPARE(verdictText(CueResult::Failed), QStringLiteral("==> Erreur !"));
-}
-
-void TestProcessCueFile::oversizedSheetIsNotRead()
-{
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString atLimit = dir.filePath("at-limit.cue");
-    const QString tooLarge = dir.filePath("too-large.cue");
-    // Sparse files: a pregap pair at the start, NUL bytes after it.
-    for (const QString &path : { atLimit, tooLarge }) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QVERIFY(file.write(pregapSheet) == pregapSheet.size());
-        QVERIFY(file.resize(path == atLimit ? maxSheetSize : maxSheetSize + 1));
-    }
-    const QDateTime before = QFileInfo(tooLarge).lastModified();
-
-    bool observed = false;
-    QCOMPARE(verdictOf(processCueFile(tooLarge, [&observed](const QString &) { observed = true; })),
-        failedFor(Reason::TooLarge));
-    QVERIFY(!observed);
-    QCOMPARE(QFileInfo(tooLarge).size(), maxSheetSize + 1);
-    QCOMPARE(QFileInfo(tooLarge).lastModified(), before);
-
-    QCOMPARE(processCueFile(atLimit).result, CueResult::Pruned);
-    QCOMPARE(QFileInfo(atLimit).size(), maxSheetSize - (pregapSheet.size() - prunedSheet.size()));
-}
-
-void TestProcessCueFile::peakMemoryStaysBounded()
-{
-#if defined(__SANITIZE_ADDRESS__)
-    QSKIP("AddressSanitizer's shadow memory and quarantine distort the peak");
-#endif
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QString sheet = dir.filePath("large.cue");
-    QVERIFY(writeFile(sheet, largeSheet(maxSheetSize)));
-
+    const QByteArray oldSheet = largeSheet(maxSheetSize);
+    QVERIFY(writeFile(sheet, oldSheet));
     QProcess child;
     child.start(PRUNE_CHILD, { sheet });
     QVERIFY(child.waitForFinished(60000));
     QCOMPARE(childVerdict(child), pruned);
+    QCOMPARE(readFile(sheet), pruneSheet(oldSheet).bytes);
+#if !defined(__SANITIZE_ADDRESS__) // its shadow memory and quarantine distort the peak
     rusage usage {};
     QCOMPARE(getrusage(RUSAGE_CHILDREN, &usage), 0);
-    const qint64 peakBytes = qint64(usage.ru_maxrss) * 1024;
-    QVERIFY2(peakBytes < 4 * maxSheetSize, qPrintable(QString::number(peakBytes)));
-}
-
-// Kills the child at random moments of a rewrite: the sheet must always be whole, old or new.
-void TestProcessCueFile::killedRewriteLeavesOldOrNewSheet()
-{
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString sheet = dir.filePath("large.cue");
-    const QByteArray oldSheet = largeSheet(24 * 1024 * 1024);
-    const QByteArray newSheet = pruneSheet(oldSheet).bytes;
-
-    QVERIFY(writeFile(sheet, oldSheet));
-    QElapsedTimer clock;
-    clock.start();
-    QProcess whole;
-    whole.start(PRUNE_CHILD, { sheet });
-    QVERIFY(whole.waitForFinished(60000));
-    const qint64 passMicroseconds = clock.nsecsElapsed() / 1000;
-    QCOMPARE(readFile(sheet), newSheet);
-
-    QRandomGenerator random(7);
-    int oldSeen = 0;
-    int newSeen = 0;
-    for (int round = 0; round < 25; ++round) {
-        QVERIFY(writeFile(sheet, oldSheet));
-        QProcess child;
-        child.start(PRUNE_CHILD, { sheet });
-        QVERIFY(child.waitForStarted());
-        QThread::usleep(random.bounded(passMicroseconds + 1));
-        ::kill(pid_t(child.processId()), SIGKILL);
-        QVERIFY(child.waitForFinished());
-        const QByteArray after = readFile(sheet);
-        QVERIFY2(after == oldSheet || after == newSheet,
-            qPrintable(QStringLiteral("round %1: %2 bytes").arg(round).arg(after.size())));
-        (after == oldSheet ? oldSeen : newSeen)++;
-    }
-    QVERIFY2(oldSeen > 0, "no kill landed before the replacement");
+    QVERIFY2(qint64(usage.ru_maxrss) * 1024 < 4 * maxSheetSize,
+        qPrintable(QString::number(usage.ru_maxrss)));
+#endif
 }
 
 void TestProcessCueFile::warningInSeconds_data()

@@ -120,95 +120,70 @@ class TestSheetBatch : public QObject
     Q_OBJECT
 
 private slots:
-    void reportsInOrder_data();
-    void reportsInOrder();
-    void wayBackBeforeEachRename_data();
-    void wayBackBeforeEachRename();
+    void reportsInOrderWayBackFirst_data();
+    void reportsInOrderWayBackFirst();
 };
 
-void TestSheetBatch::reportsInOrder_data()
+void TestSheetBatch::reportsInOrderWayBackFirst_data()
 {
     QTest::addColumn<int>("workers");
     QTest::addColumn<WriteMode>("mode");
     QTest::addColumn<int>("stopAfter"); // reports; 0 for none
-    QTest::newRow("oneWorker") << 1 << WriteMode::Rewrite << 0;
-    QTest::newRow("rewrites") << 8 << WriteMode::Rewrite << 0;
-    QTest::newRow("dryRunChunks") << 4 << WriteMode::DryRun << 0;
-    QTest::newRow("stopped") << 8 << WriteMode::Rewrite << 30;
-    QTest::newRow("stoppedDryRun") << 4 << WriteMode::DryRun << 30;
+    QTest::addColumn<QString>("wayBack"); // none, "durable", or "refused" (its flushes)
+    QTest::newRow("oneWorker") << 1 << WriteMode::Rewrite << 0 << "";
+    QTest::newRow("rewrites") << 8 << WriteMode::Rewrite << 0 << "";
+    QTest::newRow("dryRunChunks") << 4 << WriteMode::DryRun << 0 << "";
+    QTest::newRow("stopped") << 8 << WriteMode::Rewrite << 30 << "";
+    QTest::newRow("stoppedDryRun") << 4 << WriteMode::DryRun << 30 << "";
+    QTest::newRow("wayBackOneWorker") << 1 << WriteMode::Rewrite << 0 << "durable";
+    QTest::newRow("wayBackSixteenWorkers") << 16 << WriteMode::Rewrite << 0 << "durable";
+    QTest::newRow("flushRefused") << 8 << WriteMode::Rewrite << 0 << "refused";
 }
 
 // Whatever the finishing order, items are reported as the source gave them, notices without
 // an outcome; two names of one file never overlap; after a stop no new sheet starts and every
-// sheet started is reported.
-void TestSheetBatch::reportsInOrder()
+// sheet started is reported. With a way back, each item is recorded once in the source's
+// order, a sheet before its rename and only once its record is durable; a sheet whose rename
+// failed is recorded again; a refused flush fails the sheets planned, which are never renamed.
+void TestSheetBatch::reportsInOrderWayBackFirst()
 {
     QFETCH(int, workers);
     QFETCH(WriteMode, mode);
     QFETCH(int, stopAfter);
-    constexpr int count = 400;
+    QFETCH(QString, wayBack);
+    constexpr int count = 300;
     FakeWork work;
+    work.wayBack.refuse = wayBack == "refused";
     QList<int> reported;
     bool outcomesRight = true;
+    int failed = 0;
     SheetBatch(workers, mode,
-        [&work](const SheetEntry &sheet, cueprune::ByteBudget &, const cueprune::WayBackGate &) {
-            return work(sheet, {});
-        })
+        [&work](const SheetEntry &sheet, cueprune::ByteBudget &,
+            const cueprune::WayBackGate &gate) { return work(sheet, gate); })
         .run(
             itemsUpTo(count),
             [&](const WalkItem &item, const CueOutcome *outcome) {
                 const int index = cueprune::shownPath(item).toInt();
                 const bool sheet = std::holds_alternative<SheetEntry>(item);
+                failed += outcome && outcome->result == CueResult::Failed;
                 outcomesRight = outcomesRight && (outcome != nullptr) == sheet
-                    && (!outcome || outcome->droppedLines == QList<qsizetype> { index });
+                    && (!outcome || outcome->result == CueResult::Failed
+                        || outcome->droppedLines == QList<qsizetype> { index });
                 reported.append(index);
             },
-            [&] { return stopAfter > 0 && reported.size() >= stopAfter; });
+            [&] { return stopAfter > 0 && reported.size() >= stopAfter; }, {},
+            wayBack.isEmpty() ? SheetBatch::WayBack() : work.wayBack.calls());
 
     QVERIFY(outcomesRight);
     QVERIFY(!work.overlapped);
+    QVERIFY(!work.renamedTooSoon);
     for (qsizetype i = 0; i < reported.size(); ++i)
         QCOMPARE(reported[i], int(i));
-    if (stopAfter == 0) {
-        QCOMPARE(reported.size(), count);
-    } else {
-        QVERIFY2(reported.size() < count, qPrintable(QString::number(reported.size())));
-        for (const int started : std::as_const(work.started))
-            QVERIFY(started < reported.size());
-    }
-}
-
-void TestSheetBatch::wayBackBeforeEachRename_data()
-{
-    QTest::addColumn<int>("workers");
-    QTest::addColumn<bool>("refuse");
-    QTest::newRow("oneWorker") << 1 << false;
-    QTest::newRow("sixteenWorkers") << 16 << false;
-    QTest::newRow("flushRefused") << 8 << true;
-}
-
-// Each item is recorded once in the source's order, a sheet before its rename and only once its
-// record is durable; a sheet whose rename failed is recorded again; a refused flush fails the
-// sheets planned, which are never renamed.
-void TestSheetBatch::wayBackBeforeEachRename()
-{
-    QFETCH(int, workers);
-    QFETCH(bool, refuse);
-    constexpr int count = 300;
-    FakeWork work;
-    work.wayBack.refuse = refuse;
-    int failed = 0;
-    SheetBatch(workers, WriteMode::Rewrite,
-        [&work](const SheetEntry &sheet, cueprune::ByteBudget &,
-            const cueprune::WayBackGate &gate) { return work(sheet, gate); })
-        .run(
-            itemsUpTo(count),
-            [&](const WalkItem &, const CueOutcome *outcome) {
-                failed += outcome && outcome->result == CueResult::Failed;
-            },
-            {}, {}, work.wayBack.calls());
-
-    QVERIFY(!work.renamedTooSoon);
+    QCOMPARE(reported.size() < count, stopAfter > 0);
+    for (const int started : std::as_const(work.started))
+        QVERIFY(started < reported.size());
+    if (wayBack.isEmpty())
+        return;
     // Each item first in the source's order; a sheet again once its outcome is known, when it
     // is not the one planned.
     QList<int> firsts;
@@ -218,7 +193,7 @@ void TestSheetBatch::wayBackBeforeEachRename()
     QList<int> failing;
     for (int i = 0; i < count; ++i) {
         QCOMPARE(firsts.value(i, -1), i);
-        if (i % 10 != 9 && (refuse || i % 7 == 0))
+        if (i % 10 != 9 && (wayBack == "refused" || i % 7 == 0))
             failing.append(i);
     }
     std::sort(again.begin(), again.end());

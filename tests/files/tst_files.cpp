@@ -40,7 +40,6 @@ private slots:
     void mountType();
     void walkOrder_data();
     void walkOrder();
-    void folderSwappedMidWalkIsNotFollowed();
     void entrySwappedBeforeItIsOpened_data();
     void entrySwappedBeforeItIsOpened();
     void leftoverIsSaidWhenItsFolderIsReached();
@@ -51,12 +50,8 @@ private slots:
     void temporaryNames();
     void leftoversSettled_data();
     void leftoversSettled();
-    void backupKeptOnce_data();
-    void backupKeptOnce();
     void backupRemovedOnlyByItsMaker_data();
     void backupRemovedOnlyByItsMaker();
-    void attributesAFileSystemLacks_data();
-    void attributesAFileSystemLacks();
 };
 
 namespace {
@@ -68,6 +63,24 @@ QByteArray crafted(const QByteArray &claim, const QByteArray &size = "5")
     return ".cueprune-abcdefgh-"
         + QCryptographicHash::hash(carried, QCryptographicHash::Sha256).toHex().first(8)
         + carried.sliced(8);
+}
+
+// The sheet at path, opened and read as a run reads it.
+std::unique_ptr<cueprune::SheetFile> readSheet(const QString &path)
+{
+    const auto named = cueprune::openNamedPath(QFile::encodeName(path));
+    auto sheet = named ? std::make_unique<cueprune::SheetFile>(named->sheet) : nullptr;
+    return sheet && !sheet->read() ? std::move(sheet) : nullptr;
+}
+
+using Faults = QList<std::pair<const char *, QByteArray>>;
+
+// Listing a file's extended attributes fails with fileError, and its folder's with folderError
+// (0: they list).
+Faults listingFails(int fileError, int folderError)
+{
+    return { { "LISTXATTR_FILE", QByteArray::number(fileError) },
+        { "LISTXATTR_FOLDER", QByteArray::number(folderError) } };
 }
 
 qint64 lastChanged(const QString &path)
@@ -214,26 +227,6 @@ void TestFiles::walkOrder()
     QCOMPARE(seen, expected.replaceInStrings("ROOT", root));
 }
 
-// A folder not yet reached is replaced by a link to another tree: the walk never gives what
-// lies there.
-void TestFiles::folderSwappedMidWalkIsNotFollowed()
-{
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    QVERIFY(testsupport::fill(dir.path(),
-        { { "library/a.cue", {} }, { "library/z/b.cue", {} }, { "elsewhere/secret.cue", {} } }));
-    SheetWalk walk(true, Leftovers::Kept);
-    walk.addPath(QFile::encodeName(dir.filePath("library")));
-    WalkItem item;
-    QVERIFY(walk.next(item));
-    QVERIFY(QDir(dir.path()).rename("library/z", "library/z.old"));
-    QVERIFY(QFile::link(dir.filePath("elsewhere"), dir.filePath("library/z")));
-    QStringList seen;
-    while (walk.next(item))
-        seen.append(QFile::decodeName(cueprune::shownPath(item)));
-    QVERIFY2(!seen.join(' ').contains("secret"), qPrintable(seen.join(' ')));
-}
-
 void TestFiles::entrySwappedBeforeItIsOpened_data()
 {
     QTest::addColumn<QString>("swapped"); // under the library
@@ -291,75 +284,113 @@ void TestFiles::entrySwappedBeforeItIsOpened()
     QCOMPARE(seen, QStringList({ "A/a.cue", swapped + " swapped" }));
 }
 
-// A killed run's temporary is removed only once the walk enters its folder, and said there:
-// a run stopped before that leaves it, unsaid.
+// A killed run's temporaries are settled only once the walk enters their folder, and said
+// there: a run stopped before that leaves them, unsaid. A sheet that gets its name back from
+// its temporary is walked too.
 void TestFiles::leftoverIsSaidWhenItsFolderIsReached()
 {
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString leftover
-        = "library/sub/" + QFile::decodeName(cueprune::temporaryName("b.cue", 3));
-    QVERIFY(testsupport::fill(dir.path(),
-        { { "library/a.cue", {} }, { "library/sub/b.cue", "new" }, { leftover, "old" } }));
+    const QString removed = QFile::decodeName(cueprune::temporaryName("b.cue", 3));
+    const QString recovered = QFile::decodeName(cueprune::temporaryName("c.cue", 3));
+    QVERIFY(testsupport::fill(dir.filePath("library"),
+        { { "a.cue", {} }, { "sub/b.cue", "new" }, { "sub/" + removed, "old" },
+            { "sub/" + recovered, "new" } }));
     SheetWalk walk(true, Leftovers::Settled);
     walk.addPath(QFile::encodeName(dir.filePath("library")));
     WalkItem item;
-    QVERIFY(walk.next(item));
-    QVERIFY(std::holds_alternative<cueprune::SheetEntry>(item));
-    QVERIFY(QFileInfo::exists(dir.filePath(leftover)));
-    QVERIFY(walk.next(item));
-    const auto *settled = std::get_if<cueprune::SettledLeftover>(&item);
-    QVERIFY(settled && settled->leftover == cueprune::Leftover::Removed);
-    QCOMPARE(QFile::decodeName(settled->shownPath), dir.filePath(leftover));
-    QVERIFY(!QFileInfo::exists(dir.filePath(leftover)));
+    QVERIFY(walk.next(item) && std::holds_alternative<cueprune::SheetEntry>(item));
+    QVERIFY(QFileInfo::exists(dir.filePath("library/sub/" + removed)));
+    QStringList seen;
+    while (walk.next(item)) {
+        const auto *settled = std::get_if<cueprune::SettledLeftover>(&item);
+        seen.append((settled ? QString::number(int(settled->leftover)) + ' ' : QString())
+            + QFileInfo(QFile::decodeName(cueprune::shownPath(item))).fileName());
+    }
+    seen.sort();
+    const QString removedNotice = QString::number(int(Leftover::Removed)) + ' ' + removed;
+    const QString recoveredNotice = QString::number(int(Leftover::Recovered)) + " c.cue";
+    QStringList expected { removedNotice, recoveredNotice, "b.cue", "c.cue" };
+    expected.sort();
+    QCOMPARE(seen, expected);
+    QCOMPARE(
+        testsupport::namesIn(dir.filePath("library/sub")), QList<QByteArray>({ "b.cue", "c.cue" }));
 }
 
 void TestFiles::replaceRulesInOrder_data()
 {
     using Names = QList<QByteArray>;
-    QTest::addColumn<QByteArray>("faults");
-    QTest::addColumn<QString>("meanwhile"); // what happens between the read and the replace
+    QTest::addColumn<Faults>("faults");
+    // What happens between the read and the replace, or what a backup name holds before
+    // ("link", "copy" or "older" NAME; numbered backups when NAME is numbered).
+    QTest::addColumn<QString>("meanwhile");
     QTest::addColumn<int>("expected"); // a Failure::Reason, -1 for none
-    QTest::addColumn<Names>("names"); // in the sheet's folder afterwards
+    QTest::addColumn<Names>("names"); // in the sheet's folder afterwards, the old text last
     const int none = -1;
+    const int flushFailed = int(Failure::Reason::FlushFailed);
+    const int changed = int(Failure::Reason::ChangedBeforeReplace);
+    const int attributesNotKept = int(Failure::Reason::AttributesNotKept);
     const Names sheetAndBackup { "album.cue", "album.cue~" };
     const Names sheetOnly { "album.cue" };
+    const auto faults = [](const char *named) { return Faults { { "FAULTS", named } }; };
 
-    QTest::newRow("replaced") << QByteArray() << "" << none << sheetAndBackup;
+    QTest::newRow("replaced") << Faults() << "" << none << sheetAndBackup;
     // NFS, SMB, vfat: the new file is named from the start.
-    QTest::newRow("noUnnamedFiles") << QByteArray("tmpfile") << "" << none << sheetAndBackup;
-    QTest::newRow("diskFull") << QByteArray() << "diskFull" << int(Failure::Reason::DiskFull)
+    QTest::newRow("noUnnamedFiles") << faults("tmpfile") << "" << none << sheetAndBackup;
+    QTest::newRow("diskFull") << Faults() << "diskFull" << int(Failure::Reason::DiskFull)
                               << sheetOnly;
     // A dying USB stick: nothing takes the sheet's place, and no backup was made yet.
-    QTest::newRow("failedFlush") << QByteArray("fsync") << "" << int(Failure::Reason::FlushFailed)
-                                 << sheetOnly;
+    QTest::newRow("failedFlush") << faults("fsync") << "" << flushFailed << sheetOnly;
     QTest::newRow("failedFlushOfNamedFile")
-        << QByteArray("tmpfile,fsync") << "" << int(Failure::Reason::FlushFailed) << sheetOnly;
+        << faults("tmpfile,fsync") << "" << flushFailed << sheetOnly;
     // SMB refuses to remove a file still open: the temporary is closed first.
     QTest::newRow("failedFlushWhereOpenFilesStay")
-        << QByteArray("tmpfile,fsync,openunlink") << "" << int(Failure::Reason::FlushFailed)
-        << sheetOnly;
-    QTest::newRow("writtenAfterRead")
-        << QByteArray() << "written" << int(Failure::Reason::ChangedBeforeReplace) << sheetOnly;
+        << faults("tmpfile,fsync,openunlink") << "" << flushFailed << sheetOnly;
+    QTest::newRow("writtenAfterRead") << Faults() << "written" << changed << sheetOnly;
     // The way back is waited for just before the rename, once the backup is made.
-    QTest::newRow("wayBackWithBackup") << QByteArray() << "wayBack" << none << sheetAndBackup;
+    QTest::newRow("wayBackWithBackup") << Faults() << "wayBack" << none << sheetAndBackup;
     QTest::newRow("writtenWhileWaitingForTheWayBack")
-        << QByteArray() << "writtenWhileWaiting" << int(Failure::Reason::ChangedBeforeReplace)
-        << sheetOnly;
+        << Faults() << "writtenWhileWaiting" << changed << sheetOnly;
     QTest::newRow("backupNameIsAFolder")
-        << QByteArray() << "backupFolder" << int(Failure::Reason::BackupFailed) << sheetAndBackup;
+        << Faults() << "backupFolder" << int(Failure::Reason::BackupFailed) << sheetAndBackup;
     // Replaced by another file after the backup was made: the backup stays, since a run that
     // replaced the sheet may count on it.
-    QTest::newRow("swappedBeforeRename")
-        << QByteArray() << "swapped" << int(Failure::Reason::ChangedBeforeReplace)
-        << Names { "album.cue", "album.cue.away", "album.cue~" };
+    QTest::newRow("swappedBeforeRename") << Faults() << "swapped" << changed
+                                         << Names { "album.cue", "album.cue.away", "album.cue~" };
+    // A backup that already keeps the text read is used as it is: no second number for one
+    // text, and no name left aside when the backup name already is a link to the sheet.
+    QTest::newRow("simpleAlreadyTheSheet")
+        << Faults() << "link album.cue~" << none << sheetAndBackup;
+    QTest::newRow("simpleOverOlder") << Faults() << "older album.cue~" << none << sheetAndBackup;
+    QTest::newRow("killedRunsLink")
+        << Faults() << "link album.cue.~1~" << none << Names { "album.cue", "album.cue.~1~" };
+    QTest::newRow("killedRunsCopy")
+        << Faults() << "copy album.cue.~3~" << none << Names { "album.cue", "album.cue.~3~" };
+    QTest::newRow("numberedOverOlder") << Faults() << "older album.cue.~1~" << none
+                                       << Names { "album.cue", "album.cue.~1~", "album.cue.~2~" };
+    // A file system that keeps no extended attributes, whatever error says so, leaves the sheet
+    // none to keep (rclone fails a file's listing, SMB through FUSE its folder's too); where
+    // its folder shows it keeps them, a file's failure fails the sheet.
+    QTest::newRow("attributesNotSupported")
+        << listingFails(ENOTSUP, 0) << "" << none << sheetAndBackup;
+    QTest::newRow("attributesNotImplemented")
+        << listingFails(ENOSYS, 0) << "" << none << sheetAndBackup;
+    QTest::newRow("folderNotSupported")
+        << listingFails(EIO, ENOTSUP) << "" << none << sheetAndBackup;
+    QTest::newRow("folderNotImplemented")
+        << listingFails(EIO, ENOSYS) << "" << none << sheetAndBackup;
+    QTest::newRow("fileAndFolderFailAlike")
+        << listingFails(EIO, EIO) << "" << none << sheetAndBackup;
+    QTest::newRow("folderLists") << listingFails(EIO, 0) << "" << attributesNotKept << sheetOnly;
+    QTest::newRow("fileAndFolderFailApart")
+        << listingFails(EIO, EACCES) << "" << attributesNotKept << sheetOnly;
 }
 
 // Each rule of a replacement, made to fail in turn: the sheet is whole and old (or the other
 // program's), nothing of the run is left in its folder, and a later step never ran.
 void TestFiles::replaceRulesInOrder()
 {
-    QFETCH(QByteArray, faults);
+    QFETCH(Faults, faults);
     QFETCH(QString, meanwhile);
     QFETCH(int, expected);
     QFETCH(QList<QByteArray>, names);
@@ -372,14 +403,22 @@ void TestFiles::replaceRulesInOrder()
     const QString library = dir.filePath("library");
     if (meanwhile == "backupFolder")
         QVERIFY(testsupport::fill(library, { { "album.cue~/kept", {} } }));
+    const QStringList existing = meanwhile.split(' ');
+    if (existing.size() == 2) {
+        const QString path = library + '/' + existing[1];
+        QVERIFY(existing[0] == "link"
+                ? ::link(QFile::encodeName(library + "/album.cue").constData(),
+                      QFile::encodeName(path).constData())
+                    == 0
+                : testsupport::writeFile(
+                    path, existing[0] == "copy" ? testsupport::pregapSheet : "older"));
+    }
 
-    const auto named = cueprune::openNamedPath(QFile::encodeName(library + "/album.cue"));
-    QVERIFY(named);
-    cueprune::SheetFile sheet(named->sheet);
-    QVERIFY(!sheet.read());
+    const auto sheet = readSheet(library + "/album.cue");
+    QVERIFY(sheet);
     if (meanwhile == "written")
         QVERIFY(testsupport::writeFile(library + "/album.cue", otherText));
-    QList<std::pair<const char *, QByteArray>> settings { { "FAULTS", faults } };
+    Faults settings = faults;
     if (meanwhile == "swapped")
         settings += { { "SWAP_ENTRY", "album.cue" },
             { "SWAP_MOVE", QFile::encodeName(dir.filePath("elsewhere/other.cue")) } };
@@ -396,8 +435,11 @@ void TestFiles::replaceRulesInOrder()
                 return std::nullopt;
             };
         }
-        failure = sheet.replace(
-            testsupport::prunedSheet, { BackupPolicy::Control::Simple, "~" }, wayBack);
+        failure = sheet->replace(testsupport::prunedSheet,
+            { meanwhile.contains(".~") ? BackupPolicy::Control::Numbered
+                                       : BackupPolicy::Control::Simple,
+                "~" },
+            wayBack);
     }
 
     QCOMPARE(failure ? int(failure->reason) : -1, expected);
@@ -405,55 +447,12 @@ void TestFiles::replaceRulesInOrder()
     const QByteArray now = testsupport::readFile(library + "/album.cue");
     if (!failure) {
         QCOMPARE(now, testsupport::prunedSheet);
-        QCOMPARE(testsupport::readFile(library + "/album.cue~"), testsupport::pregapSheet);
+        QCOMPARE(testsupport::readFile(library + '/' + names.last()), testsupport::pregapSheet);
     } else {
         QCOMPARE(now,
             meanwhile.startsWith("written") || meanwhile == "swapped" ? otherText
                                                                       : testsupport::pregapSheet);
     }
-}
-
-void TestFiles::attributesAFileSystemLacks_data()
-{
-    QTest::addColumn<int>("fileError"); // errno of listing a file's attributes, 0 for none
-    QTest::addColumn<int>("folderError"); // and of listing its folder's
-    QTest::addColumn<bool>("replaced");
-    QTest::newRow("fileNotSupported") << ENOTSUP << 0 << true;
-    QTest::newRow("fileNotImplemented") << ENOSYS << 0 << true;
-    // rclone over sftp.
-    QTest::newRow("fileFailsFolderNotSupported") << EIO << ENOTSUP << true;
-    QTest::newRow("fileFailsFolderNotImplemented") << EIO << ENOSYS << true;
-    // SMB through FUSE.
-    QTest::newRow("fileAndFolderFailAlike") << EIO << EIO << true;
-    QTest::newRow("fileFailsFolderLists") << EIO << 0 << false;
-    QTest::newRow("fileAndFolderFailApart") << EIO << EACCES << false;
-}
-
-// A file system that keeps no extended attributes, whatever error says so, leaves the sheet
-// none to keep; where its folder shows it keeps them, a file's failure fails the sheet.
-void TestFiles::attributesAFileSystemLacks()
-{
-    QFETCH(int, fileError);
-    QFETCH(int, folderError);
-    QFETCH(bool, replaced);
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    QVERIFY(testsupport::fill(dir.path(), { { "album.cue", testsupport::pregapSheet } }));
-    const auto named = cueprune::openNamedPath(QFile::encodeName(dir.filePath("album.cue")));
-    QVERIFY(named);
-    cueprune::SheetFile sheet(named->sheet);
-    QVERIFY(!sheet.read());
-    std::optional<Failure> failure;
-    {
-        const testsupport::FaultsHere faults({ { "LISTXATTR_FILE", QByteArray::number(fileError) },
-            { "LISTXATTR_FOLDER", QByteArray::number(folderError) } });
-        failure = sheet.replace(testsupport::prunedSheet);
-    }
-    QCOMPARE(failure ? int(failure->reason) : -1,
-        replaced ? -1 : int(Failure::Reason::AttributesNotKept));
-    QCOMPARE(testsupport::readFile(dir.filePath("album.cue")),
-        replaced ? testsupport::prunedSheet : testsupport::pregapSheet);
-    QCOMPARE(testsupport::namesIn(dir.path()), QList<QByteArray> { "album.cue" });
 }
 
 // Folders are opened one below the other, never by their whole path: a sheet deeper than
@@ -473,12 +472,9 @@ void TestFiles::treeDeeperThanPathMax()
         QVERIFY(folder >= 0);
         deepPath += '/' + folderName;
     }
-    const auto sheetIn
-        = [folder](int flags) { return ::openat(folder, "album.cue", flags | O_CLOEXEC, 0644); };
-    QFile sheet;
-    QVERIFY(sheet.open(sheetIn(O_WRONLY | O_CREAT), QIODevice::WriteOnly, QFile::AutoCloseHandle));
-    QCOMPARE(sheet.write(testsupport::pregapSheet), testsupport::pregapSheet.size());
-    sheet.close();
+    // The deepest folder named through its descriptor, a path short enough to open.
+    const QByteArray sheet = "/proc/self/fd/" + QByteArray::number(folder) + "/album.cue";
+    QVERIFY(testsupport::writeFile(sheet, testsupport::pregapSheet));
     QVERIFY(deepPath.size() > 4096);
 
     QList<QByteArray> seen;
@@ -496,9 +492,7 @@ void TestFiles::treeDeeperThanPathMax()
             }
         }
     }
-    QFile pruned;
-    QVERIFY(pruned.open(sheetIn(O_RDONLY), QIODevice::ReadOnly, QFile::AutoCloseHandle));
-    const QByteArray after = pruned.readAll();
+    const QByteArray after = testsupport::readFile(sheet);
     ::close(folder);
     QProcess::execute("rm", { "-rf", "--", dir.filePath(QString::fromLatin1(folderName)) });
     QCOMPARE(seen, QList<QByteArray> { deepPath + "/album.cue" });
@@ -641,61 +635,6 @@ void TestFiles::leftoversSettled()
     QCOMPARE(testsupport::namesIn(dir.path()), expected == int(Leftover::None) ? before : after);
     if (expected == int(Leftover::Recovered))
         QCOMPARE(testsupport::readFile(dir.filePath("a.cue")), text);
-}
-
-void TestFiles::backupKeptOnce_data()
-{
-    QTest::addColumn<int>("control"); // a BackupPolicy::Control
-    QTest::addColumn<QByteArray>("existing"); // its name, before the replace
-    QTest::addColumn<QString>("holding"); // what it is: the sheet's link, a copy or another text
-    QTest::addColumn<QByteArray>("backup"); // which name keeps the old text after
-    const int simple = int(BackupPolicy::Control::Simple);
-    const int numbered = int(BackupPolicy::Control::Numbered);
-    QTest::newRow("simpleAlreadyTheSheet")
-        << simple << QByteArray("a.cue~") << "link" << QByteArray("a.cue~");
-    QTest::newRow("simpleOverOlder")
-        << simple << QByteArray("a.cue~") << "other" << QByteArray("a.cue~");
-    QTest::newRow("killedRunsLink")
-        << numbered << QByteArray("a.cue.~1~") << "link" << QByteArray("a.cue.~1~");
-    QTest::newRow("killedRunsCopy")
-        << numbered << QByteArray("a.cue.~3~") << "copy" << QByteArray("a.cue.~3~");
-    QTest::newRow("numberedOverOlder")
-        << numbered << QByteArray("a.cue.~1~") << "other" << QByteArray("a.cue.~2~");
-}
-
-// A backup that already keeps the text read is used as it is: no second number for one text,
-// and no name left aside when the backup name already is a link to the sheet.
-void TestFiles::backupKeptOnce()
-{
-    QFETCH(int, control);
-    QFETCH(QByteArray, existing);
-    QFETCH(QString, holding);
-    QFETCH(QByteArray, backup);
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString sheetPath = dir.filePath("a.cue");
-    const QString existingPath = dir.filePath(QFile::decodeName(existing));
-    QVERIFY(testsupport::writeFile(sheetPath, testsupport::pregapSheet));
-    if (holding == "link")
-        QCOMPARE(::link(QFile::encodeName(sheetPath).constData(),
-                     QFile::encodeName(existingPath).constData()),
-            0);
-    else
-        QVERIFY(testsupport::writeFile(
-            existingPath, holding == "copy" ? testsupport::pregapSheet : "older"));
-
-    const auto named = cueprune::openNamedPath(QFile::encodeName(sheetPath));
-    QVERIFY(named);
-    cueprune::SheetFile sheet(named->sheet);
-    QVERIFY(!sheet.read());
-    QVERIFY(!sheet.replace(testsupport::prunedSheet, { BackupPolicy::Control(control), "~" }));
-    QList<QByteArray> names { "a.cue", existing, backup };
-    std::sort(names.begin(), names.end());
-    names.erase(std::unique(names.begin(), names.end()), names.end());
-    QCOMPARE(testsupport::namesIn(dir.path()), names);
-    QCOMPARE(testsupport::readFile(sheetPath), testsupport::prunedSheet);
-    QCOMPARE(
-        testsupport::readFile(dir.filePath(QFile::decodeName(backup))), testsupport::pregapSheet);
 }
 
 void TestFiles::backupRemovedOnlyByItsMaker_data()
