@@ -37,29 +37,6 @@ namespace {
 using Setup = std::function<bool(const QString &folder)>;
 using ChildSetup = std::function<void()>;
 
-struct Outcome
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Outcome runCueprune(const QStringList &arguments, const QString &folder = {},
-    const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
-    const ChildSetup &prepareChild = {})
-{
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.setProcessEnvironment(testsupport::withoutDisplay(environment));
-    if (prepareChild)
-        process.setChildProcessModifier(prepareChild);
-    process.start(testsupport::runnableByAnyone(CUEPRUNE), arguments);
-    if (!process.waitForFinished() || process.exitStatus() != QProcess::NormalExit)
-        return {};
-    return { process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-        QString::fromUtf8(process.readAllStandardError()) };
-}
-
 // count sheets with pregaps, named 000.cue, 001.cue... under prefix.
 FolderContents pregapSheets(int count, const QString &prefix = {})
 {
@@ -235,6 +212,14 @@ void TestCuePrune::wholeRuns_data()
         "cueprune : dossier illisible : DIR/locked\ncueprune : DIR/open/secret.cue : lecture "
         "refusée\ncueprune : dossier illisible : DIR/lib/sub\n",
         { { "open/fine.cue", prunedSheet } }, unreadable, {}, testsupport::dropRootPrivileges);
+    // "link/.." is where the link leads, not the folder holding the link.
+    row("pathsResolvedAsTheKernelDoes",
+        { { "album.cue", pregapSheet }, { "real/album.cue", pregapSheet }, { "real/sub/", {} } },
+        { "link/../album.cue" }, 0,
+        listed({ "DIR/real/album.cue", modified })
+            + "1 fichier : 1 modifié, 0 inchangé, 0 erreur\n",
+        {}, { { "real/album.cue", prunedSheet } },
+        [](const QString &folder) { return QFile::link("real/sub", folder + "/link"); });
     // A killed run's temporary goes, and its removal is said; a user's own file named much like
     // one stays.
     const QString removed = QFile::decodeName(cueprune::temporaryName({}, 0));
@@ -247,20 +232,25 @@ void TestCuePrune::wholeRuns_data()
         { { "a.cue", prunedSheet }, { removed, "-" } });
     // Saved or piped, standard output holds the diff alone, and standard error the warnings
     // and the errors, each with its path, and the summary.
+    const QString eacDiff
+        = "--- aDIR/a.cue\n+++ bDIR/a.cue\n@@ -1,7 +1,5 @@\n FILE \"Album.wav\" WAVE\n"
+          "   TRACK 01 AUDIO\n-    INDEX 00 00:00:00\n     INDEX 01 00:00:33\n   TRACK 02 AUDIO\n"
+          "-    INDEX 00 00:04:00\n     INDEX 01 00:05:00\n";
+    const QString eacWarned = "cueprune : DIR/a.cue : attention : " + flacWarning
+        + "--keep-first-pregap garde l'INDEX 00\n";
     row("diffToAPipe", { { "a.cue", eacRip }, { "b.cue", cleanSheet } },
-        { "--diff", "DIR", "DIR/missing" }, 1,
-        "--- aDIR/a.cue\n+++ bDIR/a.cue\n@@ -1,7 +1,5 @@\n FILE \"Album.wav\" WAVE\n"
-        "   TRACK 01 AUDIO\n-    INDEX 00 00:00:00\n     INDEX 01 00:00:33\n   TRACK 02 AUDIO\n"
-        "-    INDEX 00 00:04:00\n     INDEX 01 00:05:00\n",
-        "cueprune : DIR/a.cue : attention : " + flacWarning
-            + "--keep-first-pregap garde l'INDEX 00\ncueprune : DIR/c.cue : fichier trop grand "
-              "(plus de 64 Mio)\n"
+        { "--diff", "DIR", "DIR/missing" }, 1, eacDiff,
+        eacWarned
+            + "cueprune : DIR/c.cue : fichier trop grand (plus de 64 Mio)\n"
               "cueprune : introuvable : DIR/missing\n"
               "3 fichiers : 1 modifié, 1 inchangé, 2 erreurs, 1 avec avertissement\n",
         { { "a.cue", eacPruned } }, [](const QString &folder) {
             QFile sparse(folder + "/c.cue"); // too large, but taking no room
             return sparse.open(QIODevice::WriteOnly) && sparse.resize(cueprune::maxSheetSize + 1);
         });
+    // A dry run's diff is the diff a run would write.
+    row("dryRunDiff", { { "a.cue", eacRip } }, { "-n", "--diff", "DIR" }, 0, eacDiff,
+        eacWarned + "1 fichier : 1 à modifier, 0 inchangé, 0 erreur, 1 avec avertissement\n", {});
     // One object a line, in the text output's order: a sheet too large for the disk's limit
     // fails, a name that is not UTF-8 comes as its bytes, for a script, and decoded in the
     // system's legacy code page, for a person; then the path not found, then the summary.
@@ -383,7 +373,7 @@ void TestCuePrune::wholeRuns()
     QFETCH(ChildSetup, prepareChild);
     QTemporaryDir dir;
     // Also what QTemporaryDir cannot remove: names that are not UTF-8, folders closed to all.
-    const auto removed = qScopeGuard([&] { QProcess::execute("rm", { "-rf", dir.path() }); });
+    const auto removal = qScopeGuard([&] { QProcess::execute("rm", { "-rf", dir.path() }); });
     QVERIFY(testsupport::fill(dir.path(), contents) && testsupport::setMode(dir.path(), 0755));
     QVERIFY(!setup || setup(dir.path()));
     QList<QByteArray> names = testsupport::namesIn(dir.path());
@@ -404,17 +394,24 @@ void TestCuePrune::wholeRuns()
             variables.insert(variable.section('=', 0, 0), value);
     }
 
-    Outcome outcome = runCueprune(
-        arguments.replaceInStrings("DIR", dir.path()), dir.path(), variables, prepareChild);
+    QProcess run;
+    run.setWorkingDirectory(dir.path());
+    run.setProcessEnvironment(testsupport::withoutDisplay(variables));
+    if (prepareChild)
+        run.setChildProcessModifier(prepareChild);
+    run.start(
+        testsupport::runnableByAnyone(CUEPRUNE), arguments.replaceInStrings("DIR", dir.path()));
+    QVERIFY(run.waitForFinished() && run.exitStatus() == QProcess::NormalExit);
+    QProcess::execute("chmod", { "-R", "u+rwX", dir.path() });
+    QString shown = QString::fromUtf8(run.readAllStandardOutput());
     // A name's bytes in JSON, shown as Latin-1 text where DIR can stand for the folder.
     static const QRegularExpression base64(R"re("path_base64":"([^"]*)")re");
-    for (const auto &match : base64.globalMatch(QString(outcome.out)))
-        outcome.out.replace(match.captured(1),
+    for (const auto &match : base64.globalMatch(QString(shown)))
+        shown.replace(match.captured(1),
             QString::fromLatin1(QByteArray::fromBase64(match.captured(1).toLatin1())));
-    QProcess::execute("chmod", { "-R", "u+rwX", dir.path() });
-    QCOMPARE(outcome.err, err.replace("DIR", dir.path()));
-    QCOMPARE(outcome.out, out.replace("DIR", dir.path()));
-    QCOMPARE(outcome.exitCode, exitCode);
+    QCOMPARE(QString::fromUtf8(run.readAllStandardError()), err.replace("DIR", dir.path()));
+    QCOMPARE(shown, out.replace("DIR", dir.path()));
+    QCOMPARE(run.exitCode(), exitCode);
     for (auto it = contents.cbegin(); it != contents.cend(); ++it) {
         if (!it.key().endsWith('/') && !after.contains(it.key()))
             after.insert(it.key(), it.value());
@@ -441,9 +438,11 @@ void TestCuePrune::sameVerdictsAsFolderTool()
 
     testsupport::Window ui;
     ui.run(windowDir.path());
-    const Outcome outcome = runCueprune({ commandDir.path() });
-    QCOMPARE(outcome.exitCode, 0);
-    QString commandLog = outcome.out.left(outcome.out.lastIndexOf('\n', -2) + 1); // no summary
+    QProcess run;
+    run.start(CUEPRUNE, { commandDir.path() });
+    QVERIFY(run.waitForFinished() && run.exitCode() == 0);
+    QString commandLog = QString::fromUtf8(run.readAllStandardOutput());
+    commandLog.truncate(commandLog.lastIndexOf('\n', -2) + 1); // less the summary
     // The window says under its last verdict what cueprune says on err.
     QCOMPARE(commandLog.replace(commandDir.path(), windowDir.path())
             + "  1 sous-dossier non parcouru (cueprune -r le parcourt)\n",
