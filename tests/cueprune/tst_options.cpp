@@ -16,14 +16,6 @@ using cueprune::UsageError;
 
 namespace {
 
-QList<QByteArray> bytes(const QStringList &arguments)
-{
-    QList<QByteArray> list;
-    for (const QString &argument : arguments)
-        list.append(argument.toUtf8());
-    return list;
-}
-
 // A request in a few words: the flags set, then workers, backup and paths.
 QString described(const Request &request)
 {
@@ -35,13 +27,33 @@ QString described(const Request &request)
         = { { Control::None, "none" }, { Control::Simple, "simple" },
               { Control::Numbered, "numbered" }, { Control::Existing, "existing" } };
     QString text = QString(options.recursive ? "r" : "") + (options.dryRun ? "n" : "")
-        + (options.quiet ? "q" : "") + (options.json ? "J" : "");
+        + (options.quiet ? "q" : "") + (options.json ? "J" : "") + (options.diff ? "d" : "")
+        + (options.rule == cueprune::PregapRule::KeepFirstOfFile ? "k" : "");
     text += QStringLiteral(" j%1 %2").arg(options.workers).arg(controls[options.backup.control]);
     if (options.backup.control != Control::None)
         text += QString::fromUtf8(options.backup.suffix);
     for (const QByteArray &path : request.paths)
         text += ' ' + QString::fromUtf8(path);
     return text;
+}
+
+// arguments read, a first argument NAME=value being set in the environment meanwhile.
+std::variant<Request, UsageError> parsed(QStringList arguments)
+{
+    std::optional<QByteArray> variable;
+    if (!arguments.isEmpty() && arguments.constFirst().contains('=')
+        && !arguments.constFirst().startsWith('-')) {
+        const QString assignment = arguments.takeFirst();
+        variable = assignment.section('=', 0, 0).toLatin1();
+        qputenv(*variable, assignment.section('=', 1).toLatin1());
+    }
+    QList<QByteArray> bytes;
+    for (const QString &argument : arguments)
+        bytes.append(argument.toUtf8());
+    const auto request = parseCommandLine(bytes);
+    if (variable)
+        qunsetenv(*variable);
+    return request;
 }
 
 // The option names a text shows: "-r" and "--recursive", as pattern finds them.
@@ -63,8 +75,6 @@ private slots:
     void initTestCase();
     void readsAsGetoptLong_data();
     void readsAsGetoptLong();
-    void usageErrors_data();
-    void usageErrors();
     void helpManPageAndCompletionsAgree();
 };
 
@@ -77,7 +87,10 @@ void TestOptions::initTestCase()
 void TestOptions::readsAsGetoptLong_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("request");
+    QTest::addColumn<QString>("read"); // the request in a few words, or the usage error
+    const QString validBackups = "Les arguments valables sont :\n  - « none », « off »\n"
+                                 "  - « numbered », « t »\n  - « existing », « nil »\n"
+                                 "  - « simple », « never »";
     QTest::newRow("defaults") << QStringList { "a" } << " j16 none a";
     QTest::newRow("grouped") << QStringList { "-rnq", "a" } << "rnq j4 none a";
     QTest::newRow("valueAttached") << QStringList { "-rj2", "a" } << "r j2 none a";
@@ -107,40 +120,21 @@ void TestOptions::readsAsGetoptLong_data()
         << QStringList { "VERSION_CONTROL=t", "--backup=simple", "a" } << " j16 simple~ a";
     QTest::addRow("suffixFromEnvironment")
         << QStringList { "SIMPLE_BACKUP_SUFFIX=.bak", "-b", "a" } << " j16 existing.bak a";
-}
-
-// A first argument NAME=value is set in the environment while the rest is read.
-void TestOptions::readsAsGetoptLong()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, request);
-    std::optional<QByteArray> variable;
-    if (!arguments.constFirst().startsWith('-') && arguments.constFirst().contains('=')) {
-        const QString assignment = arguments.takeFirst();
-        variable = assignment.section('=', 0, 0).toLatin1();
-        qputenv(*variable, assignment.section('=', 1).toLatin1());
-    }
-    const auto parsed = parseCommandLine(bytes(arguments));
-    if (variable)
-        qunsetenv(*variable);
-    if (const auto *error = std::get_if<UsageError>(&parsed))
-        QFAIL(qPrintable(error->text));
-    QCOMPARE(described(std::get<Request>(parsed)), request);
-}
-
-void TestOptions::usageErrors_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("error");
-    const QString validBackups = "Les arguments valables sont :\n  - « none », « off »\n"
-                                 "  - « numbered », « t »\n  - « existing », « nil »\n"
-                                 "  - « simple », « never »";
+    QTest::addRow("suffixWithSlashInEnvironment")
+        << QStringList { "SIMPLE_BACKUP_SUFFIX=a/b", "-b", "a" } << " j16 existing~ a";
+    QTest::addRow("offFromEnvironment")
+        << QStringList { "VERSION_CONTROL=off", "-b", "a" } << " j16 none a";
+    QTest::newRow("eachOptionItsOwnField")
+        << QStringList { "-rq", "--jobs=2", "-S", ".x", "--keep-first-pregap", "--diff", "a" }
+        << "rqdk j2 existing.x a";
     QTest::newRow("noPath") << QStringList { "-n" } << "aucun CHEMIN donné.";
     QTest::newRow("invalidShort") << QStringList { "-n", "-odd.cue" } << "option invalide -- 'o'";
     QTest::newRow("invalidControlByte")
         << QStringList { "-\x1b" } << R"(option invalide -- $'\033')";
     QTest::newRow("unrecognised") << QStringList { "--foo=1", "a" }
                                   << "option non reconnue « --foo »";
+    QTest::newRow("unrecognisedWithEscape")
+        << QStringList { "--\x1b[2K" } << R"(option non reconnue « '--'$'\033''[2K' »)";
     QTest::newRow("helpAllIsGone")
         << QStringList { "--help-all" } << "option non reconnue « --help-all »";
     QTest::newRow("ambiguous") << QStringList { "--j", "a" }
@@ -163,17 +157,22 @@ void TestOptions::usageErrors_data()
                                  << "nombre de feuilles à la fois invalide : 257";
     QTest::newRow("suffixMakingASheet") << QStringList { "-S", ".CUE",
         "a" } << "un nom de sauvegarde finirait en .cue avec le suffixe « .CUE »";
+    QTest::newRow("suffixEndingACueName") << QStringList { "-S", "UE", "a" }
+                                          << "un nom de sauvegarde finirait en .cue avec le "
+                                             "suffixe « UE »";
+    QTest::newRow("unknownControlFromEnvironment") << QStringList { "VERSION_CONTROL=x", "-b",
+        "a" } << "argument invalide « x » pour « $VERSION_CONTROL »\n" + validBackups;
     QTest::newRow("suffixWithSlash")
         << QStringList { "--suffix=a/b", "a" } << "suffixe de sauvegarde invalide : « a/b »";
 }
 
-void TestOptions::usageErrors()
+void TestOptions::readsAsGetoptLong()
 {
     QFETCH(QStringList, arguments);
-    QFETCH(QString, error);
-    const auto parsed = parseCommandLine(bytes(arguments));
-    QVERIFY(std::holds_alternative<UsageError>(parsed));
-    QCOMPARE(std::get<UsageError>(parsed).text, error);
+    QFETCH(QString, read);
+    const auto request = parsed(arguments);
+    const auto *error = std::get_if<UsageError>(&request);
+    QCOMPARE(error ? error->text : described(std::get<Request>(request)), read);
 }
 
 // --help, the man page and the three completions name the very options of the table.
