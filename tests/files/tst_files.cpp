@@ -189,14 +189,17 @@ void TestFiles::walkOrder_data()
 {
     QTest::addColumn<bool>("recursive");
     QTest::addColumn<QStringList>("expected"); // shown paths under ROOT, "N subfolders" notices
-    QTest::newRow("ownSheets") << false << QStringList { "a.CUE", "Z.cue", "3 subfolders of ROOT" };
+    QTest::newRow("ownSheets") << false
+                               << QStringList { "a.CUE", "Z.cue", "3 subfolders of ROOT",
+                                      "linked.cue" };
     QTest::newRow("depthFirst") << true
                                 << QStringList { "a.CUE", "Z.cue", "b/one.cue", "b/c/deep.cue",
                                        "B2/two.cue" };
 }
 
 // Sheets first, by name ignoring case, then subfolders depth first; hidden entries and links
-// left out; each entry once, however many of the paths given reach it.
+// left out below a path given; each file once, however many of the paths given reach it (a
+// link given is followed).
 void TestFiles::walkOrder()
 {
     QFETCH(bool, recursive);
@@ -215,8 +218,9 @@ void TestFiles::walkOrder()
     SheetWalk walk(recursive, Leftovers::Kept);
     walk.addPath(QFile::encodeName(root));
     walk.addPath(QFile::encodeName(root + "/Z.cue"));
+    walk.addPath(QFile::encodeName(root + "/linked.cue"));
     if (recursive)
-        walk.addPath(QFile::encodeName(root + "/b"));
+        walk.addPath(QFile::encodeName(root + "/b/../b"));
     QStringList seen;
     for (WalkItem item; walk.next(item);) {
         const QString shown = QFile::decodeName(cueprune::shownPath(item));
