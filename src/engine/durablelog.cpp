@@ -1,44 +1,33 @@
 #include "engine/durablelog.h"
 
-#include <algorithm>
-
 namespace cueprune {
-
-namespace {
-
-// Syncs that may run at once: enough for a flush to find a thread while earlier syncs wait
-// for their journal commits.
-constexpr int syncThreads = 4;
-
-} // namespace
 
 DurableLog::DurableLog(std::function<bool()> sync)
     : sync(std::move(sync))
-    , threads(syncThreads)
+    , thread(1)
 {
+    ownThread = thread.start([this] { syncAsFlushed(); });
+}
+
+DurableLog::~DurableLog()
+{
+    const std::lock_guard<std::mutex> lock(mutex);
+    stopping = true;
+    wanted.notify_all();
 }
 
 quint64 DurableLog::flushed()
 {
-    quint64 flush = 0;
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        flush = ++flushes;
-    }
-    // Where no thread can be had, waitDurable syncs instead.
-    (void)threads.start([this] {
-        std::unique_lock<std::mutex> lock(mutex);
-        if (covered < flushes && !failed)
-            syncOnce(lock);
-    });
-    return flush;
+    const std::lock_guard<std::mutex> lock(mutex);
+    wanted.notify_one();
+    return ++flushes;
 }
 
 bool DurableLog::waitDurable(quint64 flush)
 {
     std::unique_lock<std::mutex> lock(mutex);
     while (synced < flush && !failed) {
-        if (covered >= flush)
+        if (ownThread || syncing)
             done.wait(lock);
         else
             syncOnce(lock);
@@ -48,15 +37,26 @@ bool DurableLog::waitDurable(quint64 flush)
 
 void DurableLog::syncOnce(std::unique_lock<std::mutex> &lock)
 {
+    syncing = true;
     const quint64 target = flushes;
-    covered = target;
     lock.unlock();
     const bool durable = sync();
     lock.lock();
-    if (durable)
-        synced = std::max(synced, target);
+    syncing = false;
+    synced = durable ? target : synced;
     failed = failed || !durable;
     done.notify_all();
+}
+
+void DurableLog::syncAsFlushed()
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+        wanted.wait(lock, [this] { return stopping || (flushes > synced && !failed); });
+        if (stopping)
+            return;
+        syncOnce(lock);
+    }
 }
 
 } // namespace cueprune

@@ -10,15 +10,15 @@
 
 namespace cueprune {
 
-// Makes what was flushed to a log durable (sync: an fdatasync, say) beside the callers' own
-// work: each flush starts a sync on a thread of its own, as the callers' own file syncs start,
-// so that both ride the same journal commits; a sync under way when a flush comes does not
-// cover it, and is not waited for. A caller waits only for a sync that covers its flush.
-// Without threads (none could be started), the callers that wait take turns to sync.
+// Makes what was flushed to a log durable (sync: an fdatasync, say) on a thread of its own, as
+// flushes come: the syncs run beside the callers' own work, one at a time, each for every flush
+// made before it began, and a caller waits only for the one that covers its flush. Without a
+// thread of its own (none could be started), the callers that wait take turns to sync.
 class DurableLog
 {
 public:
     explicit DurableLog(std::function<bool()> sync);
+    ~DurableLog();
     DurableLog(const DurableLog &) = delete;
     DurableLog &operator=(const DurableLog &) = delete;
 
@@ -29,16 +29,20 @@ public:
 
 private:
     void syncOnce(std::unique_lock<std::mutex> &lock);
+    void syncAsFlushed();
 
     const std::function<bool()> sync;
     std::mutex mutex;
+    std::condition_variable wanted;
     std::condition_variable done;
     quint64 flushes = 0;
-    quint64 covered = 0; // the last flush a sync under way or done covers
     quint64 synced = 0; // the last flush made durable
+    bool syncing = false;
     bool failed = false;
-    // Declared last, so that it is joined first: its threads use everything above.
-    WorkerThreads threads;
+    bool stopping = false;
+    bool ownThread = false;
+    // Declared last, so that it is joined first: its thread uses everything above.
+    WorkerThreads thread;
 };
 
 } // namespace cueprune
