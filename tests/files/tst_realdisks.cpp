@@ -272,7 +272,7 @@ QString TestRealDisks::mount(const QString &kind)
                     .arg(port)
                     .arg(key, shared),
                 at, "--vfs-cache-mode", "writes", "--cache-dir", at + ".cache", "--config",
-                at + ".conf", "--log-level", "ERROR" });
+                at + ".conf", "--log-level", "ERROR", "--vfs-write-back", "100ms" });
     } else {
         startClient(kind,
             { "sshfs", "-f", "-p", QString::number(port), "-o",
