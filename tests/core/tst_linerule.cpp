@@ -182,6 +182,9 @@ void TestLineRule::observerSees_data()
     QTest::newRow("utf16OddByteCount") << QByteArray("\xFF\xFE"
                                                      "A\0\n\0B",
         7) << QStringList { "A\n", "\uFFFD" };
+    // UTF-16 needs more than half the letters beside a zero byte.
+    QTest::newRow("halfTheLettersBesideZeroBytes")
+        << QByteArray("A\0B", 3) << QStringList { QString::fromUtf8("A\0B", 3) };
     QTest::newRow("truncatedUtf8IsWindows1252") << QByteArray("Caf\xC3") << QStringList { "CafÃ" };
     QTest::newRow("overlongUtf8IsWindows1252") << QByteArray("\xC0\xAF") << QStringList { "À¯" };
     QTest::newRow("surrogateInUtf8IsWindows1252")
