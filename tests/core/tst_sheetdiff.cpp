@@ -22,6 +22,20 @@ QByteArray encoded(const QString &text, QStringConverter::Encoding form, bool ma
     return QStringEncoder(form).encode((mark ? QString(QChar::ByteOrderMark) : QString()) + text);
 }
 
+// Undoes diff with the real GNU patch, from the root as a user would: what went wrong, or
+// nothing.
+QByteArray patchedBack(const QTemporaryDir &dir, const QByteArray &diff)
+{
+    if (!testsupport::writeFile(dir.filePath("run.diff"), diff))
+        return "run.diff not written";
+    QProcess patch;
+    patch.setProcessChannelMode(QProcess::MergedChannels);
+    patch.start("patch", { "-R", "-F0", "-p1", "-d", "/", "-i", dir.filePath("run.diff") });
+    if (!patch.waitForFinished())
+        return "patch did not end";
+    return patch.exitCode() == 0 ? QByteArray() : "patch failed: " + patch.readAll();
+}
+
 } // namespace
 
 class TestSheetDiff : public QObject
@@ -127,11 +141,8 @@ void TestSheetDiff::undoesThePruning()
     if (QStandardPaths::findExecutable("patch").isEmpty())
         QSKIP("GNU patch is not installed (Debian patch)");
     QVERIFY(testsupport::writeFile(path, pruned));
-    QVERIFY(testsupport::writeFile(dir.filePath("run.diff"), diff));
-    QProcess patch;
-    patch.start("patch", { "-R", "-F0", "-p1", "-d", "/", "-i", dir.filePath("run.diff") });
-    QVERIFY(patch.waitForFinished());
-    QVERIFY2(patch.exitCode() == 0, patch.readAll().constData());
+    const QByteArray failure = patchedBack(dir, diff);
+    QVERIFY2(failure.isEmpty(), failure.constData());
     QCOMPARE(testsupport::readFile(path), sheet);
 }
 
@@ -169,11 +180,8 @@ void TestSheetDiff::labelsReadBackByPatch()
     if (QStandardPaths::findExecutable("patch").isEmpty())
         QSKIP("GNU patch is not installed (Debian patch)");
     QVERIFY(testsupport::writeFile(path, "INDEX 01 b\n"));
-    QVERIFY(testsupport::writeFile(dir.filePath("run.diff"), diff));
-    QProcess patch;
-    patch.start("patch", { "-R", "-F0", "-p1", "-d", "/", "-i", dir.filePath("run.diff") });
-    QVERIFY(patch.waitForFinished());
-    QVERIFY2(patch.exitCode() == 0, patch.readAll().constData());
+    const QByteArray failure = patchedBack(dir, diff);
+    QVERIFY2(failure.isEmpty(), failure.constData());
     QCOMPARE(testsupport::readFile(path), sheet);
 }
 
