@@ -40,7 +40,8 @@ struct MadeBackup
     const ReadSheet &read, const BackupPlan &plan, MadeBackup &made);
 
 // Removes made after the sheet name in folder was not replaced, only while that name still
-// holds the file read: once another run has replaced the sheet, its backup may be this one.
+// holds the file read, with the very bytes read: once another run has replaced the sheet, its
+// backup may be this one.
 void dropBackup(int folder, const QByteArray &name, const ReadSheet &read, const MadeBackup &made);
 
 // Fails unless name in folder holds exactly the bytes read (and is the file expected, when

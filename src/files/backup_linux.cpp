@@ -155,12 +155,11 @@ std::optional<Failure> keepBackup(int folder, const QByteArray &name, const Read
 void dropBackup(int folder, const QByteArray &name, const ReadSheet &read, const MadeBackup &made)
 {
     struct stat backup = {};
-    struct stat sheet = {};
+    // Identity alone proves nothing where a file system gives a new file a number it gave
+    // another (exFAT through FUSE): the sheet must still be the file read and hold its text.
     if (!made.name.isEmpty()
         && ::fstatat(folder, made.name.constData(), &backup, AT_SYMLINK_NOFOLLOW) == 0
-        && keyOf(backup) == made.key
-        && ::fstatat(folder, name.constData(), &sheet, AT_SYMLINK_NOFOLLOW) == 0
-        && keyOf(sheet) == read.status.key)
+        && keyOf(backup) == made.key && !checkHolds(folder, name, &read.status.key, read))
         ::unlinkat(folder, made.name.constData(), 0);
 }
 

@@ -353,8 +353,9 @@ void TestFiles::replaceRulesInOrder_data()
     QTest::newRow("writtenAfterRead") << Faults() << "written" << changed << sheetOnly;
     // The way back is waited for just before the rename, once the backup is made.
     QTest::newRow("wayBackWithBackup") << Faults() << "wayBack" << none << sheetAndBackup;
+    // The backup then holds the only copy of the text read: it stays.
     QTest::newRow("writtenWhileWaitingForTheWayBack")
-        << Faults() << "writtenWhileWaiting" << changed << sheetOnly;
+        << Faults() << "writtenWhileWaiting" << changed << sheetAndBackup;
     QTest::newRow("backupNameIsAFolder")
         << Faults() << "backupFolder" << int(Failure::Reason::BackupFailed) << sheetAndBackup;
     // Replaced by another file after the backup was made: the backup stays, since a run that
@@ -648,11 +649,13 @@ void TestFiles::backupRemovedOnlyByItsMaker_data()
     QTest::newRow("nothing") << "" << true;
     QTest::newRow("backupRenamedOver") << "backupRenamedOver" << false;
     QTest::newRow("sheetReplaced") << "sheetReplaced" << false;
+    QTest::newRow("sheetWrittenInPlace") << "sheetWrittenInPlace" << false;
 }
 
 // A replace that fails removes the backup it made only while it is still that very file and
-// the sheet is still the file read: another run's backup, or a backup another run counts on,
-// stays.
+// the sheet is still the file read, with its bytes (inode numbers are reused on some file
+// systems): another run's backup, a backup another run counts on, or the last copy of the
+// text read, stays.
 void TestFiles::backupRemovedOnlyByItsMaker()
 {
     QFETCH(QString, meanwhile);
@@ -666,9 +669,12 @@ void TestFiles::backupRemovedOnlyByItsMaker()
     QCOMPARE(::stat(folderPath + "/a.cue", &sheet), 0);
     cueprune::ReadSheet read;
     read.status.key = cueprune::keyOf(sheet);
+    read.bytes = "old";
     if (!meanwhile.isEmpty()) {
-        const QByteArray over = meanwhile == "sheetReplaced" ? "/a.cue" : "/a.cue~";
-        QCOMPARE(::rename(folderPath + "/other", folderPath + over), 0);
+        const QByteArray over = meanwhile == "backupRenamedOver" ? "/a.cue~" : "/a.cue";
+        QVERIFY(meanwhile == "sheetWrittenInPlace"
+                ? testsupport::writeFile(folderPath + over, "new")
+                : ::rename(folderPath + "/other", folderPath + over) == 0);
     }
     const cueprune::Descriptor folder(::open(folderPath.constData(), O_RDONLY | O_DIRECTORY));
     cueprune::dropBackup(folder.get(), "a.cue", read, { "a.cue~", read.status.key });
