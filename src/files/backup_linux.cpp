@@ -155,8 +155,8 @@ std::optional<Failure> keepBackup(int folder, const QByteArray &name, const Read
 void dropBackup(int folder, const QByteArray &name, const ReadSheet &read, const MadeBackup &made)
 {
     struct stat backup = {};
-    // Identity alone proves nothing where a file system gives a new file a number it gave
-    // another (exFAT through FUSE): the sheet must still be the file read and hold its text.
+    // Identity alone did not prove it on exFAT through FUSE, where two runs at once lost a
+    // backup so: the sheet must still be the file read and hold its very bytes.
     if (!made.name.isEmpty()
         && ::fstatat(folder, made.name.constData(), &backup, AT_SYMLINK_NOFOLLOW) == 0
         && keyOf(backup) == made.key && !checkHolds(folder, name, &read.status.key, read))

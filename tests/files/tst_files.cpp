@@ -653,9 +653,8 @@ void TestFiles::backupRemovedOnlyByItsMaker_data()
 }
 
 // A replace that fails removes the backup it made only while it is still that very file and
-// the sheet is still the file read, with its bytes (inode numbers are reused on some file
-// systems): another run's backup, a backup another run counts on, or the last copy of the
-// text read, stays.
+// the sheet is still the file read, with its bytes: another run's backup, a backup another
+// run counts on, or the last copy of the text read, stays.
 void TestFiles::backupRemovedOnlyByItsMaker()
 {
     QFETCH(QString, meanwhile);
