@@ -68,8 +68,10 @@ const QList<OptionSpec> &optionTable()
         { Id::Quiet, 'q', QStringLiteral("quiet"), Argument::None, {},
             QStringLiteral("N'affiche que les feuilles modifiées ou en erreur, et le bilan."), {} },
         { Id::Jobs, 'j', QStringLiteral("jobs"), Argument::Required, QStringLiteral("N"),
-            QStringLiteral("Traite N feuilles à la fois (par défaut %1, %2 avec -n).")
+            QStringLiteral("Traite N feuilles à la fois (par défaut %1, %2 avec --diff ou "
+                           "--json, %3 avec -n).")
                 .arg(SheetBatch::defaultWorkers(WriteMode::Rewrite))
+                .arg(SheetBatch::defaultWorkers(WriteMode::Rewrite, true))
                 .arg(SheetBatch::defaultWorkers(WriteMode::DryRun)),
             {} },
         { Id::Backup, 'b', QStringLiteral("backup"), Argument::Optional, QStringLiteral("CONTRÔLE"),
@@ -197,8 +199,9 @@ std::variant<Request, UsageError> finished(ReadOptions read)
     // Both would fill standard output.
     if (request.options.diff && request.options.json)
         return UsageError { QStringLiteral("impossible de combiner --diff et --json") };
-    const QByteArray jobs = read.jobs.value_or(QByteArray::number(SheetBatch::defaultWorkers(
-        request.options.dryRun ? WriteMode::DryRun : WriteMode::Rewrite)));
+    const QByteArray jobs = read.jobs.value_or(QByteArray::number(
+        SheetBatch::defaultWorkers(request.options.dryRun ? WriteMode::DryRun : WriteMode::Rewrite,
+            request.options.diff || request.options.json)));
     bool valid = false;
     request.options.workers = jobs.toInt(&valid);
     if (!valid || request.options.workers < 1 || request.options.workers > 256)

@@ -62,10 +62,12 @@ SheetBatch::SheetBatch(int workers, WriteMode mode, Work work, const DescriptorB
 {
 }
 
-int SheetBatch::defaultWorkers(WriteMode mode)
+int SheetBatch::defaultWorkers(WriteMode mode, bool wayBackRecorded)
 {
     // Set, with the reasons for them, in the top CMakeLists.txt.
-    return mode == WriteMode::DryRun ? CUEPRUNE_DEFAULT_READERS : CUEPRUNE_DEFAULT_WORKERS;
+    if (mode == WriteMode::DryRun)
+        return CUEPRUNE_DEFAULT_READERS;
+    return wayBackRecorded ? CUEPRUNE_DEFAULT_RECORDING_WORKERS : CUEPRUNE_DEFAULT_WORKERS;
 }
 
 namespace {

@@ -55,8 +55,9 @@ public:
     void run(const Source &next, const Report &report, const StopRequested &stop = {},
         const DescriptorsHeld &heldBySource = {}, const WayBack &wayBack = {});
 
-    // The number of workers that measured best on this project's machines for mode.
-    static int defaultWorkers(WriteMode mode);
+    // The number of workers that measured best on this project's machines for mode, and for
+    // a rewrite whose way back is recorded.
+    static int defaultWorkers(WriteMode mode, bool wayBackRecorded = false);
 
 private:
     const int workers;
