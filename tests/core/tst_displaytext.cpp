@@ -38,14 +38,11 @@ void TestDisplayText::shellQuotedAsLs_data()
     QTest::newRow("quoteAndDollar") << QByteArray("it's $x") << "'it'\\''s $x'";
     QTest::newRow("shortEscapes") << QByteArray("a\nb\rc\td") << "'a'$'\\n''b'$'\\r''c'$'\\t''d'";
     QTest::newRow("escape") << QByteArray("a\x1b[2K") << "'a'$'\\033''[2K'";
-    QTest::newRow("delete") << QByteArray("a\x7f"
-                                          "b")
+    QTest::newRow("delete") << QByteArray("a\x7f") + "b"
                             << "'a'$'\\177''b'";
-    QTest::newRow("c1NextLine") << QByteArray("a\xc2\x85"
-                                              "b")
+    QTest::newRow("c1NextLine") << QByteArray("a\xc2\x85") + "b"
                                 << "'a'$'\\302\\205''b'";
-    QTest::newRow("zeroWidthSpace") << QByteArray("a\xe2\x80\x8b"
-                                                  "b")
+    QTest::newRow("zeroWidthSpace") << QByteArray("a\xe2\x80\x8b") + "b"
                                     << "'a'$'\\342\\200\\213''b'";
     QTest::newRow("utf8Accent") << QByteArray("caf\xc3\xa9.cue") << "café.cue";
     QTest::newRow("latin1") << QByteArray("caf\xe9.cue") << "'caf'$'\\351''.cue'";
@@ -77,14 +74,11 @@ void TestDisplayText::displayPathStaysOnOneLine_data()
     QTest::newRow("utf8AndSpaceBare")
         << QByteArray("/m/\xC3\x89t\xC3\xA9 \xC3\xA0 b.cue") << "/m/Été à b.cue";
     QTest::newRow("carriageReturn") << QByteArray("/m/a\rb") << "'/m/a'$'\\r''b'";
-    QTest::newRow("delete") << QByteArray("/m/a\x7f"
-                                          "b")
+    QTest::newRow("delete") << QByteArray("/m/a\x7f") + "b"
                             << "'/m/a'$'\\177''b'";
-    QTest::newRow("c1") << QByteArray("/m/a\xc2\x9b"
-                                      "b")
+    QTest::newRow("c1") << QByteArray("/m/a\xc2\x9b") + "b"
                         << "'/m/a'$'\\302\\233''b'";
-    QTest::newRow("lineSeparator") << QByteArray("/m/a\xe2\x80\xa8"
-                                                 "b")
+    QTest::newRow("lineSeparator") << QByteArray("/m/a\xe2\x80\xa8") + "b"
                                    << "'/m/a'$'\\342\\200\\250''b'";
 }
 

@@ -79,36 +79,33 @@ void TestWindow::windowAsOpened()
     MarkingTranslator translator;
     for (const QString &context : { QString(), QStringLiteral("Vexatrin:") }) {
         QVERIFY(context.isEmpty() || QCoreApplication::installTranslator(&translator));
-        VexaTrin window;
+        testsupport::Window ui;
         QCoreApplication::removeTranslator(&translator);
-        QCOMPARE(window.size(), QSize(690, 567));
-        QCOMPARE(window.windowTitle(), context + "Zumbrak7");
-        QCOMPARE(child<QPushButton>(window, "pushButton")->text(), context + chooseCaption);
-        QCOMPARE(child<QPushButton>(window, "pushButton_2")->text(), context + runCaption);
-        for (const char *name : { "lineEdit", "lineEdit_2" })
-            QVERIFY(child<QLineEdit>(window, name)->text().isEmpty());
-        QVERIFY(child<QPlainTextEdit>(window, "plainTextEdit")->toPlainText().isEmpty());
+        QCOMPARE(ui.window.size(), QSize(690, 567));
+        QCOMPARE(ui.window.windowTitle(), context + "Zumbrak7");
+        QCOMPARE(child<QPushButton>(ui.window, "pushButton")->text(), context + chooseCaption);
+        QCOMPARE(child<QPushButton>(ui.window, "pushButton_2")->text(), context + runCaption);
+        QVERIFY(ui.path->text().isEmpty() && ui.status->text().isEmpty());
+        QVERIFY(ui.textArea->toPlainText().isEmpty());
     }
 }
 
 void TestWindow::resizingGrowsTheTextArea()
 {
-    VexaTrin window;
+    testsupport::Window ui;
     testsupport::expectSizeHintWarnings(1);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const auto *status = child<QLineEdit>(window, "lineEdit_2");
-    const auto *textArea = child<QPlainTextEdit>(window, "plainTextEdit");
-    const auto *runButton = child<QPushButton>(window, "pushButton_2");
-    QVERIFY(status->width() >= 300);
-    const QRect columnBefore = status->geometry();
+    ui.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&ui.window));
+    const auto *runButton = child<QPushButton>(ui.window, "pushButton_2");
+    QVERIFY(ui.status->width() >= 300);
+    const QRect columnBefore = ui.status->geometry();
     const QPoint buttonBefore = runButton->pos();
-    const QSize textBefore = textArea->size();
+    const QSize textBefore = ui.textArea->size();
 
-    window.resize(1000, 800);
-    QTRY_COMPARE(textArea->width(), textBefore.width() + 310);
-    QCOMPARE(textArea->height(), textBefore.height() + 233);
-    QCOMPARE(status->geometry(), columnBefore);
+    ui.window.resize(1000, 800);
+    QTRY_COMPARE(ui.textArea->width(), textBefore.width() + 310);
+    QCOMPARE(ui.textArea->height(), textBefore.height() + 233);
+    QCOMPARE(ui.status->geometry(), columnBefore);
     QCOMPARE(runButton->pos(), buttonBefore);
 }
 
@@ -130,12 +127,10 @@ void TestWindow::pathFromOutside_data()
         }
     }
     // The chooser gives what the program works on.
-    QTest::newRow("clickThenChoose")
-        << Way::Chooser << QByteArray("Albums") << !takesFolders << "Albums";
-    QTest::newRow("returnOnFocusedButton")
-        << Way::ChooserByKey << QByteArray("Albums") << !takesFolders << "Albums";
-    QTest::newRow("clickThenCancel")
-        << Way::ChooserCancelled << QByteArray("Albums") << !takesFolders << "Albums";
+    for (const auto &[tag, way] : { std::pair { "clickThenChoose", Way::Chooser },
+             { "returnOnFocusedButton", Way::ChooserByKey },
+             { "clickThenCancel", Way::ChooserCancelled } })
+        QTest::newRow(tag) << way << QByteArray("Albums") << !takesFolders << "Albums";
 }
 
 // A path from the command line, a drop or the chooser fills the field, shown as the log shows
