@@ -39,33 +39,22 @@ void TestCodePage::choosesTheSheetsCodePage_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("codePage"); // the sheet's, as written
     QTest::addColumn<QByteArray>("locale"); // the system's: a matching one, then none
-    const struct
-    {
-        const char *tag;
-        QString text;
-        QByteArray codePage;
-        QByteArray locale;
-    } sheets[] = {
-        { "gbkShort", sheetOf("王菲", { "歌声伴随你", "红豆" }), "GB18030", "zh_CN.UTF-8" },
-        { "gbkWithKana", sheetOf("初音ミク", { "「勇者」", "千本桜" }), "GB18030", "zh_CN.UTF-8" },
-        { "shiftJis", sheetOf("初音ミク", { "千本桜", "メルト", "夜に駆ける" }), "windows-31j",
-            "ja_JP.UTF-8" },
-        { "big5", sheetOf("鄧麗君", { "月亮代表我的心", "甜蜜蜜", "小城故事" }), "Big5",
-            "zh_TW.UTF-8" },
-        { "cp949", sheetOf("아이유", { "좋은 날", "너의 의미", "밤편지" }), "windows-949",
-            "ko_KR.UTF-8" },
-        { "cp1251", sheetOf("Кино", { "Группа крови", "Звезда по имени Солнце" }), "windows-1251",
-            "ru_RU.UTF-8" },
-        { "french1252", sheetOf("Édith Piaf", { "La vie en rose", "Noël à Montréal" }),
-            "windows-1252", "fr_FR.UTF-8" },
-        { "german1252", sheetOf("Die Ärzte", { "Grüße aus München", "Über den Wolken" }),
-            "windows-1252", "de_DE.UTF-8" },
+    const auto sheets = [](const char *tag, const QString &text, const QByteArray &codePage,
+                            const QByteArray &locale) {
+        for (const QByteArray &given : { locale, QByteArray("C.UTF-8") })
+            QTest::addRow("%s-%s", tag, given.constData()) << text << codePage << given;
     };
-    for (const auto &sheet : sheets) {
-        for (const QByteArray &locale : { sheet.locale, QByteArray("C.UTF-8") })
-            QTest::addRow("%s-%s", sheet.tag, locale.constData())
-                << sheet.text << sheet.codePage << locale;
-    }
+    sheets("gbkWithKana", sheetOf("初音ミク", { "「勇者」", "千本桜" }), "GB18030", "zh_CN.UTF-8");
+    sheets("shiftJis", sheetOf("初音ミク", { "千本桜", "メルト", "夜に駆ける" }), "windows-31j",
+        "ja_JP.UTF-8");
+    sheets("big5", sheetOf("鄧麗君", { "月亮代表我的心", "甜蜜蜜", "小城故事" }), "Big5",
+        "zh_TW.UTF-8");
+    sheets("cp949", sheetOf("아이유", { "좋은 날", "너의 의미", "밤편지" }), "windows-949",
+        "ko_KR.UTF-8");
+    sheets("cp1251", sheetOf("Кино", { "Группа крови", "Звезда по имени Солнце" }), "windows-1251",
+        "ru_RU.UTF-8");
+    sheets("french1252", sheetOf("Édith Piaf", { "La vie en rose", "Noël à Montréal" }),
+        "windows-1252", "fr_FR.UTF-8");
 }
 
 // The preview shows the text as written, with the locale as a hint or without one.

@@ -6,29 +6,16 @@
 #include <QStringEncoder>
 #include <QTest>
 
-#include <utility>
+#include <tuple>
 
 using namespace cueprune;
 
 namespace {
 
-const QByteArray twoTracksSecondWithPregap = "FILE \"disc.bin\" BINARY\n"
-                                             "  TRACK 01 AUDIO\n"
-                                             "    INDEX 01 00:00:00\n"
-                                             "  TRACK 02 AUDIO\n"
-                                             "    INDEX 00 03:10:20\n"
-                                             "    INDEX 01 03:12:20\n";
-
 // text in a Unicode form, behind a byte-order mark.
 QByteArray encoded(const QString &text, QStringConverter::Encoding form)
 {
     return QStringEncoder(form).encode(QChar(QChar::ByteOrderMark) + text);
-}
-
-QByteArray utf16(const QString &text, QSysInfo::Endian order)
-{
-    return encoded(text,
-        order == QSysInfo::LittleEndian ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
 }
 
 } // namespace
@@ -42,7 +29,6 @@ private slots:
     void prunesBytes();
     void observerSees_data();
     void observerSees();
-    void noObserverNoDecoding();
     void generatedSheets();
     void guardKeepsEachFilesFirstPregap_data();
     void guardKeepsEachFilesFirstPregap();
@@ -56,83 +42,43 @@ void TestLineRule::prunesBytes_data()
     QTest::addColumn<QByteArray>("expected");
     QTest::addColumn<int>("dropped");
 
-    const QByteArray twoTracksPruned = "FILE \"disc.bin\" BINARY\n"
-                                       "  TRACK 01 AUDIO\n"
-                                       "    INDEX 01 00:00:00\n"
-                                       "  TRACK 02 AUDIO\n"
-                                       "    INDEX 01 03:12:20\n";
-    QTest::newRow("twoTracksSecondWithPregap") << twoTracksSecondWithPregap << twoTracksPruned << 1;
-    QTest::newRow("crlfTerminators") << QByteArray(twoTracksSecondWithPregap).replace("\n", "\r\n")
-                                     << QByteArray(twoTracksPruned).replace("\n", "\r\n") << 1;
-    QTest::newRow("mixedTerminatorsKeptPerLine")
-        << QByteArray("TRACK 01\r\nINDEX 00 a\nINDEX 01 b\r\nTRACK 02\n")
-        << QByteArray("TRACK 01\r\nINDEX 01 b\r\nTRACK 02\n") << 1;
-    QTest::newRow("noFinalTerminator") << QByteArray("TRACK 01\nINDEX 00 a\nINDEX 01 b")
-                                       << QByteArray("TRACK 01\nINDEX 01 b") << 1;
-    QTest::newRow("emptyLastLineKept") << QByteArray("TRACK 01\nINDEX 00 a\nINDEX 01 b\n\n")
-                                       << QByteArray("TRACK 01\nINDEX 01 b\n\n") << 1;
-    QTest::newRow("pregapOnFirstLine")
+    QTest::newRow("pregapOnFirstLineCrLf")
         << QByteArray("INDEX 00 a\r\nINDEX 01 b\r\n") << QByteArray("INDEX 01 b\r\n") << 1;
     QTest::newRow("emptySheet") << QByteArray() << QByteArray() << 0;
-    QTest::newRow("loneUtf16ByteOrderMark") << QByteArray("\xFE\xFF") << QByteArray() << 0;
-    QTest::newRow("onlyTerminators") << QByteArray("\n\r\n\n") << QByteArray() << 0;
-    QTest::newRow("oneLine") << QByteArray("INDEX 00 a\n") << QByteArray() << 0;
-    QTest::newRow("pregapOnLastLine") << QByteArray("TRACK 01\nINDEX 00 a") << QByteArray() << 0;
-    QTest::newRow("pregapBeforeTrackLine")
-        << QByteArray("INDEX 00 a\nTRACK 02\nINDEX 01 b\n") << QByteArray() << 0;
     QTest::newRow("pregapBeforeIndex02")
         << QByteArray("INDEX 00 a\nINDEX 02 b\n") << QByteArray() << 0;
     QTest::newRow("markersAreCaseSensitive")
         << QByteArray("index 00 a\nINDEX 01 b\nIndex 00 c\nINDEX 01 d\nINDEX 00 e\nindex 01 f\n")
         << QByteArray() << 0;
-    QTest::newRow("markerAmidOtherText")
-        << QByteArray("REM comment INDEX 00 here\n\tINDEX 01 00:00:00\n")
-        << QByteArray("\tINDEX 01 00:00:00\n") << 1;
-    QTest::newRow("twoPregapsInARowLoseOnePerRun")
-        << QByteArray("INDEX 00 a\nINDEX 00 b\nINDEX 01 c\n")
-        << QByteArray("INDEX 00 a\nINDEX 01 c\n") << 1;
-    QTest::newRow("pregapHoldingIndex01DropsBoth")
-        << QByteArray("INDEX 00 a\nINDEX 00 b INDEX 01\nINDEX 01 c\n") << QByteArray("INDEX 01 c\n")
-        << 2;
     QTest::newRow("loneCarriageReturnIsNotATerminator")
         << QByteArray("INDEX 00 a\rINDEX 01 b\n") << QByteArray() << 0;
-    QTest::newRow("latin1BytesUntouched")
-        << QByteArray("TITLE \"Caf\xE9 cr\xE8me\"\nINDEX 00 a\nINDEX 01 b\n")
-        << QByteArray("TITLE \"Caf\xE9 cr\xE8me\"\nINDEX 01 b\n") << 1;
-    QTest::newRow("utf8ByteOrderMarkKept") << QByteArray("\xEF\xBB\xBFINDEX 00 a\nINDEX 01 b\n")
-                                           << QByteArray("\xEF\xBB\xBFINDEX 01 b\n") << 1;
     QTest::newRow("nulBytesAreText")
         << QByteArray("INDEX 00\0a\nINDEX 01\0b\nIN\0DEX 00\nINDEX 01\n", 40)
         << QByteArray("INDEX 01\0b\nIN\0DEX 00\nINDEX 01\n", 29) << 1;
-    const QByteArray longLine(3 * 1024 * 1024, 'x');
-    QTest::newRow("megabyteLines") << longLine + " INDEX 00\n" + longLine + " INDEX 01\n"
-                                   << longLine + " INDEX 01\n"
-                                   << 1;
+    // Without an observer the result must not depend on the text being decodable.
+    QTest::newRow("undecodableUtf16")
+        << QByteArray("\xFF\xFE\x00\xD8\n\x00I\x00", 8) << QByteArray() << 0;
 
-    const QString utf16Sheet = QStringLiteral("TITLE \"Été\"\r\nINDEX 00 a\r\nINDEX 01 b\r\n");
-    const QString utf16Result = QStringLiteral("TITLE \"Été\"\r\nINDEX 01 b\r\n");
-    QTest::newRow("utf16LittleEndian") << utf16(utf16Sheet, QSysInfo::LittleEndian)
-                                       << utf16(utf16Result, QSysInfo::LittleEndian) << 1;
-    QTest::newRow("utf16BigEndian")
-        << utf16(utf16Sheet, QSysInfo::BigEndian) << utf16(utf16Result, QSysInfo::BigEndian) << 1;
-    for (const auto &[tag, form] : { std::pair { "utf32LittleEndian", QStringConverter::Utf32LE },
-             { "utf32BigEndian", QStringConverter::Utf32BE } })
-        QTest::newRow(tag) << encoded(utf16Sheet, form) << encoded(utf16Result, form) << 1;
-    // Without a mark: the zero bytes beside the letters show UTF-16, and no mark is added.
-    QTest::newRow("utf16LittleEndianWithoutMark")
-        << utf16(utf16Sheet, QSysInfo::LittleEndian).mid(2)
-        << utf16(utf16Result, QSysInfo::LittleEndian).mid(2) << 1;
-    QTest::newRow("utf16BigEndianWithoutMark")
-        << utf16(utf16Sheet, QSysInfo::BigEndian).mid(2)
-        << utf16(utf16Result, QSysInfo::BigEndian).mid(2) << 1;
+    // Without a mark, the zero bytes beside the letters show UTF-16, and no mark is added.
+    const QString text = QStringLiteral("TITLE \"Été\"\r\nINDEX 00 a\r\nINDEX 01 b\r\n");
+    const QString result = QStringLiteral("TITLE \"Été\"\r\nINDEX 01 b\r\n");
+    for (const auto &[tag, form, markSize] :
+        { std::tuple { "utf16LittleEndian", QStringConverter::Utf16LE, 0 },
+            { "utf16BigEndian", QStringConverter::Utf16BE, 0 },
+            { "utf32LittleEndian", QStringConverter::Utf32LE, 0 },
+            { "utf32BigEndian", QStringConverter::Utf32BE, 0 },
+            { "utf16LittleEndianWithoutMark", QStringConverter::Utf16LE, 2 },
+            { "utf16BigEndianWithoutMark", QStringConverter::Utf16BE, 2 } })
+        QTest::newRow(tag) << encoded(text, form).mid(markSize)
+                           << encoded(result, form).mid(markSize) << 1;
     QTest::newRow("utf16OddTrailingByte")
-        << utf16(QStringLiteral("INDEX 00 a\nINDEX 01 b"), QSysInfo::LittleEndian) + "X"
-        << utf16(QStringLiteral("INDEX 01 b"), QSysInfo::LittleEndian) + "X" << 1;
+        << encoded(QStringLiteral("INDEX 00 a\nINDEX 01 b"), QStringConverter::Utf16LE) + "X"
+        << encoded(QStringLiteral("INDEX 01 b"), QStringConverter::Utf16LE) + "X" << 1;
     // The marker bytes stand here at odd offsets, inside other characters: no match.
     QTest::newRow("utf16MarkersMatchOnlyWholeCharacters") << QByteArray("\xFF\xFE ")
-            + utf16(QStringLiteral("INDEX 00"), QSysInfo::LittleEndian).mid(2)
+            + encoded(QStringLiteral("INDEX 00"), QStringConverter::Utf16LE).mid(2)
             + QByteArray(" \n\0 ", 4)
-            + utf16(QStringLiteral("INDEX 01"), QSysInfo::LittleEndian).mid(2)
+            + encoded(QStringLiteral("INDEX 01"), QStringConverter::Utf16LE).mid(2)
             + " " << QByteArray() << 0;
 }
 
@@ -157,26 +103,29 @@ void TestLineRule::observerSees_data()
     QTest::addColumn<QByteArray>("sheet");
     QTest::addColumn<QStringList>("seen");
 
-    QTest::newRow("twoTracksSecondWithPregap")
-        << twoTracksSecondWithPregap
-        << QStringList { "FILE \"disc.bin\" BINARY\n", "  TRACK 01 AUDIO\n",
-               "    INDEX 01 00:00:00\n", "  TRACK 02 AUDIO\n", "    INDEX 01 03:12:20" };
-    QTest::newRow("emptySheet") << QByteArray() << QStringList { "" };
-    QTest::newRow("oneLine") << QByteArray("REM x") << QStringList { "REM x" };
-    QTest::newRow("crlfShownAsLineFeeds") << QByteArray("A\r\nB\r\n") << QStringList { "A\n", "B" };
-    QTest::newRow("emptyLastLine") << QByteArray("A\n\n") << QStringList { "A\n", "" };
+    QTest::newRow("crlfShownAsLineFeedsAndEmptyLastLine")
+        << QByteArray("A\r\nB\r\n\n") << QStringList { "A\n", "B\n", "" };
     QTest::newRow("utf8") << QByteArray("Caf\xC3\xA9") << QStringList { "Café" };
     QTest::newRow("utf8ByteOrderMarkHidden")
         << QByteArray("\xEF\xBB\xBFOn\xC3\xA9\nB") << QStringList { "Oné\n", "B" };
-    QTest::newRow("latin1") << QByteArray("Caf\xE9 cr\xE8me") << QStringList { "Café crème" };
-    QTest::newRow("windows1252Punctuation")
-        << QByteArray("l\x92\x9cuvre \x80 \x85 \x96") << QStringList { "l’œuvre € … –" };
+    QTest::newRow("windows1252") << QByteArray("Caf\xE9 l\x92\x9cuvre \x80 \x85 \x96")
+                                 << QStringList { "Café l’œuvre € … –" };
+    // Legacy code pages: the detector is followed for a non-Latin script only (Debian 12's
+    // calls the French one ISO-8859-2 or MAC-CENTRALEUROPE, "NoŽl").
+    for (const auto &[codePage, first, second] :
+        { std::tuple { "windows-1251", QStringLiteral("PERFORMER \"Кино\""),
+              QStringLiteral("  TITLE \"Группа крови\"") },
+            { "windows-1252", QStringLiteral("TITLE \"Les fêtes de Noël\""),
+                QStringLiteral("  TITLE \"Petit papa Noël\"") } })
+        QTest::addRow("%s", codePage)
+            << QByteArray(QStringEncoder(codePage).encode(first + "\r\n" + second))
+            << QStringList { first + '\n', second };
     QTest::newRow("oneInvalidByteMakesTheSheetWindows1252")
         << QByteArray("Caf\xC3\xA9\nCaf\xE9") << QStringList { "CafÃ©\n", "Café" };
-    QTest::newRow("utf16LittleEndian") << utf16(QStringLiteral("Été\r\nINDEX 00\r\nINDEX 01"),
-        QSysInfo::LittleEndian) << QStringList { "Été\n", "INDEX 01" };
-    QTest::newRow("utf16BigEndian")
-        << utf16(QStringLiteral("Été\nZ"), QSysInfo::BigEndian) << QStringList { "Été\n", "Z" };
+    QTest::newRow("utf16LittleEndian") << encoded(QStringLiteral("Été\r\nINDEX 00\r\nINDEX 01"),
+        QStringConverter::Utf16LE) << QStringList { "Été\n", "INDEX 01" };
+    QTest::newRow("utf16BigEndian") << encoded(QStringLiteral("Été\nZ"), QStringConverter::Utf16BE)
+                                    << QStringList { "Été\n", "Z" };
     QTest::newRow("loneUtf16ByteOrderMark") << QByteArray("\xFF\xFE") << QStringList { "" };
     QTest::newRow("loneUtf8ByteOrderMark") << QByteArray("\xEF\xBB\xBF") << QStringList { "" };
     QTest::newRow("utf16OddByteCount") << QByteArray("\xFF\xFE"
@@ -185,10 +134,6 @@ void TestLineRule::observerSees_data()
     // UTF-16 needs more than half the letters beside a zero byte.
     QTest::newRow("halfTheLettersBesideZeroBytes")
         << QByteArray("A\0B", 3) << QStringList { QString::fromUtf8("A\0B", 3) };
-    QTest::newRow("truncatedUtf8IsWindows1252") << QByteArray("Caf\xC3") << QStringList { "CafÃ" };
-    QTest::newRow("overlongUtf8IsWindows1252") << QByteArray("\xC0\xAF") << QStringList { "À¯" };
-    QTest::newRow("surrogateInUtf8IsWindows1252")
-        << QByteArray("\xED\xA0\x80") << QStringList { "í\u00A0€" };
 }
 
 void TestLineRule::observerSees()
@@ -201,13 +146,7 @@ void TestLineRule::observerSees()
     QCOMPARE(received, seen);
 }
 
-void TestLineRule::noObserverNoDecoding()
-{
-    // Without an observer the result must not depend on the text being decodable.
-    const QByteArray sheet("\xFF\xFE\x00\xD8\n\x00I\x00", 8);
-    QVERIFY(pruneSheet(sheet).droppedLines.isEmpty());
-}
-
+// Terminators, marks, markers amid other text, pregaps in a row: against the plain model.
 void TestLineRule::generatedSheets()
 {
     const QList<QByteArray> vocabulary
@@ -235,26 +174,16 @@ void TestLineRule::guardKeepsEachFilesFirstPregap_data()
     QTest::addColumn<QByteArray>("sheet");
     QTest::addColumn<QList<qsizetype>>("dropped"); // under --keep-first-pregap
     QTest::newRow("firstLineOfTheSheet")
-        << QByteArray("INDEX 00 00:00:00\nINDEX 01 00:00:33\n") << QList<qsizetype> {};
-    QTest::newRow("beforeAnyFile") << QByteArray("TITLE \"x\"\n  TRACK 01 AUDIO\n"
-                                                 "    INDEX 00 00:00:00\n    INDEX 01 00:00:33\n")
-                                   << QList<qsizetype> {};
-    QTest::newRow("eacRipSecondTrack") << QByteArray(
-        "FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
-        "    INDEX 01 00:00:33\n  TRACK 02 AUDIO\n    INDEX 00 03:00:00\n"
-        "    INDEX 01 03:02:00\n") << QList<qsizetype> { 6 };
-    QTest::newRow("fileATrack") << QByteArray(
-        "FILE \"1.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
-        "    INDEX 01 00:01:00\nFILE \"2.wav\" WAVE\n  TRACK 02 AUDIO\n"
-        "    INDEX 00 00:00:00\n    INDEX 01 00:02:00\n")
-                                << QList<qsizetype> {};
-    QTest::newRow("secondIndexOfItsFile")
-        << QByteArray("FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
-                      "    INDEX 00 00:00:10\n    INDEX 01 00:00:33\n")
-        << QList<qsizetype> { 4 };
-    QTest::newRow("remarkIsNoIndex")
-        << QByteArray("FILE \"a.wav\" WAVE\nREM INDEX 00 here\n    INDEX 01 00:00:00\n")
-        << QList<qsizetype> { 2 };
+        << QByteArray("INDEX 00 a\nINDEX 01 b\n") << QList<qsizetype> {};
+    QTest::newRow("beforeAnyFileThenFileATrack")
+        << QByteArray("TITLE x\n  INDEX 00 a\n  INDEX 01 b\nFILE b\nINDEX 00 c\nINDEX 01 d\n")
+        << QList<qsizetype> {};
+    // Not the first index of its FILE: after an INDEX 01, after an INDEX 00, after no index
+    // but a remark.
+    QTest::newRow("otherPregaps") << QByteArray("FILE a\nINDEX 00 a\nINDEX 01 b\nINDEX 00 c\n"
+                                                "INDEX 01 d\nFILE b\nINDEX 00 e\nINDEX 00 f\n"
+                                                "INDEX 01 g\nFILE c\nREM INDEX 00 x\nINDEX 01 h\n")
+                                  << QList<qsizetype> { 4, 8, 11 };
 }
 
 // The guard keeps the INDEX 00 that is the first index of its FILE, or of the sheet before any
@@ -273,39 +202,28 @@ void TestLineRule::pruningWarnings_data()
 {
     QTest::addColumn<QByteArray>("sheet");
     QTest::addColumn<QList<PruningWarning>>("expected");
-    const QByteArray eac = "FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
+    const QList<PruningWarning> trackOneUnindexed { { Kind::UnindexedAudio, 1, 33, true } };
+    const QByteArray eac = "FILE \"a b.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
                            "    INDEX 01 00:00:33\n";
-    QTest::newRow("eacRip") << eac
-                            << QList<PruningWarning> { { Kind::UnindexedAudio, 1, 33, true } };
-    QTest::newRow("indexOneAtZero") << QByteArray(
-        "FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
-        "    INDEX 01 00:00:00\n") << QList<PruningWarning> {};
-    QTest::newRow("secondTrackPregap")
-        << twoTracksSecondWithPregap << QList<PruningWarning> { { Kind::DiscImage } };
-    QTest::newRow("fileATrack") << QByteArray(
-        "FILE \"1.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
-        "    INDEX 01 00:01:00\nFILE \"2.wav\" WAVE\n  TRACK 02 AUDIO\n"
-        "    INDEX 00 00:00:00\n    INDEX 01 00:02:05\n")
-                                << QList<PruningWarning> { { Kind::UnindexedAudio, 1, 75, true },
-                                       { Kind::UnindexedAudio, 2, 155, false } };
+    QTest::newRow("eacRip") << eac << trackOneUnindexed;
+    QTest::newRow("crLf") << QByteArray(eac).replace("\n", "\r\n") << trackOneUnindexed;
+    QTest::newRow("utf16WithoutMark")
+        << encoded(eac, QStringConverter::Utf16LE).mid(2) << trackOneUnindexed;
+    QTest::newRow("utf32BigEndian") << encoded(eac, QStringConverter::Utf32BE) << trackOneUnindexed;
+    QTest::newRow("indexOneAtZero")
+        << QByteArray(eac).replace("00:00:33", "00:00:00") << QList<PruningWarning> {};
     QTest::newRow("indexOneBehindFlags")
-        << QByteArray("FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
-                      "    FLAGS DCP INDEX 01 00:00:33\n")
-        << QList<PruningWarning> { { Kind::UnindexedAudio, 1, 33, true } };
-    QTest::newRow("crLf") << QByteArray(eac).replace("\n", "\r\n")
-                          << QList<PruningWarning> { { Kind::UnindexedAudio, 1, 33, true } };
-    for (const char *type : { "BINARY", "MOTOROLA" }) {
-        QTest::addRow("%s", type) << QByteArray("FILE \"d.img\" ") + type
-                + "\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n"
-                  "    INDEX 00 01:00:00\n    INDEX 01 01:02:00\n"
-                                  << QList<PruningWarning> { { Kind::DiscImage } };
-    }
-    for (const char *type : { "MODE1/2352", "MODE2/2336", "CDI/2352", "CDG" }) {
-        QTest::addRow("%s", type) << QByteArray("FILE \"d.wav\" WAVE\n  TRACK 01 ") + type
-                + "\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 00 01:00:00\n"
-                  "    INDEX 01 01:02:00\n"
-                                  << QList<PruningWarning> { { Kind::DiscImage } };
-    }
+        << QByteArray(eac).replace("    INDEX 01", "FLAGS DCP INDEX 01") << trackOneUnindexed;
+    QTest::newRow("fileATrack") << eac
+            + "FILE b WAVE\nTRACK 02 AUDIO\nINDEX 00 00:00:00\nINDEX 01 00:02:05\n"
+                                << QList<PruningWarning> { { Kind::UnindexedAudio, 1, 33, true },
+                                       { Kind::UnindexedAudio, 2, 155, false } };
+    // The INDEX 00 dropped is not its file's first index: only the image is told.
+    for (const auto &[file, track] : { std::pair { "BINARY", "AUDIO" }, { "MOTOROLA", "AUDIO" },
+             { "WAVE", "MODE1/2352" }, { "WAVE", "CDI/2352" }, { "WAVE", "CDG" } })
+        QTest::addRow("%s-%s", file, track) << QByteArray("FILE d ") + file + "\nTRACK 01 " + track
+                + "\nINDEX 01 00:00:00\nINDEX 00 01:00:00\nINDEX 01 01:02:00\n"
+                                            << QList<PruningWarning> { { Kind::DiscImage } };
 }
 
 // What a pruning costs, read from the sheet and its dropped lines: the audio a FILE's first
