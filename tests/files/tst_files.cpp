@@ -14,6 +14,7 @@
 
 #include <QCryptographicHash>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -466,43 +467,32 @@ void TestFiles::treeDeeperThanPathMax()
 {
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QByteArray folderName(250, 'd');
-    int folder = ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY);
-    QByteArray deepPath = QFile::encodeName(dir.path());
-    for (int depth = 0; depth < 20; ++depth) {
-        QCOMPARE(::mkdirat(folder, folderName.constData(), 0755), 0);
-        const int below = ::openat(folder, folderName.constData(), O_RDONLY | O_DIRECTORY);
-        ::close(folder);
-        folder = below;
-        QVERIFY(folder >= 0);
-        deepPath += '/' + folderName;
-    }
-    // The deepest folder named through its descriptor, a path short enough to open.
-    const QByteArray sheet = "/proc/self/fd/" + QByteArray::number(folder) + "/album.cue";
-    QVERIFY(testsupport::writeFile(sheet, testsupport::pregapSheet));
+    const QString folder(250, 'd');
+    // The shell makes each folder from within the one above; the tree goes as it came.
+    const auto removed = qScopeGuard([&] {
+        QProcess::execute("rm", { "-rf", dir.filePath(folder) });
+    });
+    QProcess shell;
+    shell.start("sh",
+        { "-c", "cd \"$0\" && for i in $(seq 20); do mkdir $1 && cd -P $1; done && cat >a.cue",
+            dir.path(), folder });
+    shell.write(testsupport::pregapSheet);
+    shell.closeWriteChannel();
+    QVERIFY(shell.waitForFinished() && shell.exitCode() == 0);
+    const QString deepPath = dir.path() + QString('/' + folder).repeated(20) + "/a.cue";
     QVERIFY(deepPath.size() > 4096);
-
-    QList<QByteArray> seen;
-    std::optional<Failure> failure;
-    {
+    for (const QByteArray &before : { testsupport::pregapSheet, testsupport::prunedSheet }) {
         SheetWalk walk(true, Leftovers::Kept);
         walk.addPath(QFile::encodeName(dir.path()));
-        for (WalkItem item; walk.next(item);) {
-            seen.append(cueprune::shownPath(item));
-            if (const auto *entry = std::get_if<cueprune::SheetEntry>(&item)) {
-                cueprune::SheetFile file(*entry);
-                failure = file.read();
-                if (!failure)
-                    failure = file.replace(testsupport::prunedSheet);
-            }
-        }
+        WalkItem item;
+        WalkItem none;
+        QVERIFY(walk.next(item) && !walk.next(none));
+        QCOMPARE(QFile::decodeName(cueprune::shownPath(item)), deepPath);
+        cueprune::SheetFile file(std::get<cueprune::SheetEntry>(item));
+        QVERIFY(!file.read());
+        QCOMPARE(file.contents(), before);
+        QVERIFY(before == testsupport::prunedSheet || !file.replace(testsupport::prunedSheet));
     }
-    const QByteArray after = testsupport::readFile(sheet);
-    ::close(folder);
-    QProcess::execute("rm", { "-rf", "--", dir.filePath(QString::fromLatin1(folderName)) });
-    QCOMPARE(seen, QList<QByteArray> { deepPath + "/album.cue" });
-    QVERIFY(!failure);
-    QCOMPARE(after, testsupport::prunedSheet);
 }
 
 void TestFiles::temporaryNames_data()
