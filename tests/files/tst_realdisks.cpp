@@ -426,7 +426,7 @@ void TestRealDisks::shareAgesLeftoversByItsOwnClock()
     QCOMPARE(runCueprune({ through }, "killatrename").exitCode, -1);
     const QStringList left = leftovers(shared);
     QCOMPARE(left.size(), 1);
-    const timespec back { std::time(nullptr) - minutesBack * 60, 0 };
+    const timespec back { std::time(nullptr) - std::time_t(minutesBack) * 60, 0 };
     const timespec times[2] = { back, back };
     const QString throughMount = through + '/' + QFileInfo(left[0]).fileName();
     QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(throughMount).constData(), times, 0), 0);
