@@ -14,6 +14,7 @@
 
 #include <QCryptographicHash>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -52,6 +53,10 @@ private slots:
     void leftoversSettled();
     void backupRemovedOnlyByItsMaker_data();
     void backupRemovedOnlyByItsMaker();
+    void init();
+
+private:
+    std::optional<QTemporaryDir> dir; // each row's own
 };
 
 namespace {
@@ -83,15 +88,13 @@ Faults listingFails(int fileError, int folderError)
         { "LISTXATTR_FOLDER", QByteArray::number(folderError) } };
 }
 
-qint64 lastChanged(const QString &path)
-{
-    struct stat status = {};
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
-        return 0;
-    return qMax(cueprune::nanoseconds(status.st_mtim), cueprune::nanoseconds(status.st_ctim));
-}
-
 } // namespace
+
+void TestFiles::init()
+{
+    dir.emplace();
+    QVERIFY2(dir->isValid(), qPrintable(dir->errorString()));
+}
 
 void TestFiles::backupNumbers_data()
 {
@@ -170,8 +173,7 @@ void TestFiles::mountType_data()
     QTest::newRow("ntfsOnADisk") << fuse << mount("fuseblk", "/dev/sdb1") << false;
     QTest::newRow("exfatOnAnImage") << fuse << mount("fuse", "/dev/loop3") << false;
     QTest::newRow("fuseOfUnknownSource") << fuse << mount("fuse", "exfat") << true;
-    QTest::newRow("fuseNotInTheTable")
-        << fuse << QByteArray(table).left(table.indexOf('\n')) << true;
+    QTest::newRow("fuseNotInTheTable") << fuse << table.left(table.indexOf('\n')) << true;
     QTest::newRow("noTable") << fuse << QByteArray() << true;
 }
 
@@ -204,9 +206,7 @@ void TestFiles::walkOrder()
 {
     QFETCH(bool, recursive);
     QFETCH(QStringList, expected);
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString root = dir.filePath("Musique à trier");
+    const QString root = dir->filePath("Musique à trier");
     QVERIFY(testsupport::fill(root,
         { { "b/c/", {} }, { "B2/", {} }, { ".hidden/", {} }, { "empty/", {} },
             { "Z.cue", testsupport::cleanSheet }, { "a.CUE", testsupport::pregapSheet },
@@ -251,17 +251,15 @@ void TestFiles::entrySwappedBeforeItIsOpened()
     QFETCH(QString, swapped);
     QFETCH(QByteArray, swap);
     QFETCH(QString, with);
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString root = dir.filePath("library");
-    QVERIFY(testsupport::fill(dir.path(),
+    const QString root = dir->filePath("library");
+    QVERIFY(testsupport::fill(dir->path(),
         { { "library/A/a.cue", testsupport::pregapSheet },
             { "library/B/b.cue", testsupport::pregapSheet }, { "outside/secret.cue", "secret" } }));
     const bool folder = !swapped.contains('/');
     const QByteArray name = QFile::encodeName(swapped.section('/', -1));
     const QByteArray replacement = with == "itself"
         ? name + ".away"
-        : QFile::encodeName(dir.filePath(folder ? "outside" : "outside/secret.cue"));
+        : QFile::encodeName(dir->filePath(folder ? "outside" : "outside/secret.cue"));
 
     QStringList seen;
     {
@@ -293,18 +291,16 @@ void TestFiles::entrySwappedBeforeItIsOpened()
 // its temporary is walked too.
 void TestFiles::leftoverIsSaidWhenItsFolderIsReached()
 {
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QString removed = QFile::decodeName(cueprune::temporaryName("b.cue", 3));
     const QString recovered = QFile::decodeName(cueprune::temporaryName("c.cue", 3));
-    QVERIFY(testsupport::fill(dir.filePath("library"),
+    QVERIFY(testsupport::fill(dir->filePath("library"),
         { { "a.cue", {} }, { "sub/b.cue", "new" }, { "sub/" + removed, "old" },
             { "sub/" + recovered, "new" } }));
     SheetWalk walk(true, Leftovers::Settled);
-    walk.addPath(QFile::encodeName(dir.filePath("library")));
+    walk.addPath(QFile::encodeName(dir->filePath("library")));
     WalkItem item;
     QVERIFY(walk.next(item) && std::holds_alternative<cueprune::SheetEntry>(item));
-    QVERIFY(QFileInfo::exists(dir.filePath("library/sub/" + removed)));
+    QVERIFY(QFileInfo::exists(dir->filePath("library/sub/" + removed)));
     QStringList seen;
     while (walk.next(item)) {
         const auto *settled = std::get_if<cueprune::SettledLeftover>(&item);
@@ -317,8 +313,8 @@ void TestFiles::leftoverIsSaidWhenItsFolderIsReached()
     QStringList expected { removedNotice, recoveredNotice, "b.cue", "c.cue" };
     expected.sort();
     QCOMPARE(seen, expected);
-    QCOMPARE(
-        testsupport::namesIn(dir.filePath("library/sub")), QList<QByteArray>({ "b.cue", "c.cue" }));
+    QCOMPARE(testsupport::namesIn(dir->filePath("library/sub")),
+        QList<QByteArray>({ "b.cue", "c.cue" }));
 }
 
 void TestFiles::replaceRulesInOrder_data()
@@ -334,61 +330,52 @@ void TestFiles::replaceRulesInOrder_data()
     const int flushFailed = int(Failure::Reason::FlushFailed);
     const int changed = int(Failure::Reason::ChangedBeforeReplace);
     const int attributesNotKept = int(Failure::Reason::AttributesNotKept);
-    const Names sheetAndBackup { "album.cue", "album.cue~" };
-    const Names sheetOnly { "album.cue" };
     const auto faults = [](const char *named) { return Faults { { "FAULTS", named } }; };
+    const auto row = [](const char *name, const Faults &set, const char *meanwhile, int expected,
+                         const char *names) {
+        QTest::newRow(name) << set << QString(meanwhile) << expected
+                            << QByteArray(names).split(' ');
+    };
+    const char *both = "album.cue album.cue~";
+    const char *sheetOnly = "album.cue";
 
-    QTest::newRow("replaced") << Faults() << "" << none << sheetAndBackup;
+    row("replaced", {}, "", none, both);
     // NFS, SMB, vfat: the new file is named from the start.
-    QTest::newRow("noUnnamedFiles") << faults("tmpfile") << "" << none << sheetAndBackup;
-    QTest::newRow("diskFull") << Faults() << "diskFull" << int(Failure::Reason::DiskFull)
-                              << sheetOnly;
+    row("noUnnamedFiles", faults("tmpfile"), "", none, both);
+    row("diskFull", {}, "diskFull", int(Failure::Reason::DiskFull), sheetOnly);
     // A dying USB stick: nothing takes the sheet's place, and no backup was made yet.
-    QTest::newRow("failedFlush") << faults("fsync") << "" << flushFailed << sheetOnly;
-    QTest::newRow("failedFlushOfNamedFile")
-        << faults("tmpfile,fsync") << "" << flushFailed << sheetOnly;
+    row("failedFlush", faults("fsync"), "", flushFailed, sheetOnly);
+    row("failedFlushOfNamedFile", faults("tmpfile,fsync"), "", flushFailed, sheetOnly);
     // SMB refuses to remove a file still open: the temporary is closed first.
-    QTest::newRow("failedFlushWhereOpenFilesStay")
-        << faults("tmpfile,fsync,openunlink") << "" << flushFailed << sheetOnly;
-    QTest::newRow("writtenAfterRead") << Faults() << "written" << changed << sheetOnly;
+    row("failedFlushWhereOpenFilesStay", faults("tmpfile,fsync,openunlink"), "", flushFailed,
+        sheetOnly);
+    row("writtenAfterRead", {}, "written", changed, sheetOnly);
     // The way back is waited for just before the rename, once the backup is made.
-    QTest::newRow("wayBackWithBackup") << Faults() << "wayBack" << none << sheetAndBackup;
+    row("wayBackWithBackup", {}, "wayBack", none, both);
     // The backup then holds the only copy of the text read: it stays.
-    QTest::newRow("writtenWhileWaitingForTheWayBack")
-        << Faults() << "writtenWhileWaiting" << changed << sheetAndBackup;
-    QTest::newRow("backupNameIsAFolder")
-        << Faults() << "backupFolder" << int(Failure::Reason::BackupFailed) << sheetAndBackup;
+    row("writtenWhileWaitingForTheWayBack", {}, "writtenWhileWaiting", changed, both);
+    row("backupNameIsAFolder", {}, "backupFolder", int(Failure::Reason::BackupFailed), both);
     // Replaced by another file after the backup was made: the backup stays, since a run that
     // replaced the sheet may count on it.
-    QTest::newRow("swappedBeforeRename") << Faults() << "swapped" << changed
-                                         << Names { "album.cue", "album.cue.away", "album.cue~" };
+    row("swappedBeforeRename", {}, "swapped", changed, "album.cue album.cue.away album.cue~");
     // A backup that already keeps the text read is used as it is: no second number for one
     // text, and no name left aside when the backup name already is a link to the sheet.
-    QTest::newRow("simpleAlreadyTheSheet")
-        << Faults() << "link album.cue~" << none << sheetAndBackup;
-    QTest::newRow("simpleOverOlder") << Faults() << "older album.cue~" << none << sheetAndBackup;
-    QTest::newRow("killedRunsLink")
-        << Faults() << "link album.cue.~1~" << none << Names { "album.cue", "album.cue.~1~" };
-    QTest::newRow("killedRunsCopy")
-        << Faults() << "copy album.cue.~3~" << none << Names { "album.cue", "album.cue.~3~" };
-    QTest::newRow("numberedOverOlder") << Faults() << "older album.cue.~1~" << none
-                                       << Names { "album.cue", "album.cue.~1~", "album.cue.~2~" };
+    row("simpleAlreadyTheSheet", {}, "link album.cue~", none, both);
+    row("simpleOverOlder", {}, "older album.cue~", none, both);
+    row("killedRunsLink", {}, "link album.cue.~1~", none, "album.cue album.cue.~1~");
+    row("killedRunsCopy", {}, "copy album.cue.~3~", none, "album.cue album.cue.~3~");
+    row("numberedOverOlder", {}, "older album.cue.~1~", none,
+        "album.cue album.cue.~1~ album.cue.~2~");
     // A file system that keeps no extended attributes, whatever error says so, leaves the sheet
     // none to keep (rclone fails a file's listing, SMB through FUSE its folder's too); where
     // its folder shows it keeps them, a file's failure fails the sheet.
-    QTest::newRow("attributesNotSupported")
-        << listingFails(ENOTSUP, 0) << "" << none << sheetAndBackup;
-    QTest::newRow("attributesNotImplemented")
-        << listingFails(ENOSYS, 0) << "" << none << sheetAndBackup;
-    QTest::newRow("folderNotSupported")
-        << listingFails(EIO, ENOTSUP) << "" << none << sheetAndBackup;
-    QTest::newRow("folderNotImplemented")
-        << listingFails(EIO, ENOSYS) << "" << none << sheetAndBackup;
-    QTest::newRow("fileAndFolderFailAlike")
-        << listingFails(EIO, EIO) << "" << none << sheetAndBackup;
-    QTest::newRow("folderLists") << listingFails(EIO, 0) << "" << attributesNotKept << sheetOnly;
-    QTest::newRow("fileAndFolderFailApart")
-        << listingFails(EIO, EACCES) << "" << attributesNotKept << sheetOnly;
+    row("attributesNotSupported", listingFails(ENOTSUP, 0), "", none, both);
+    row("attributesNotImplemented", listingFails(ENOSYS, 0), "", none, both);
+    row("folderNotSupported", listingFails(EIO, ENOTSUP), "", none, both);
+    row("folderNotImplemented", listingFails(EIO, ENOSYS), "", none, both);
+    row("fileAndFolderFailAlike", listingFails(EIO, EIO), "", none, both);
+    row("folderLists", listingFails(EIO, 0), "", attributesNotKept, sheetOnly);
+    row("fileAndFolderFailApart", listingFails(EIO, EACCES), "", attributesNotKept, sheetOnly);
 }
 
 // Each rule of a replacement, made to fail in turn: the sheet is whole and old (or the other
@@ -399,13 +386,11 @@ void TestFiles::replaceRulesInOrder()
     QFETCH(QString, meanwhile);
     QFETCH(int, expected);
     QFETCH(QList<QByteArray>, names);
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QByteArray otherText = "REM written elsewhere\n";
-    QVERIFY(testsupport::fill(dir.path(),
+    QVERIFY(testsupport::fill(dir->path(),
         { { "library/album.cue", testsupport::pregapSheet },
             { "elsewhere/other.cue", otherText } }));
-    const QString library = dir.filePath("library");
+    const QString library = dir->filePath("library");
     if (meanwhile == "backupFolder")
         QVERIFY(testsupport::fill(library, { { "album.cue~/kept", {} } }));
     const QStringList existing = meanwhile.split(' ');
@@ -426,7 +411,7 @@ void TestFiles::replaceRulesInOrder()
     Faults settings = faults;
     if (meanwhile == "swapped")
         settings += { { "SWAP_ENTRY", "album.cue" },
-            { "SWAP_MOVE", QFile::encodeName(dir.filePath("elsewhere/other.cue")) } };
+            { "SWAP_MOVE", QFile::encodeName(dir->filePath("elsewhere/other.cue")) } };
     std::optional<Failure> failure;
     {
         const testsupport::FaultsHere faultsHere(settings);
@@ -464,45 +449,32 @@ void TestFiles::replaceRulesInOrder()
 // PATH_MAX is found, read and replaced.
 void TestFiles::treeDeeperThanPathMax()
 {
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QByteArray folderName(250, 'd');
-    int folder = ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY);
-    QByteArray deepPath = QFile::encodeName(dir.path());
-    for (int depth = 0; depth < 20; ++depth) {
-        QCOMPARE(::mkdirat(folder, folderName.constData(), 0755), 0);
-        const int below = ::openat(folder, folderName.constData(), O_RDONLY | O_DIRECTORY);
-        ::close(folder);
-        folder = below;
-        QVERIFY(folder >= 0);
-        deepPath += '/' + folderName;
-    }
-    // The deepest folder named through its descriptor, a path short enough to open.
-    const QByteArray sheet = "/proc/self/fd/" + QByteArray::number(folder) + "/album.cue";
-    QVERIFY(testsupport::writeFile(sheet, testsupport::pregapSheet));
+    const QString folder(250, 'd');
+    // The shell makes each folder from within the one above; the tree goes as it came.
+    const auto removed = qScopeGuard([&] {
+        QProcess::execute("rm", { "-rf", dir->filePath(folder) });
+    });
+    QProcess shell;
+    shell.start("sh",
+        { "-c", "cd \"$0\" && for i in $(seq 20); do mkdir $1 && cd -P $1; done && cat >a.cue",
+            dir->path(), folder });
+    shell.write(testsupport::pregapSheet);
+    shell.closeWriteChannel();
+    QVERIFY(shell.waitForFinished() && shell.exitCode() == 0);
+    const QString deepPath = dir->path() + QString('/' + folder).repeated(20) + "/a.cue";
     QVERIFY(deepPath.size() > 4096);
-
-    QList<QByteArray> seen;
-    std::optional<Failure> failure;
-    {
+    for (const QByteArray &before : { testsupport::pregapSheet, testsupport::prunedSheet }) {
         SheetWalk walk(true, Leftovers::Kept);
-        walk.addPath(QFile::encodeName(dir.path()));
-        for (WalkItem item; walk.next(item);) {
-            seen.append(cueprune::shownPath(item));
-            if (const auto *entry = std::get_if<cueprune::SheetEntry>(&item)) {
-                cueprune::SheetFile file(*entry);
-                failure = file.read();
-                if (!failure)
-                    failure = file.replace(testsupport::prunedSheet);
-            }
-        }
+        walk.addPath(QFile::encodeName(dir->path()));
+        WalkItem item;
+        WalkItem none;
+        QVERIFY(walk.next(item) && !walk.next(none));
+        QCOMPARE(QFile::decodeName(cueprune::shownPath(item)), deepPath);
+        cueprune::SheetFile file(std::get<cueprune::SheetEntry>(item));
+        QVERIFY(!file.read());
+        QCOMPARE(file.contents(), before);
+        QVERIFY(before == testsupport::prunedSheet || !file.replace(testsupport::prunedSheet));
     }
-    const QByteArray after = testsupport::readFile(sheet);
-    ::close(folder);
-    QProcess::execute("rm", { "-rf", "--", dir.filePath(QString::fromLatin1(folderName)) });
-    QCOMPARE(seen, QList<QByteArray> { deepPath + "/album.cue" });
-    QVERIFY(!failure);
-    QCOMPARE(after, testsupport::prunedSheet);
 }
 
 void TestFiles::temporaryNames_data()
@@ -516,33 +488,28 @@ void TestFiles::temporaryNames_data()
     const int backup = int(Claim::Backup);
     const int shortForm = int(Claim::Nothing);
     const QByteArray longest = QByteArray(221, 'x') + ".cue"; // the name is 255 bytes
-    QTest::newRow("sheet") << cueprune::temporaryName("Album.CUE", 1234) << sheet
-                           << QByteArray("Album.CUE") << qint64(1234);
-    QTest::newRow("simpleBackup") << cueprune::temporaryName("a.cue~", 0) << backup
-                                  << QByteArray("a.cue~") << qint64(0);
-    QTest::newRow("numberedBackup") << cueprune::temporaryName("a.cue.~12~", 7) << backup
-                                    << QByteArray("a.cue.~12~") << qint64(7);
-    QTest::newRow("longestCarried")
-        << cueprune::temporaryName(longest, 7) << sheet << longest << qint64(7);
-    QTest::newRow("tooLongToCarry")
-        << cueprune::temporaryName('x' + longest, 7) << shortForm << QByteArray() << qint64(-1);
-    QTest::newRow("notASheetCarriesNothing")
-        << cueprune::temporaryName("todo.txt", 3) << shortForm << QByteArray() << qint64(-1);
-    QTest::newRow("hiddenSheetCarriesNothing")
-        << cueprune::temporaryName(".a.cue", 3) << shortForm << QByteArray() << qint64(-1);
+    const auto row = [](const QByteArray &name, const QByteArray &temporary, int claim,
+                         const QByteArray &replaced = {}, qint64 size = -1) {
+        QTest::newRow(name.constData()) << temporary << claim << replaced << size;
+    };
+    row("sheet", cueprune::temporaryName("Album.CUE", 1234), sheet, "Album.CUE", 1234);
+    row("simpleBackup", cueprune::temporaryName("a.cue~", 0), backup, "a.cue~", 0);
+    row("numberedBackup", cueprune::temporaryName("a.cue.~12~", 7), backup, "a.cue.~12~", 7);
+    row("longestCarried", cueprune::temporaryName(longest, 7), sheet, longest, 7);
+    row("tooLongToCarry", cueprune::temporaryName('x' + longest, 7), shortForm);
+    row("notASheetCarriesNothing", cueprune::temporaryName("todo.txt", 3), shortForm);
+    row("hiddenSheetCarriesNothing", cueprune::temporaryName(".a.cue", 3), shortForm);
     // A user's own files, and names crafted to make a run create or replace a file.
     for (const char *mine :
         { ".cueprune-settings", ".cueprune-20240101", ".cueprune-notesbob-12-todo.txt",
             ".cueprune-abcdefgh-12-a.cue", ".cueprune-abcdefgh" })
-        QTest::newRow(mine) << QByteArray(mine) << none << QByteArray() << qint64(-1);
-    QTest::newRow("craftedSheet") << crafted("a.cue") << sheet << QByteArray("a.cue") << qint64(5);
-    QTest::newRow("craftedBackup")
-        << crafted("album.cue~") << backup << QByteArray("album.cue~") << qint64(5);
-    QTest::newRow("wrongCheck") << crafted("a.cue").replace("-5-", "-6-") << none << QByteArray()
-                                << qint64(-1);
+        row(mine, mine, none);
+    row("craftedSheet", crafted("a.cue"), sheet, "a.cue", 5);
+    row("craftedBackup", crafted("album.cue~"), backup, "album.cue~", 5);
+    row("wrongCheck", crafted("a.cue").replace("-5-", "-6-"), none);
     for (const char *claim : { ".bashrc", "notes.txt", ".a.cue~", "cue~" })
-        QTest::addRow("claims-%s", claim) << crafted(claim) << none << QByteArray() << qint64(-1);
-    QTest::newRow("signedSize") << crafted("a.cue", "-5") << none << QByteArray() << qint64(-1);
+        row(QByteArray("claims-") + claim, crafted(claim), none);
+    row("signedSize", crafted("a.cue", "-5"), none);
 }
 
 // A temporary's name gives back what it was made with; nothing else is taken for one, and only
@@ -576,11 +543,11 @@ void TestFiles::leftoversSettled_data()
     const QByteArray sheet = "a.cue";
     const QByteArray backup = "a.cue~";
     const QByteArray no;
+    const QByteArray mine = "mine";
     QTest::newRow("sheetThere") << sheet << true << no << true << "local" << removed;
     QTest::newRow("sheetGone") << sheet << true << no << false << "local" << recovered;
     QTest::newRow("sheetGoneIncomplete") << sheet << false << no << false << "local" << none;
-    QTest::newRow("sheetClaimLinked")
-        << sheet << true << QByteArray("mine") << true << "local" << none;
+    QTest::newRow("sheetClaimLinked") << sheet << true << mine << true << "local" << none;
     QTest::newRow("sheetClaimLinkedWithSheet") << sheet << true << sheet << true << "local" << none;
     QTest::newRow("held") << sheet << true << no << true << "held" << none;
     QTest::newRow("incompleteBackupCopy") << backup << false << no << true << "local" << removed;
@@ -589,8 +556,7 @@ void TestFiles::leftoversSettled_data()
     QTest::newRow("backupCopySheetGone") << backup << true << no << false << "local" << none;
     QTest::newRow("asideLinkOfBackup") << backup << true << backup << true << "local" << removed;
     QTest::newRow("asideLinkOfSheet") << backup << true << sheet << true << "local" << removed;
-    QTest::newRow("asideLinkedElsewhere")
-        << backup << true << QByteArray("mine") << true << "local" << none;
+    QTest::newRow("asideLinkedElsewhere") << backup << true << mine << true << "local" << none;
     QTest::newRow("shortForm") << no << true << no << true << "local" << removed;
     QTest::newRow("sharedFresh") << sheet << true << no << true << "5s" << none;
     QTest::newRow("sharedWithinSkew") << sheet << true << no << true << "65min" << none;
@@ -609,37 +575,36 @@ void TestFiles::leftoversSettled()
     QFETCH(bool, sheetThere);
     QFETCH(QString, age);
     QFETCH(int, expected);
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QByteArray text = "new!\n";
     const QByteArray name = cueprune::temporaryName(claim, text.size());
-    const QString path = dir.filePath(QFile::decodeName(name));
+    const QString path = dir->filePath(QFile::decodeName(name));
     QVERIFY(testsupport::writeFile(path, complete ? text : text.first(2)));
     if (sheetThere && secondLink != "a.cue")
-        QVERIFY(testsupport::writeFile(dir.filePath("a.cue"), "old\n"));
+        QVERIFY(testsupport::writeFile(dir->filePath("a.cue"), "old\n"));
     if (!secondLink.isEmpty())
         QCOMPARE(::link(QFile::encodeName(path).constData(),
-                     QFile::encodeName(dir.filePath(secondLink)).constData()),
+                     QFile::encodeName(dir->filePath(secondLink)).constData()),
             0);
     QFile held(path);
     QVERIFY(held.open(QIODevice::ReadOnly));
     QCOMPARE(::flock(held.handle(), age == "held" ? LOCK_EX : LOCK_UN), 0);
     const QMap<QString, qint64> ages { { "5s", 5 }, { "65min", 65 * 60 }, { "75min", 75 * 60 } };
     const std::optional<qint64> sharedNow = ages.contains(age)
-        ? std::optional(lastChanged(path) + ages[age] * 1000000000)
+        ? std::optional(
+            (QFileInfo(path).metadataChangeTime().toMSecsSinceEpoch() + ages[age] * 1000) * 1000000)
         : std::nullopt;
-    const QList<QByteArray> before = testsupport::namesIn(dir.path());
+    const QList<QByteArray> before = testsupport::namesIn(dir->path());
 
-    const auto folder = cueprune::Folder::open(QFile::encodeName(dir.path()));
+    const auto folder = cueprune::Folder::open(QFile::encodeName(dir->path()));
     QVERIFY(folder);
     QCOMPARE(int(cueprune::settleLeftover(**folder, name, sharedNow)), expected);
     QList<QByteArray> after = before;
     after.removeOne(name);
     if (expected == int(Leftover::Recovered))
         after = QList<QByteArray> { "a.cue" };
-    QCOMPARE(testsupport::namesIn(dir.path()), expected == int(Leftover::None) ? before : after);
+    QCOMPARE(testsupport::namesIn(dir->path()), expected == int(Leftover::None) ? before : after);
     if (expected == int(Leftover::Recovered))
-        QCOMPARE(testsupport::readFile(dir.filePath("a.cue")), text);
+        QCOMPARE(testsupport::readFile(dir->filePath("a.cue")), text);
 }
 
 void TestFiles::backupRemovedOnlyByItsMaker_data()
@@ -659,10 +624,8 @@ void TestFiles::backupRemovedOnlyByItsMaker()
 {
     QFETCH(QString, meanwhile);
     QFETCH(bool, removed);
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QByteArray folderPath = QFile::encodeName(dir.path());
-    QVERIFY(testsupport::fill(dir.path(), { { "a.cue", "old" }, { "other", "theirs" } }));
+    const QByteArray folderPath = QFile::encodeName(dir->path());
+    QVERIFY(testsupport::fill(dir->path(), { { "a.cue", "old" }, { "other", "theirs" } }));
     QCOMPARE(::link(folderPath + "/a.cue", folderPath + "/a.cue~"), 0);
     struct stat sheet = {};
     QCOMPARE(::stat(folderPath + "/a.cue", &sheet), 0);
@@ -677,7 +640,7 @@ void TestFiles::backupRemovedOnlyByItsMaker()
     }
     const cueprune::Descriptor folder(::open(folderPath.constData(), O_RDONLY | O_DIRECTORY));
     cueprune::dropBackup(folder.get(), "a.cue", read, { "a.cue~", read.status.key });
-    QCOMPARE(QFileInfo::exists(dir.filePath("a.cue~")), !removed);
+    QCOMPARE(QFileInfo::exists(dir->filePath("a.cue~")), !removed);
 }
 
 QTEST_GUILESS_MAIN(TestFiles)
