@@ -1,9 +1,9 @@
 // cueprune on the file systems libraries really live on, all made by the test in its temporary
-// folder: exFAT through its FUSE driver on a loop device, and one folder of an sshd on 127.0.0.1
-// (a NAS) mounted through sshfs and through rclone. They need root and
-// /dev/fuse; the cases that need them are skipped, saying why, where those lack. SMB through FUSE
-// cannot be tried: smbnetfs, the one such client Debian has, loses its share for seconds after
-// any listing of extended attributes, and adds a mode bit of its own to hidden files.
+// folder: exFAT and NTFS through their FUSE drivers on loop devices, and one folder of an sshd on
+// 127.0.0.1 (a NAS) mounted through sshfs and through rclone. They need root and /dev/fuse; the
+// cases that need them are skipped, saying why, where those lack. SMB through FUSE cannot be tried:
+// smbnetfs, the one such client Debian has, loses its share for seconds after any listing of
+// extended attributes, and adds a mode bit of its own to hidden files.
 #include "support/faults.h"
 #include "support/files.h"
 #include "support/sheets.h"
@@ -70,9 +70,10 @@ QString whyNoMount(const QString &kind)
 {
     if (::geteuid() != 0 || ::access("/dev/fuse", R_OK | W_OK) != 0)
         return QStringLiteral("mounting needs root and /dev/fuse");
-    for (const QString &name : kind == "exfat"
-            ? QStringList { "mkfs.exfat", "mount.exfat-fuse" }
-            : QStringList { "sshd", "ssh-keygen", kind, "fusermount3" }) {
+    const QHash<QString, QStringList> needed = { { "exfat", { "mkfs.exfat", "mount.exfat-fuse" } },
+        { "ntfs", { "mkntfs", "mount.ntfs-3g" } } };
+    for (const QString &name :
+        needed.value(kind, QStringList { "sshd", "ssh-keygen", kind, "fusermount3" })) {
         if (program(name).isEmpty())
             return name + QStringLiteral(" is not installed");
     }
@@ -187,8 +188,8 @@ private slots:
 
 private:
     // The root of a file system of kind, mounted once: "local" (the temporary folder's own),
-    // "exfat", or the server's folder "share" through "sshfs" or "rclone"; empty where it cannot
-    // be mounted.
+    // "exfat", "ntfs", or the server's folder "share" through "sshfs" or "rclone"; empty where it
+    // cannot be mounted.
     QString mounted(const QString &kind);
     QString mount(const QString &kind);
     // Starts the sshd, on a free port, that lets root in with a key made for the test and serves
@@ -215,11 +216,14 @@ QString TestRealDisks::mount(const QString &kind)
 {
     const QString at = dir.filePath(kind);
     QDir().mkpath(at);
-    if (kind == "exfat") {
+    if (kind == "exfat" || kind == "ntfs") {
         QFile image(at + ".img");
+        const bool exfat = kind == "exfat";
         if (!image.open(QIODevice::WriteOnly) || !image.resize(16 << 20)
-            || !runToEnd({ "mkfs.exfat", image.fileName() })
-            || !runToEnd({ "mount", "-t", "exfat-fuse", "-o", "loop", image.fileName(), at }))
+            || !runToEnd(exfat ? QStringList { "mkfs.exfat", image.fileName() }
+                               : QStringList { "mkntfs", "-F", "-Q", "-q", image.fileName() })
+            || !runToEnd({ "mount", "-t", exfat ? "exfat-fuse" : "ntfs-3g", "-o", "loop",
+                image.fileName(), at }))
             return {};
         undo.append({ "umount", at });
         return at;
@@ -312,6 +316,7 @@ void TestRealDisks::runsLoseNoSheet_data()
     row("exfat-atRename", "exfat", "killatrename", "");
     row("local-twoBackupRuns", "local", "slowfsync", "--backup=simple");
     row("exfat-twoBackupRuns", "exfat", "slowfsync", "--backup=simple");
+    row("ntfs-twoBackupRuns", "ntfs", "slowfsync", "--backup=simple");
     row("rcloneOverSftp", "rclone", "", "");
 }
 
