@@ -1,11 +1,10 @@
 // Preloaded into a child to make chosen system calls fail as a dying drive or a file system
 // without unnamed files would, take long as on a slow disk, or to swap a directory entry as
 // another user could while a run goes on. FAULTS lists them, separated by commas: "fsync",
-// "tmpfile", "slowfsync" (5 ms a flush), "stallfsync" (half a second a flush, time enough for
-// another program to write), "killatrename" (SIGKILL just before a temporary's rename). Two more
-// end the child at once when it opens what it must never open: "lowdescriptor" (exit 97) when a
-// file other than /dev/null gets descriptor 0, 1 or 2; "device" (exit 98) when a device or FIFO
-// outside /dev is opened for real. SWAP_ENTRY names an entry: the first time it is opened with
+// "tmpfile", "slowfsync" (5 ms a flush), "killatrename" (SIGKILL just before a temporary's rename).
+// Two more end the child at once when it opens what it must never open: "lowdescriptor" (exit 97)
+// when a file other than /dev/null gets descriptor 0, 1 or 2; "device" (exit 98) when a device or
+// FIFO outside /dev is opened for real. SWAP_ENTRY names an entry: the first time it is opened with
 // openat, it is renamed to "<entry>.away" and replaced, just before the open, by a symbolic link to
 // SWAP_LINK or by the file or folder at SWAP_MOVE. As on file systems that lack what Linux's have:
 // "openunlink" refuses, as SMB does, to remove a file that this process holds open (EBUSY);
@@ -117,8 +116,6 @@ extern "C" int fsync(int fd)
 {
     if (failing("slowfsync"))
         usleep(5000);
-    if (failing("stallfsync"))
-        usleep(500000);
     if (failing("fsync")) {
         errno = EIO;
         return -1;
