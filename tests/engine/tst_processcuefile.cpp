@@ -153,6 +153,9 @@ void TestProcessCueFile::ownerModeAndAttributes_data()
         << 0222 << 0u << none << none << 0777 << true << failedFor(Reason::ReadRefused);
     QTest::newRow("readOnlySheet")
         << 0444 << 0u << none << none << 0777 << true << failedFor(Reason::WriteRefused);
+    // Searched but not read: the folder that the new file goes to cannot be opened.
+    QTest::newRow("searchOnlyFolder")
+        << 0666 << 0u << none << none << 0111 << true << failedFor(Reason::FolderUnreadable);
     QTest::newRow("readOnlyFolder")
         << 0666 << 0u << none << none << 0555 << true << failedFor(Reason::WriteRefused);
 }
