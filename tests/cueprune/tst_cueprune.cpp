@@ -391,8 +391,7 @@ void TestCuePrune::wholeRuns()
     run.setProcessEnvironment(testsupport::withoutDisplay(variables));
     if (prepareChild)
         run.setChildProcessModifier(prepareChild);
-    run.start(
-        testsupport::runnableByAnyone(CUEPRUNE), arguments.replaceInStrings("DIR", dir.path()));
+    run.start(CUEPRUNE, arguments.replaceInStrings("DIR", dir.path()));
     QVERIFY(run.waitForFinished() && run.exitStatus() == QProcess::NormalExit);
     QString shown = QString::fromUtf8(run.readAllStandardOutput());
     // A name's bytes in JSON, shown as Latin-1 text where DIR can stand for the folder.
