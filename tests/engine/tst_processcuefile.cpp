@@ -1,7 +1,7 @@
 #include "engine/explanations.h"
 #include "engine/processcuefile.h"
 #include "files/sheetfile.h"
-#include "support/faults.h"
+#include "support/privileges.h"
 #include "support/sheets.h"
 
 #include <QDir>
@@ -12,9 +12,11 @@
 
 #include <QtEndian>
 
+#include <sys/resource.h>
 #include <sys/xattr.h>
 
 #include <algorithm>
+#include <optional>
 #include <tuple>
 
 using namespace cueprune;
@@ -30,13 +32,7 @@ namespace {
 // A sheet of size bytes with a pregap on every track, blank lines at its end.
 QByteArray largeSheet(qsizetype size)
 {
-    const QByteArray track
-        = "  TRACK 07 AUDIO\r\n    TITLE \"Caf\xE9\"\r\n    INDEX 00 12:34:00\r\n"
-          "    INDEX 01 12:36:00\r\n";
-    QByteArray sheet;
-    sheet.reserve(size);
-    while (sheet.size() + track.size() <= size)
-        sheet += track;
+    const QByteArray sheet = testsupport::pregapSheet.repeated(size / pregapSheet.size());
     return sheet + QByteArray(size - sheet.size(), '\n');
 }
 
@@ -58,11 +54,6 @@ Verdict failedFor(Reason reason)
     return verdictOf(CueOutcome::failedWith({ reason, 0 }));
 }
 
-Verdict childVerdict(QProcess &child)
-{
-    return child.readAllStandardOutput().trimmed();
-}
-
 } // namespace
 
 class TestProcessCueFile : public QObject
@@ -70,76 +61,26 @@ class TestProcessCueFile : public QObject
     Q_OBJECT
 
 private slots:
-    void rewritesInPlace_data();
-    void rewritesInPlace();
-    void rewriteKeepsFileSystemFacts_data();
-    void rewriteKeepsFileSystemFacts();
+    void ownerModeAndAttributes_data();
+    void ownerModeAndAttributes();
     void refusedPaths_data();
     void refusedPaths();
     void otherNamesOfASheet();
-    void failureLeavesSheetIntact_data();
-    void failureLeavesSheetIntact();
     void largestSheetInBoundedMemory();
     void warningInSeconds_data();
     void warningInSeconds();
 };
 
-void TestProcessCueFile::rewritesInPlace_data()
-{
-    QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<QByteArray>("before");
-    QTest::newRow("plainName") << QByteArray("album.cue") << pregapSheet;
-    QTest::newRow("latin1Name") << QByteArray("caf\xE9 cr\xE8me.cue") << pregapSheet;
-    QTest::newRow("longestName") << QByteArray(251, 'x') + ".cue" << pregapSheet;
-    // No final newline, and an INDEX 00 that no INDEX 01 follows: nothing to prune.
-    QTest::newRow("cleanSheet") << QByteArray("clean.cue")
-                                << QByteArray("TRACK 01 AUDIO\nINDEX 00 00:00:00\nTRACK 02 AUDIO\n"
-                                              "INDEX 01 00:02:00");
-}
-
-// A sheet is pruned under its own name, its kept lines shown as they go; one with nothing to
-// prune, or pruned already, is not written at all.
-void TestProcessCueFile::rewritesInPlace()
-{
-    QFETCH(QByteArray, name);
-    QFETCH(QByteArray, before);
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QByteArray sheet = QFile::encodeName(dir.path()) + '/' + name;
-    const testsupport::RemovedAtEnd nativeName({ sheet });
-    QVERIFY(writeFile(sheet, before));
-    const QByteArray after = pruneSheet(before).bytes;
-    const timespec longAgo[2] = { { 1000000, 0 }, { 1000000, 0 } };
-    struct stat status = {};
-
-    for (const bool again : { false, true }) {
-        QCOMPARE(::utimensat(AT_FDCWD, sheet.constData(), longAgo, 0), 0);
-        QStringList seen;
-        QCOMPARE(processCueFile(sheet, [&seen](const QString &text) { seen.append(text); }).result,
-            again || after == before ? CueResult::Unchanged : CueResult::Pruned);
-        QCOMPARE(readFile(sheet), after);
-        QCOMPARE(seen.join(QString()).trimmed(), QString::fromLatin1(after).remove('\r').trimmed());
-        QCOMPARE(testsupport::namesIn(dir.path()), QList<QByteArray> { name });
-        QCOMPARE(::stat(sheet.constData(), &status), 0);
-        QCOMPARE(status.st_mtim.tv_sec == longAgo[1].tv_sec, again || after == before);
-    }
-}
-
 namespace {
 
 // Owner, group, mode bits, extended attributes and ACLs, as one comparable text.
-QString fileSystemFacts(const QString &path)
+QByteArray fileSystemFacts(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);
-    struct stat status
-    {
-    };
-    if (::stat(name.constData(), &status) != 0)
-        return QStringLiteral("<missing>");
-    QString facts = QStringLiteral("%1:%2 %3")
-                        .arg(status.st_uid)
-                        .arg(status.st_gid)
-                        .arg(status.st_mode & 07777, 0, 8);
+    struct stat status = {};
+    QByteArray facts = QByteArray::number(::stat(name.constData(), &status)) + ' '
+        + QByteArray::number(status.st_uid) + ':' + QByteArray::number(status.st_gid) + ' '
+        + QByteArray::number(status.st_mode & 07777, 8);
     QByteArray names(4096, '\0');
     names.resize(qMax<ssize_t>(0, ::listxattr(name.constData(), names.data(), names.size())));
     QList<QByteArray> sorted = names.split('\0');
@@ -148,8 +89,7 @@ QString fileSystemFacts(const QString &path)
         QByteArray value(4096, '\0');
         value.resize(qMax<ssize_t>(
             0, ::getxattr(name.constData(), attribute.constData(), value.data(), value.size())));
-        if (!attribute.isEmpty())
-            facts += QStringLiteral(" %1=%2").arg(attribute, value.toHex());
+        facts += ' ' + attribute + '=' + value.toHex();
     }
     return facts;
 }
@@ -182,53 +122,82 @@ enum AclTag : quint16 { UserObj = 1, User = 2, GroupObj = 4, Mask = 0x10, Other 
 
 } // namespace
 
-void TestProcessCueFile::rewriteKeepsFileSystemFacts_data()
+void TestProcessCueFile::ownerModeAndAttributes_data()
 {
     const QByteArray namedUserAcl = aclAttribute({ { UserObj, 6, 0 }, { User, 6, 1234 },
         { GroupObj, 4, 0 }, { Mask, 6, 0 }, { Other, 4, 0 } });
     QTest::addColumn<int>("mode");
+    QTest::addColumn<uid_t>("owner"); // and group; 0 for the user the pass runs as
     QTest::addColumn<QByteArray>("attribute");
     QTest::addColumn<QByteArray>("value");
-    QTest::addColumn<bool>("folderDefaultAcl");
-
-    QTest::newRow("setgidGroupWritable") << 02664 << QByteArray() << QByteArray() << false;
-    QTest::newRow("readOnlyForAll") << 0444 << QByteArray() << QByteArray() << false;
-    QTest::newRow("userAttribute")
-        << 0640 << QByteArray("user.origin") << QByteArray("rip") << false;
-    QTest::newRow("accessAcl") << 0664 << QByteArray("system.posix_acl_access") << namedUserAcl
-                               << false;
+    QTest::addColumn<int>("folderMode"); // 0 for 0777 with a default ACL
+    QTest::addColumn<bool>("unprivileged"); // root ignores permissions
+    QTest::addColumn<Verdict>("expected");
+    const QByteArray none;
+    // A rewrite by root must not give the sheet away, nor lose a bit or an attribute of it.
+    QTest::newRow("setgidGroupWritable")
+        << 02664 << 1234u << none << none << 0777 << false << pruned;
+    QTest::newRow("readOnlyForAll") << 0444 << 1234u << none << none << 0777 << false << pruned;
+    QTest::newRow("userAttribute") << 0640 << 1234u << QByteArray("user.origin")
+                                   << QByteArray("rip") << 0777 << false << pruned;
+    QTest::newRow("accessAcl") << 0664 << 1234u << QByteArray("system.posix_acl_access")
+                               << namedUserAcl << 0777 << false << pruned;
     // The new file inherits the folder's default ACL; the sheet had none, so none is kept.
-    QTest::newRow("folderDefaultAclNotInherited") << 0644 << QByteArray() << QByteArray() << true;
+    QTest::newRow("folderDefaultAclNotInherited")
+        << 0644 << 1234u << none << none << 0 << false << pruned;
+    QTest::newRow("nothingInTheWay") << 0666 << 0u << none << none << 0777 << true << pruned;
+    // Writable, but replacing it would make it ours and lock its owner out.
+    QTest::newRow("anotherUsersSheet")
+        << 0666 << 1234u << none << none << 0777 << true << failedFor(Reason::OwnerOrModeNotKept);
+    QTest::newRow("unreadableSheet")
+        << 0222 << 0u << none << none << 0777 << true << failedFor(Reason::ReadRefused);
+    QTest::newRow("readOnlySheet")
+        << 0444 << 0u << none << none << 0777 << true << failedFor(Reason::WriteRefused);
+    // Searched but not read: the folder that the new file goes to cannot be opened.
+    QTest::newRow("searchOnlyFolder")
+        << 0666 << 0u << none << none << 0111 << true << failedFor(Reason::FolderUnreadable);
+    QTest::newRow("readOnlyFolder")
+        << 0666 << 0u << none << none << 0555 << true << failedFor(Reason::WriteRefused);
 }
 
-// As root, so that the sheet can belong to someone else: a rewrite must not give it away.
-void TestProcessCueFile::rewriteKeepsFileSystemFacts()
+// A pass that fails leaves the sheet as it was; one that succeeds keeps all but its text.
+void TestProcessCueFile::ownerModeAndAttributes()
 {
     QFETCH(int, mode);
+    QFETCH(uid_t, owner);
     QFETCH(QByteArray, attribute);
     QFETCH(QByteArray, value);
-    QFETCH(bool, folderDefaultAcl);
-    if (geteuid() != 0)
+    QFETCH(int, folderMode);
+    QFETCH(bool, unprivileged);
+    QFETCH(Verdict, expected);
+    if (owner != 0 && geteuid() != 0)
         QSKIP("needs root: only root can give a sheet to another owner and group");
 
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QString sheet = dir.filePath("album.cue");
     QVERIFY(writeFile(sheet, pregapSheet));
-    QCOMPARE(::chown(QFile::encodeName(sheet).constData(), 1234, 5678), 0);
+    QVERIFY(owner == 0 ? testsupport::giveToUnprivileged(sheet)
+                       : ::chown(QFile::encodeName(sheet).constData(), owner, 5678) == 0);
     if (!attribute.isEmpty() && !setAttribute(sheet, attribute.constData(), value))
         QSKIP("the temporary folder's file system holds no such attribute");
-    QVERIFY(setMode(sheet, mode));
-    if (folderDefaultAcl
+    QVERIFY(setMode(sheet, mode) && setMode(dir.path(), folderMode == 0 ? 0777 : folderMode));
+    if (folderMode == 0
         && !setAttribute(dir.path(), "system.posix_acl_default",
             aclAttribute({ { UserObj, 7, 0 }, { User, 7, 1234 }, { GroupObj, 5, 0 }, { Mask, 7, 0 },
                 { Other, 5, 0 } })))
         QSKIP("the temporary folder's file system holds no ACLs");
-    const QString before = fileSystemFacts(sheet);
+    const QByteArray before = fileSystemFacts(sheet);
+    {
+        std::optional<testsupport::ActingUnprivileged> acting;
+        if (unprivileged)
+            acting.emplace();
+        QCOMPARE(verdictOf(processCueFile(sheet)), expected);
+    }
 
-    QCOMPARE(processCueFile(sheet).result, CueResult::Pruned);
-    QCOMPARE(readFile(sheet), prunedSheet);
+    QCOMPARE(readFile(sheet), expected == pruned ? prunedSheet : pregapSheet);
     QCOMPARE(fileSystemFacts(sheet), before);
+    QCOMPARE(testsupport::namesIn(dir.path()), QList<QByteArray> { "album.cue" });
 }
 
 void TestProcessCueFile::refusedPaths_data()
@@ -288,60 +257,6 @@ void TestProcessCueFile::otherNamesOfASheet()
     QCOMPARE(readFile(dir.filePath("other name.cue")), pregapSheet);
 }
 
-void TestProcessCueFile::failureLeavesSheetIntact_data()
-{
-    QTest::addColumn<int>("sheetMode");
-    QTest::addColumn<bool>("childOwnsSheet");
-    QTest::addColumn<int>("folderMode");
-    QTest::addColumn<Verdict>("expected");
-
-    // The first row shows that the child can rewrite when nothing stands in its way.
-    QTest::newRow("nothingInTheWay") << 0666 << true << 0777 << pruned;
-    // Writable, but replacing it would make it ours and lock its owner out.
-    QTest::newRow("anotherUsersSheet")
-        << 0666 << false << 0777 << failedFor(Reason::OwnerOrModeNotKept);
-    QTest::newRow("unreadableSheet") << 0222 << true << 0777 << failedFor(Reason::ReadRefused);
-    QTest::newRow("readOnlySheet") << 0444 << true << 0777 << failedFor(Reason::WriteRefused);
-    QTest::newRow("readOnlyFolder") << 0666 << true << 0555 << failedFor(Reason::WriteRefused);
-}
-
-// Runs the pass in a child process as an unprivileged user (root ignores permissions).
-void TestProcessCueFile::failureLeavesSheetIntact()
-{
-    QFETCH(int, sheetMode);
-    QFETCH(bool, childOwnsSheet);
-    QFETCH(int, folderMode);
-    QFETCH(Verdict, expected);
-
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    QVERIFY(setMode(dir.path(), 0777));
-    const QString folder = dir.filePath("albums");
-    QVERIFY(QDir(dir.path()).mkdir("albums"));
-    const QString sheet = folder + "/album.cue";
-    QVERIFY(writeFile(sheet, pregapSheet));
-    QVERIFY(setMode(sheet, sheetMode));
-    QVERIFY(setMode(folder, folderMode));
-    if (childOwnsSheet)
-        QVERIFY(testsupport::giveToUnprivileged(sheet));
-    else if (geteuid() != 0)
-        QSKIP("needs root: only root can make a sheet that belongs to another user");
-
-    QProcess child;
-    child.setChildProcessModifier([] { testsupport::dropRootPrivileges(); });
-    child.start(testsupport::runnableByAnyone(PRUNE_CHILD), { sheet });
-    QVERIFY(child.waitForFinished());
-    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(child.exitCode(), 0);
-    QCOMPARE(childVerdict(child), expected);
-
-    QVERIFY(setMode(folder, 0777));
-    QVERIFY(setMode(sheet, 0666));
-    QCOMPARE(readFile(sheet), expected == pruned ? prunedSheet : pregapSheet);
-    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-        QStringList { "album.cue" });
-}
-
 // The largest sheet read, at the limit to the byte, is pruned whole in little more memory than
 // its two texts.
 void TestProcessCueFile::largestSheetInBoundedMemory()
@@ -354,7 +269,7 @@ void TestProcessCueFile::largestSheetInBoundedMemory()
     QProcess child;
     child.start(PRUNE_CHILD, { sheet });
     QVERIFY(child.waitForFinished(60000));
-    QCOMPARE(childVerdict(child), pruned);
+    QCOMPARE(child.readAllStandardOutput().trimmed(), pruned);
     QCOMPARE(readFile(sheet), pruneSheet(oldSheet).bytes);
 #if !defined(__SANITIZE_ADDRESS__) // its shadow memory and quarantine distort the peak
     rusage usage {};
