@@ -16,33 +16,6 @@
 
 namespace cueprune {
 
-namespace {
-
-// The folders that the items waiting in a batch hold open, each counted once: a folder the
-// walk has left stays open until its last item is reported.
-class HeldFolders
-{
-public:
-    void add(const WalkItem &item)
-    {
-        if (const auto *sheet = std::get_if<SheetEntry>(&item); sheet && sheet->folder)
-            ++counts[sheet->folder.get()];
-    }
-    void remove(const WalkItem &item)
-    {
-        const auto *sheet = std::get_if<SheetEntry>(&item);
-        const auto found = sheet ? counts.find(sheet->folder.get()) : counts.end();
-        if (found != counts.end() && --*found == 0)
-            counts.erase(found);
-    }
-    int size() const { return int(counts.size()); }
-
-private:
-    QHash<const Folder *, int> counts;
-};
-
-} // namespace
-
 SheetBatch::SheetBatch(
     int workers, const PruneOptions &options, const DescriptorBudget &descriptors)
     : SheetBatch(
@@ -71,6 +44,29 @@ int SheetBatch::defaultWorkers(WriteMode mode, bool wayBackRecorded)
 }
 
 namespace {
+
+// The folders that the items waiting in a batch hold open, each counted once: a folder the
+// walk has left stays open until its last item is reported.
+class HeldFolders
+{
+public:
+    void add(const WalkItem &item)
+    {
+        if (const auto *sheet = std::get_if<SheetEntry>(&item); sheet && sheet->folder)
+            ++counts[sheet->folder.get()];
+    }
+    void remove(const WalkItem &item)
+    {
+        const auto *sheet = std::get_if<SheetEntry>(&item);
+        const auto found = sheet ? counts.find(sheet->folder.get()) : counts.end();
+        if (found != counts.end() && --*found == 0)
+            counts.erase(found);
+    }
+    int size() const { return int(counts.size()); }
+
+private:
+    QHash<const Folder *, int> counts;
+};
 
 // Where a sheet stands with the way back, before its rename.
 enum class Gate {
