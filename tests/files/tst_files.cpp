@@ -234,14 +234,12 @@ void TestFiles::walkOrder()
 void TestFiles::entrySwappedBeforeItIsOpened_data()
 {
     QTest::addColumn<QString>("swapped"); // under the library
-    QTest::addColumn<QByteArray>("swap"); // SWAP_LINK or SWAP_MOVE
-    QTest::addColumn<QString>("with"); // "outside", or "itself" moved away beside it
-    QTest::newRow("folderForLinkOutside") << "B" << QByteArray("SWAP_LINK") << "outside";
-    QTest::newRow("folderForOutsideFolder") << "B" << QByteArray("SWAP_MOVE") << "outside";
-    QTest::newRow("folderForLinkToItself") << "B" << QByteArray("SWAP_LINK") << "itself";
-    QTest::newRow("sheetForLinkOutside") << "B/b.cue" << QByteArray("SWAP_LINK") << "outside";
-    QTest::newRow("sheetForOutsideSheet") << "B/b.cue" << QByteArray("SWAP_MOVE") << "outside";
-    QTest::newRow("sheetForLinkToItself") << "B/b.cue" << QByteArray("SWAP_LINK") << "itself";
+    // SWAP_LINK or SWAP_MOVE, to "outside", or to "itself" moved away beside it.
+    QTest::addColumn<QString>("swap");
+    for (const char *swapped : { "B", "B/b.cue" }) {
+        for (const char *swap : { "SWAP_LINK=outside", "SWAP_MOVE=outside", "SWAP_LINK=itself" })
+            QTest::addRow("%s-%s", swapped, swap) << QString(swapped) << QString(swap);
+    }
 }
 
 // Another user swaps an entry between its listing and its opening (made certain by the fault
@@ -249,21 +247,21 @@ void TestFiles::entrySwappedBeforeItIsOpened_data()
 void TestFiles::entrySwappedBeforeItIsOpened()
 {
     QFETCH(QString, swapped);
-    QFETCH(QByteArray, swap);
-    QFETCH(QString, with);
+    QFETCH(QString, swap);
     const QString root = dir->filePath("library");
     QVERIFY(testsupport::fill(dir->path(),
         { { "library/A/a.cue", testsupport::pregapSheet },
             { "library/B/b.cue", testsupport::pregapSheet }, { "outside/secret.cue", "secret" } }));
     const bool folder = !swapped.contains('/');
     const QByteArray name = QFile::encodeName(swapped.section('/', -1));
-    const QByteArray replacement = with == "itself"
+    const QByteArray replacement = swap.endsWith("itself")
         ? name + ".away"
         : QFile::encodeName(dir->filePath(folder ? "outside" : "outside/secret.cue"));
 
     QStringList seen;
     {
-        const testsupport::FaultsHere faults({ { "SWAP_ENTRY", name }, { swap, replacement } });
+        const testsupport::FaultsHere faults({ { "SWAP_ENTRY", name },
+            { swap.startsWith("SWAP_LINK") ? "SWAP_LINK" : "SWAP_MOVE", replacement } });
         SheetWalk walk(true, Leftovers::Kept);
         walk.addPath(QFile::encodeName(root));
         for (WalkItem item; walk.next(item);) {
@@ -609,12 +607,11 @@ void TestFiles::leftoversSettled()
 
 void TestFiles::backupRemovedOnlyByItsMaker_data()
 {
-    QTest::addColumn<QString>("meanwhile"); // what another run did after the backup was made
-    QTest::addColumn<bool>("removed");
-    QTest::newRow("nothing") << "" << true;
-    QTest::newRow("backupRenamedOver") << "backupRenamedOver" << false;
-    QTest::newRow("sheetReplaced") << "sheetReplaced" << false;
-    QTest::newRow("sheetWrittenInPlace") << "sheetWrittenInPlace" << false;
+    // What another run did after the backup was made; only when nothing, the backup goes.
+    QTest::addColumn<QString>("meanwhile");
+    for (const char *meanwhile :
+        { "", "backupRenamedOver", "sheetReplaced", "sheetWrittenInPlace" })
+        QTest::newRow(*meanwhile ? meanwhile : "nothing") << QString(meanwhile);
 }
 
 // A replace that fails removes the backup it made only while it is still that very file and
@@ -623,7 +620,6 @@ void TestFiles::backupRemovedOnlyByItsMaker_data()
 void TestFiles::backupRemovedOnlyByItsMaker()
 {
     QFETCH(QString, meanwhile);
-    QFETCH(bool, removed);
     const QByteArray folderPath = QFile::encodeName(dir->path());
     QVERIFY(testsupport::fill(dir->path(), { { "a.cue", "old" }, { "other", "theirs" } }));
     QCOMPARE(::link(folderPath + "/a.cue", folderPath + "/a.cue~"), 0);
@@ -640,7 +636,7 @@ void TestFiles::backupRemovedOnlyByItsMaker()
     }
     const cueprune::Descriptor folder(::open(folderPath.constData(), O_RDONLY | O_DIRECTORY));
     cueprune::dropBackup(folder.get(), "a.cue", read, { "a.cue~", read.status.key });
-    QCOMPARE(QFileInfo::exists(dir->filePath("a.cue~")), !removed);
+    QCOMPARE(QFileInfo::exists(dir->filePath("a.cue~")), !meanwhile.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestFiles)
