@@ -460,7 +460,6 @@ void TestFiles::treeDeeperThanPathMax()
     shell.closeWriteChannel();
     QVERIFY(shell.waitForFinished() && shell.exitCode() == 0);
     const QString deepPath = dir->path() + QString('/' + folder).repeated(20) + "/a.cue";
-    QVERIFY(deepPath.size() > 4096);
     for (const QByteArray &before : { testsupport::pregapSheet, testsupport::prunedSheet }) {
         SheetWalk walk(true, Leftovers::Kept);
         walk.addPath(QFile::encodeName(dir->path()));
