@@ -88,82 +88,67 @@ void TestOptions::readsAsGetoptLong_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("read"); // the request in a few words, or the usage error
+    const auto row = [](const char *name, const char *arguments, const QString &read) {
+        QTest::newRow(name) << QString(arguments).split(' ') << read;
+    };
     const QString validBackups = "Les arguments valables sont :\n  - « none », « off »\n"
                                  "  - « numbered », « t »\n  - « existing », « nil »\n"
                                  "  - « simple », « never »";
-    QTest::newRow("defaults") << QStringList { "a" } << " j16 none a";
-    QTest::newRow("grouped") << QStringList { "-rnq", "a" } << "rnq j4 none a";
-    QTest::newRow("valueAttached") << QStringList { "-rj2", "a" } << "r j2 none a";
-    QTest::newRow("valueNext") << QStringList { "-j", "2", "a" } << " j2 none a";
-    QTest::newRow("longValueAttached") << QStringList { "--jobs=3", "a" } << " j3 none a";
-    QTest::newRow("longValueNext") << QStringList { "--jobs", "3", "a" } << " j3 none a";
-    QTest::newRow("prefixes") << QStringList { "--rec", "--dry", "--js", "--jo", "5", "a" }
-                              << "rnJ j5 none a";
-    QTest::newRow("backupDefault") << QStringList { "-b", "a" } << " j16 existing~ a";
-    QTest::newRow("backupPrefix") << QStringList { "--back=num", "a" } << " j16 numbered~ a";
-    QTest::newRow("backupSynonym") << QStringList { "--backup=never", "a" } << " j16 simple~ a";
-    QTest::newRow("suffixImpliesBackup")
-        << QStringList { "-S", ".old", "a" } << " j16 existing.old a";
-    QTest::newRow("optionsAfterPaths") << QStringList { "a", "-n", "b" } << "n j4 none a b";
-    QTest::newRow("doubleDashEndsOptions")
-        << QStringList { "-n", "--", "-r", "--json" } << "n j4 none -r --json";
-    QTest::newRow("dashIsAPath") << QStringList { "-" } << " j16 none -";
-    QTest::newRow("helpAtOnce") << QStringList { "--he", "--bogus" } << "help";
-    QTest::newRow("helpInAGroup") << QStringList { "-nh" } << "help";
-    QTest::newRow("version") << QStringList { "-v", "a" } << "version";
-    QTest::newRow("helpBeforeAnUnknownLetter") << QStringList { "-hx" } << "help";
-    QTest::newRow("mostJobs") << QStringList { "-j256", "a" } << " j256 none a";
-    QTest::newRow("fewestJobs") << QStringList { "--jobs=1", "a" } << " j1 none a";
-    QTest::addRow("versionControlFromEnvironment")
-        << QStringList { "VERSION_CONTROL=t", "-b", "a" } << " j16 numbered~ a";
-    QTest::addRow("optionOverEnvironment")
-        << QStringList { "VERSION_CONTROL=t", "--backup=simple", "a" } << " j16 simple~ a";
-    QTest::addRow("suffixFromEnvironment")
-        << QStringList { "SIMPLE_BACKUP_SUFFIX=.bak", "-b", "a" } << " j16 existing.bak a";
-    QTest::addRow("suffixWithSlashInEnvironment")
-        << QStringList { "SIMPLE_BACKUP_SUFFIX=a/b", "-b", "a" } << " j16 existing~ a";
-    QTest::addRow("offFromEnvironment")
-        << QStringList { "VERSION_CONTROL=off", "-b", "a" } << " j16 none a";
-    QTest::newRow("eachOptionItsOwnField")
-        << QStringList { "-rq", "--jobs=2", "-S", ".x", "--keep-first-pregap", "--diff", "a" }
-        << "rqdk j2 existing.x a";
-    QTest::newRow("noPath") << QStringList { "-n" } << "aucun CHEMIN donné.";
-    QTest::newRow("invalidShort") << QStringList { "-n", "-odd.cue" } << "option invalide -- 'o'";
-    QTest::newRow("invalidControlByte")
-        << QStringList { "-\x1b" } << R"(option invalide -- $'\033')";
-    QTest::newRow("unrecognised") << QStringList { "--foo=1", "a" }
-                                  << "option non reconnue « --foo »";
-    QTest::newRow("unrecognisedWithEscape")
-        << QStringList { "--\x1b[2K" } << R"(option non reconnue « '--'$'\033''[2K' »)";
-    QTest::newRow("helpAllIsGone")
-        << QStringList { "--help-all" } << "option non reconnue « --help-all »";
-    QTest::newRow("ambiguous") << QStringList { "--j", "a" }
-                               << "option « --j » ambiguë ; possibilités : « --jobs » « --json »";
-    QTest::newRow("shortNeedsValue")
-        << QStringList { "a", "-rj" } << "l'option « -j » requiert un argument";
-    QTest::newRow("longNeedsValue")
-        << QStringList { "a", "--jobs" } << "l'option « --jobs » requiert un argument";
-    QTest::newRow("takesNoValue") << QStringList { "--dry=yes", "a" }
-                                  << "l'option « --dry-run » ne prend pas d'argument";
-    QTest::newRow("ambiguousControl") << QStringList { "--backup=n", "a" }
-                                      << "argument ambigu « n » pour « --backup »\n" + validBackups;
-    QTest::newRow("invalidControl") << QStringList { "--backup=x", "a" }
-                                    << "argument invalide « x » pour « --backup »\n" + validBackups;
-    QTest::newRow("diffAndJson") << QStringList { "--diff", "--json", "a" }
-                                 << "impossible de combiner --diff et --json";
-    QTest::newRow("badJobs") << QStringList { "-j", "0", "a" }
-                             << "nombre de feuilles à la fois invalide : 0";
-    QTest::newRow("tooManyJobs") << QStringList { "-j", "257", "a" }
-                                 << "nombre de feuilles à la fois invalide : 257";
-    QTest::newRow("suffixMakingASheet") << QStringList { "-S", ".CUE",
-        "a" } << "un nom de sauvegarde finirait en .cue avec le suffixe « .CUE »";
-    QTest::newRow("suffixEndingACueName") << QStringList { "-S", "UE", "a" }
-                                          << "un nom de sauvegarde finirait en .cue avec le "
-                                             "suffixe « UE »";
-    QTest::newRow("unknownControlFromEnvironment") << QStringList { "VERSION_CONTROL=x", "-b",
-        "a" } << "argument invalide « x » pour « $VERSION_CONTROL »\n" + validBackups;
-    QTest::newRow("suffixWithSlash")
-        << QStringList { "--suffix=a/b", "a" } << "suffixe de sauvegarde invalide : « a/b »";
+    row("defaults", "a", " j16 none a");
+    row("grouped", "-rnq a", "rnq j4 none a");
+    row("valueAttached", "-rj2 a", "r j2 none a");
+    row("valueNext", "-j 2 a", " j2 none a");
+    row("longValueAttached", "--jobs=3 a", " j3 none a");
+    row("longValueNext", "--jobs 3 a", " j3 none a");
+    row("prefixes", "--rec --dry --js --jo 5 a", "rnJ j5 none a");
+    // A rewrite that records its way back waits on flushes: more sheets at once.
+    row("diffRewrite", "--diff a", "d j64 none a");
+    row("jsonRewrite", "--json a", "J j64 none a");
+    row("diffDryRun", "-n --diff a", "nd j4 none a");
+    row("backupDefault", "-b a", " j16 existing~ a");
+    row("backupPrefix", "--back=num a", " j16 numbered~ a");
+    row("backupSynonym", "--backup=never a", " j16 simple~ a");
+    row("suffixImpliesBackup", "-S .old a", " j16 existing.old a");
+    row("optionsAfterPaths", "a -n b", "n j4 none a b");
+    row("doubleDashEndsOptions", "-n -- -r --json", "n j4 none -r --json");
+    row("dashIsAPath", "-", " j16 none -");
+    row("helpAtOnce", "--he --bogus", "help");
+    row("helpInAGroup", "-nh", "help");
+    row("version", "-v a", "version");
+    row("helpBeforeAnUnknownLetter", "-hx", "help");
+    row("mostJobs", "-j256 a", " j256 none a");
+    row("fewestJobs", "--jobs=1 a", " j1 none a");
+    row("versionControlFromEnvironment", "VERSION_CONTROL=t -b a", " j16 numbered~ a");
+    row("optionOverEnvironment", "VERSION_CONTROL=t --backup=simple a", " j16 simple~ a");
+    row("suffixFromEnvironment", "SIMPLE_BACKUP_SUFFIX=.bak -b a", " j16 existing.bak a");
+    row("suffixWithSlashInEnvironment", "SIMPLE_BACKUP_SUFFIX=a/b -b a", " j16 existing~ a");
+    row("offFromEnvironment", "VERSION_CONTROL=off -b a", " j16 none a");
+    row("eachOptionItsOwnField", "-rq --jobs=2 -S .x --keep-first-pregap --diff a",
+        "rqdk j2 existing.x a");
+    row("noPath", "-n", "aucun CHEMIN donné.");
+    row("invalidShort", "-n -odd.cue", "option invalide -- 'o'");
+    row("invalidControlByte", "-\x1b", R"(option invalide -- $'\033')");
+    row("unrecognised", "--foo=1 a", "option non reconnue « --foo »");
+    row("unrecognisedWithEscape", "--\x1b[2K", R"(option non reconnue « '--'$'\033''[2K' »)");
+    row("helpAllIsGone", "--help-all", "option non reconnue « --help-all »");
+    row("ambiguous", "--j a", "option « --j » ambiguë ; possibilités : « --jobs » « --json »");
+    row("shortNeedsValue", "a -rj", "l'option « -j » requiert un argument");
+    row("longNeedsValue", "a --jobs", "l'option « --jobs » requiert un argument");
+    row("takesNoValue", "--dry=yes a", "l'option « --dry-run » ne prend pas d'argument");
+    row("ambiguousControl", "--backup=n a",
+        "argument ambigu « n » pour « --backup »\n" + validBackups);
+    row("invalidControl", "--backup=x a",
+        "argument invalide « x » pour « --backup »\n" + validBackups);
+    row("diffAndJson", "--diff --json a", "impossible de combiner --diff et --json");
+    row("badJobs", "-j 0 a", "nombre de feuilles à la fois invalide : 0");
+    row("tooManyJobs", "-j 257 a", "nombre de feuilles à la fois invalide : 257");
+    row("suffixMakingASheet", "-S .CUE a",
+        "un nom de sauvegarde finirait en .cue avec le suffixe « .CUE »");
+    row("suffixEndingACueName", "-S UE a",
+        "un nom de sauvegarde finirait en .cue avec le suffixe « UE »");
+    row("unknownControlFromEnvironment", "VERSION_CONTROL=x -b a",
+        "argument invalide « x » pour « $VERSION_CONTROL »\n" + validBackups);
+    row("suffixWithSlash", "--suffix=a/b a", "suffixe de sauvegarde invalide : « a/b »");
 }
 
 void TestOptions::readsAsGetoptLong()
@@ -179,10 +164,18 @@ void TestOptions::readsAsGetoptLong()
 void TestOptions::helpManPageAndCompletionsAgree()
 {
     QSet<QString> table;
+    const QString fish = cueprune::fishCompletion();
+    qsizetype shortNames = 0;
     for (const OptionSpec &option : cueprune::optionTable()) {
-        for (const QString &name : option.dashedNames())
+        for (const QString &name : option.dashedNames()) {
             table.insert(name);
+            QVERIFY2(cueprune::bashCompletion().contains(name), qPrintable(name));
+            QVERIFY2(cueprune::zshCompletion().contains(name), qPrintable(name));
+        }
+        QVERIFY2(fish.contains(" -l " + option.longName + ' '), qPrintable(option.longName));
+        shortNames += option.shortName != '\0';
     }
+    QCOMPARE(fish.count("complete -c cueprune -s "), shortNames);
     const QRegularExpression dashed(R"((?<![\w-])(--?[a-zA-Z][\w-]*))");
     // In --help, the names' column of the options' block.
     QString helpNames;
@@ -202,18 +195,6 @@ void TestOptions::helpManPageAndCompletionsAgree()
     for (const auto &match : manHeading.globalMatch(options.section("\n.SH", 0, 0)))
         headings += match.captured(1).remove(QRegularExpression(R"(\\f[BRI])")).remove('\\') + '\n';
     QCOMPARE(namesIn(headings, dashed), table);
-
-    const QString fish = cueprune::fishCompletion();
-    for (const OptionSpec &option : cueprune::optionTable()) {
-        for (const QString &name : option.dashedNames()) {
-            QVERIFY2(cueprune::bashCompletion().contains(name), qPrintable(name));
-            QVERIFY2(cueprune::zshCompletion().contains(name), qPrintable(name));
-        }
-        QVERIFY2(fish.contains(" -l " + option.longName + ' '), qPrintable(option.longName));
-    }
-    QCOMPARE(fish.count("complete -c cueprune -s "),
-        std::count_if(cueprune::optionTable().cbegin(), cueprune::optionTable().cend(),
-            [](const OptionSpec &option) { return option.shortName != '\0'; }));
 }
 
 QTEST_MAIN(TestOptions)

@@ -39,16 +39,41 @@ SheetBatch::Source itemsUpTo(int count)
     };
 }
 
-// A way back that notes what was recorded, flushed and synced, and can refuse its flushes.
-struct FakeWayBack
+// Work that takes a little time, notes what it started, and fails the test's rule when two
+// names of one file are worked on at once, or when a sheet is "renamed" before its way back is
+// durable. Every seventh sheet's rename fails. Its way back notes what was recorded, flushed
+// and synced, and can refuse its flushes.
+class FakeWork
 {
-    std::mutex mutex;
-    QList<int> recorded; // the items, in the order recorded; a sheet again when it failed
-    qsizetype flushed = 0; // of recorded
-    qsizetype synced = 0;
-    bool refuse = false;
+public:
+    CueOutcome operator()(const SheetEntry &sheet, const cueprune::WayBackGate &gate)
+    {
+        const int index = sheet.shownPath.toInt();
+        const CueOutcome outcome = CueOutcome::prunedAt({ index });
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            started.insert(index);
+            overlapped = overlapped || busy.contains(sheet.key.inode);
+            busy.insert(sheet.key.inode);
+        }
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(QRandomGenerator::global()->bounded(300)));
+        if (gate.announce)
+            gate.announce(outcome);
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(QRandomGenerator::global()->bounded(100)));
+        const auto refused = gate.ready ? gate.ready() : std::nullopt;
+        const std::lock_guard<std::mutex> lock(mutex);
+        busy.remove(sheet.key.inode);
+        if (refused || (gate.ready && index % 7 == 0))
+            return CueOutcome::failedWith(refused.value_or(cueprune::Failure {}));
+        const qsizetype recordedAt = recorded.indexOf(index);
+        renamedTooSoon
+            = renamedTooSoon || (gate.ready && !(recordedAt >= 0 && recordedAt < synced));
+        return outcome;
+    }
 
-    SheetBatch::WayBack calls()
+    SheetBatch::WayBack wayBack()
     {
         return { [this](const WalkItem &item, const CueOutcome *) {
                     const std::lock_guard<std::mutex> lock(mutex);
@@ -65,52 +90,16 @@ struct FakeWayBack
                 return true;
             } };
     }
-    // Whether sheet i's planned change is recorded, flushed and synced.
-    bool durable(int i)
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        const qsizetype at = recorded.indexOf(i);
-        return at >= 0 && at < synced;
-    }
-};
 
-// Work that takes a little time, notes what it started, and fails the test's rule when two
-// names of one file are worked on at once, or when a sheet is "renamed" before its way back is
-// durable. Every seventh sheet's rename fails.
-class FakeWork
-{
-public:
-    CueOutcome operator()(const SheetEntry &sheet, const cueprune::WayBackGate &gate)
-    {
-        const int index = sheet.shownPath.toInt();
-        const CueOutcome outcome = CueOutcome::prunedAt({ index });
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            started.insert(sheet.shownPath.toInt());
-            overlapped = overlapped || busy.contains(sheet.key.inode);
-            busy.insert(sheet.key.inode);
-        }
-        std::this_thread::sleep_for(
-            std::chrono::microseconds(QRandomGenerator::global()->bounded(300)));
-        if (gate.announce)
-            gate.announce(outcome);
-        std::this_thread::sleep_for(
-            std::chrono::microseconds(QRandomGenerator::global()->bounded(100)));
-        const auto refused = gate.ready ? gate.ready() : std::nullopt;
-        const std::lock_guard<std::mutex> lock(mutex);
-        busy.remove(sheet.key.inode);
-        if (refused || (gate.ready && index % 7 == 0))
-            return CueOutcome::failedWith(refused.value_or(cueprune::Failure {}));
-        renamedTooSoon = renamedTooSoon || (gate.ready && !wayBack.durable(index));
-        return outcome;
-    }
-
-    FakeWayBack wayBack;
-    bool renamedTooSoon = false;
     std::mutex mutex;
     QSet<quint64> busy;
     QSet<int> started;
     bool overlapped = false;
+    bool renamedTooSoon = false;
+    QList<int> recorded; // the items, in the order recorded; a sheet again when it failed
+    qsizetype flushed = 0; // of recorded
+    qsizetype synced = 0;
+    bool refuse = false;
 };
 
 } // namespace
@@ -153,7 +142,7 @@ void TestSheetBatch::reportsInOrderWayBackFirst()
     QFETCH(QString, wayBack);
     constexpr int count = 300;
     FakeWork work;
-    work.wayBack.refuse = wayBack == "refused";
+    work.refuse = wayBack == "refused";
     QList<int> reported;
     bool outcomesRight = true;
     int failed = 0;
@@ -172,7 +161,7 @@ void TestSheetBatch::reportsInOrderWayBackFirst()
                 reported.append(index);
             },
             [&] { return stopAfter > 0 && reported.size() >= stopAfter; }, {},
-            wayBack.isEmpty() ? SheetBatch::WayBack() : work.wayBack.calls());
+            wayBack.isEmpty() ? SheetBatch::WayBack() : work.wayBack());
 
     QVERIFY(outcomesRight);
     QVERIFY(!work.overlapped);
@@ -188,7 +177,7 @@ void TestSheetBatch::reportsInOrderWayBackFirst()
     // is not the one planned.
     QList<int> firsts;
     QList<int> again;
-    for (const int i : std::as_const(work.wayBack.recorded))
+    for (const int i : std::as_const(work.recorded))
         (firsts.contains(i) ? again : firsts).append(i);
     QList<int> failing;
     for (int i = 0; i < count; ++i) {

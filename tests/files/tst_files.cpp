@@ -234,14 +234,12 @@ void TestFiles::walkOrder()
 void TestFiles::entrySwappedBeforeItIsOpened_data()
 {
     QTest::addColumn<QString>("swapped"); // under the library
-    QTest::addColumn<QByteArray>("swap"); // SWAP_LINK or SWAP_MOVE
-    QTest::addColumn<QString>("with"); // "outside", or "itself" moved away beside it
-    QTest::newRow("folderForLinkOutside") << "B" << QByteArray("SWAP_LINK") << "outside";
-    QTest::newRow("folderForOutsideFolder") << "B" << QByteArray("SWAP_MOVE") << "outside";
-    QTest::newRow("folderForLinkToItself") << "B" << QByteArray("SWAP_LINK") << "itself";
-    QTest::newRow("sheetForLinkOutside") << "B/b.cue" << QByteArray("SWAP_LINK") << "outside";
-    QTest::newRow("sheetForOutsideSheet") << "B/b.cue" << QByteArray("SWAP_MOVE") << "outside";
-    QTest::newRow("sheetForLinkToItself") << "B/b.cue" << QByteArray("SWAP_LINK") << "itself";
+    // SWAP_LINK or SWAP_MOVE, to "outside", or to "itself" moved away beside it.
+    QTest::addColumn<QString>("swap");
+    for (const char *swapped : { "B", "B/b.cue" }) {
+        for (const char *swap : { "SWAP_LINK=outside", "SWAP_MOVE=outside", "SWAP_LINK=itself" })
+            QTest::addRow("%s-%s", swapped, swap) << QString(swapped) << QString(swap);
+    }
 }
 
 // Another user swaps an entry between its listing and its opening (made certain by the fault
@@ -249,21 +247,21 @@ void TestFiles::entrySwappedBeforeItIsOpened_data()
 void TestFiles::entrySwappedBeforeItIsOpened()
 {
     QFETCH(QString, swapped);
-    QFETCH(QByteArray, swap);
-    QFETCH(QString, with);
+    QFETCH(QString, swap);
     const QString root = dir->filePath("library");
     QVERIFY(testsupport::fill(dir->path(),
         { { "library/A/a.cue", testsupport::pregapSheet },
             { "library/B/b.cue", testsupport::pregapSheet }, { "outside/secret.cue", "secret" } }));
     const bool folder = !swapped.contains('/');
     const QByteArray name = QFile::encodeName(swapped.section('/', -1));
-    const QByteArray replacement = with == "itself"
+    const QByteArray replacement = swap.endsWith("itself")
         ? name + ".away"
         : QFile::encodeName(dir->filePath(folder ? "outside" : "outside/secret.cue"));
 
     QStringList seen;
     {
-        const testsupport::FaultsHere faults({ { "SWAP_ENTRY", name }, { swap, replacement } });
+        const testsupport::FaultsHere faults({ { "SWAP_ENTRY", name },
+            { swap.startsWith("SWAP_LINK") ? "SWAP_LINK" : "SWAP_MOVE", replacement } });
         SheetWalk walk(true, Leftovers::Kept);
         walk.addPath(QFile::encodeName(root));
         for (WalkItem item; walk.next(item);) {
@@ -326,56 +324,56 @@ void TestFiles::replaceRulesInOrder_data()
     QTest::addColumn<QString>("meanwhile");
     QTest::addColumn<int>("expected"); // a Failure::Reason, -1 for none
     QTest::addColumn<Names>("names"); // in the sheet's folder afterwards, the old text last
-    const int none = -1;
-    const int flushFailed = int(Failure::Reason::FlushFailed);
-    const int changed = int(Failure::Reason::ChangedBeforeReplace);
-    const int attributesNotKept = int(Failure::Reason::AttributesNotKept);
+    using Reason = Failure::Reason;
     const auto faults = [](const char *named) { return Faults { { "FAULTS", named } }; };
-    const auto row = [](const char *name, const Faults &set, const char *meanwhile, int expected,
-                         const char *names) {
-        QTest::newRow(name) << set << QString(meanwhile) << expected
+    const auto row = [](const char *name, const Faults &set, const char *meanwhile,
+                         std::optional<Failure::Reason> expected, const char *names) {
+        QTest::newRow(name) << set << QString(meanwhile) << (expected ? int(*expected) : -1)
                             << QByteArray(names).split(' ');
     };
     const char *both = "album.cue album.cue~";
     const char *sheetOnly = "album.cue";
 
-    row("replaced", {}, "", none, both);
+    row("replaced", {}, "", {}, both);
     // NFS, SMB, vfat: the new file is named from the start.
-    row("noUnnamedFiles", faults("tmpfile"), "", none, both);
-    row("diskFull", {}, "diskFull", int(Failure::Reason::DiskFull), sheetOnly);
+    row("noUnnamedFiles", faults("tmpfile"), "", {}, both);
+    row("diskFull", {}, "diskFull", Reason::DiskFull, sheetOnly);
     // A dying USB stick: nothing takes the sheet's place, and no backup was made yet.
-    row("failedFlush", faults("fsync"), "", flushFailed, sheetOnly);
-    row("failedFlushOfNamedFile", faults("tmpfile,fsync"), "", flushFailed, sheetOnly);
+    row("failedFlush", faults("fsync"), "", Reason::FlushFailed, sheetOnly);
+    row("failedFlushOfNamedFile", faults("tmpfile,fsync"), "", Reason::FlushFailed, sheetOnly);
     // SMB refuses to remove a file still open: the temporary is closed first.
-    row("failedFlushWhereOpenFilesStay", faults("tmpfile,fsync,openunlink"), "", flushFailed,
-        sheetOnly);
-    row("writtenAfterRead", {}, "written", changed, sheetOnly);
+    row("failedFlushWhereOpenFilesStay", faults("tmpfile,fsync,openunlink"), "",
+        Reason::FlushFailed, sheetOnly);
+    row("writtenAfterRead", {}, "written", Reason::ChangedBeforeReplace, sheetOnly);
     // The way back is waited for just before the rename, once the backup is made.
-    row("wayBackWithBackup", {}, "wayBack", none, both);
+    row("wayBackWithBackup", {}, "wayBack", {}, both);
     // The backup then holds the only copy of the text read: it stays.
-    row("writtenWhileWaitingForTheWayBack", {}, "writtenWhileWaiting", changed, both);
-    row("backupNameIsAFolder", {}, "backupFolder", int(Failure::Reason::BackupFailed), both);
+    row("writtenWhileWaitingForTheWayBack", {}, "writtenWhileWaiting", Reason::ChangedBeforeReplace,
+        both);
+    row("backupNameIsAFolder", {}, "backupFolder", Reason::BackupFailed, both);
     // Replaced by another file after the backup was made: the backup stays, since a run that
     // replaced the sheet may count on it.
-    row("swappedBeforeRename", {}, "swapped", changed, "album.cue album.cue.away album.cue~");
+    row("swappedBeforeRename", {}, "swapped", Reason::ChangedBeforeReplace,
+        "album.cue album.cue.away album.cue~");
     // A backup that already keeps the text read is used as it is: no second number for one
     // text, and no name left aside when the backup name already is a link to the sheet.
-    row("simpleAlreadyTheSheet", {}, "link album.cue~", none, both);
-    row("simpleOverOlder", {}, "older album.cue~", none, both);
-    row("killedRunsLink", {}, "link album.cue.~1~", none, "album.cue album.cue.~1~");
-    row("killedRunsCopy", {}, "copy album.cue.~3~", none, "album.cue album.cue.~3~");
-    row("numberedOverOlder", {}, "older album.cue.~1~", none,
+    row("simpleAlreadyTheSheet", {}, "link album.cue~", {}, both);
+    row("simpleOverOlder", {}, "older album.cue~", {}, both);
+    row("killedRunsLink", {}, "link album.cue.~1~", {}, "album.cue album.cue.~1~");
+    row("killedRunsCopy", {}, "copy album.cue.~3~", {}, "album.cue album.cue.~3~");
+    row("numberedOverOlder", {}, "older album.cue.~1~", {},
         "album.cue album.cue.~1~ album.cue.~2~");
     // A file system that keeps no extended attributes, whatever error says so, leaves the sheet
     // none to keep (rclone fails a file's listing, SMB through FUSE its folder's too); where
     // its folder shows it keeps them, a file's failure fails the sheet.
-    row("attributesNotSupported", listingFails(ENOTSUP, 0), "", none, both);
-    row("attributesNotImplemented", listingFails(ENOSYS, 0), "", none, both);
-    row("folderNotSupported", listingFails(EIO, ENOTSUP), "", none, both);
-    row("folderNotImplemented", listingFails(EIO, ENOSYS), "", none, both);
-    row("fileAndFolderFailAlike", listingFails(EIO, EIO), "", none, both);
-    row("folderLists", listingFails(EIO, 0), "", attributesNotKept, sheetOnly);
-    row("fileAndFolderFailApart", listingFails(EIO, EACCES), "", attributesNotKept, sheetOnly);
+    row("attributesNotSupported", listingFails(ENOTSUP, 0), "", {}, both);
+    row("attributesNotImplemented", listingFails(ENOSYS, 0), "", {}, both);
+    row("folderNotSupported", listingFails(EIO, ENOTSUP), "", {}, both);
+    row("folderNotImplemented", listingFails(EIO, ENOSYS), "", {}, both);
+    row("fileAndFolderFailAlike", listingFails(EIO, EIO), "", {}, both);
+    row("folderLists", listingFails(EIO, 0), "", Reason::AttributesNotKept, sheetOnly);
+    row("fileAndFolderFailApart", listingFails(EIO, EACCES), "", Reason::AttributesNotKept,
+        sheetOnly);
 }
 
 // Each rule of a replacement, made to fail in turn: the sheet is whole and old (or the other
@@ -462,7 +460,6 @@ void TestFiles::treeDeeperThanPathMax()
     shell.closeWriteChannel();
     QVERIFY(shell.waitForFinished() && shell.exitCode() == 0);
     const QString deepPath = dir->path() + QString('/' + folder).repeated(20) + "/a.cue";
-    QVERIFY(deepPath.size() > 4096);
     for (const QByteArray &before : { testsupport::pregapSheet, testsupport::prunedSheet }) {
         SheetWalk walk(true, Leftovers::Kept);
         walk.addPath(QFile::encodeName(dir->path()));
@@ -537,32 +534,29 @@ void TestFiles::leftoversSettled_data()
     QTest::addColumn<bool>("sheetThere");
     QTest::addColumn<QString>("age"); // local, held here, or age on a share by its own clock
     QTest::addColumn<int>("expected"); // a Leftover
-    const int none = int(Leftover::None);
-    const int removed = int(Leftover::Removed);
-    const int recovered = int(Leftover::Recovered);
-    const QByteArray sheet = "a.cue";
-    const QByteArray backup = "a.cue~";
-    const QByteArray no;
-    const QByteArray mine = "mine";
-    QTest::newRow("sheetThere") << sheet << true << no << true << "local" << removed;
-    QTest::newRow("sheetGone") << sheet << true << no << false << "local" << recovered;
-    QTest::newRow("sheetGoneIncomplete") << sheet << false << no << false << "local" << none;
-    QTest::newRow("sheetClaimLinked") << sheet << true << mine << true << "local" << none;
-    QTest::newRow("sheetClaimLinkedWithSheet") << sheet << true << sheet << true << "local" << none;
-    QTest::newRow("held") << sheet << true << no << true << "held" << none;
-    QTest::newRow("incompleteBackupCopy") << backup << false << no << true << "local" << removed;
-    QTest::newRow("completeBackupCopyNeverNamed")
-        << backup << true << no << true << "local" << removed;
-    QTest::newRow("backupCopySheetGone") << backup << true << no << false << "local" << none;
-    QTest::newRow("asideLinkOfBackup") << backup << true << backup << true << "local" << removed;
-    QTest::newRow("asideLinkOfSheet") << backup << true << sheet << true << "local" << removed;
-    QTest::newRow("asideLinkedElsewhere") << backup << true << mine << true << "local" << none;
-    QTest::newRow("shortForm") << no << true << no << true << "local" << removed;
-    QTest::newRow("sharedFresh") << sheet << true << no << true << "5s" << none;
-    QTest::newRow("sharedWithinSkew") << sheet << true << no << true << "65min" << none;
-    QTest::newRow("sharedAbandoned") << sheet << true << no << true << "75min" << removed;
-    QTest::newRow("sharedAbandonedSheetGone")
-        << sheet << true << no << false << "75min" << recovered;
+    const auto row
+        = [](const char *name, const QByteArray &claim, bool complete, const QByteArray &secondLink,
+              bool sheetThere, const char *age, Leftover expected) {
+              QTest::newRow(name) << claim << complete << secondLink << sheetThere << QString(age)
+                                  << int(expected);
+          };
+    row("sheetThere", "a.cue", true, "", true, "local", Leftover::Removed);
+    row("sheetGone", "a.cue", true, "", false, "local", Leftover::Recovered);
+    row("sheetGoneIncomplete", "a.cue", false, "", false, "local", Leftover::None);
+    row("sheetClaimLinked", "a.cue", true, "mine", true, "local", Leftover::None);
+    row("sheetClaimLinkedWithSheet", "a.cue", true, "a.cue", true, "local", Leftover::None);
+    row("held", "a.cue", true, "", true, "held", Leftover::None);
+    row("incompleteBackupCopy", "a.cue~", false, "", true, "local", Leftover::Removed);
+    row("completeBackupCopyNeverNamed", "a.cue~", true, "", true, "local", Leftover::Removed);
+    row("backupCopySheetGone", "a.cue~", true, "", false, "local", Leftover::None);
+    row("asideLinkOfBackup", "a.cue~", true, "a.cue~", true, "local", Leftover::Removed);
+    row("asideLinkOfSheet", "a.cue~", true, "a.cue", true, "local", Leftover::Removed);
+    row("asideLinkedElsewhere", "a.cue~", true, "mine", true, "local", Leftover::None);
+    row("shortForm", "", true, "", true, "local", Leftover::Removed);
+    row("sharedFresh", "a.cue", true, "", true, "5s", Leftover::None);
+    row("sharedWithinSkew", "a.cue", true, "", true, "65min", Leftover::None);
+    row("sharedAbandoned", "a.cue", true, "", true, "75min", Leftover::Removed);
+    row("sharedAbandonedSheetGone", "a.cue", true, "", false, "75min", Leftover::Recovered);
 }
 
 // What a run does with each hidden file of a temporary's name it meets: it removes it, gives
@@ -609,12 +603,11 @@ void TestFiles::leftoversSettled()
 
 void TestFiles::backupRemovedOnlyByItsMaker_data()
 {
-    QTest::addColumn<QString>("meanwhile"); // what another run did after the backup was made
-    QTest::addColumn<bool>("removed");
-    QTest::newRow("nothing") << "" << true;
-    QTest::newRow("backupRenamedOver") << "backupRenamedOver" << false;
-    QTest::newRow("sheetReplaced") << "sheetReplaced" << false;
-    QTest::newRow("sheetWrittenInPlace") << "sheetWrittenInPlace" << false;
+    // What another run did after the backup was made; only when nothing, the backup goes.
+    QTest::addColumn<QString>("meanwhile");
+    for (const char *meanwhile :
+        { "", "backupRenamedOver", "sheetReplaced", "sheetWrittenInPlace" })
+        QTest::newRow(*meanwhile ? meanwhile : "nothing") << QString(meanwhile);
 }
 
 // A replace that fails removes the backup it made only while it is still that very file and
@@ -623,7 +616,6 @@ void TestFiles::backupRemovedOnlyByItsMaker_data()
 void TestFiles::backupRemovedOnlyByItsMaker()
 {
     QFETCH(QString, meanwhile);
-    QFETCH(bool, removed);
     const QByteArray folderPath = QFile::encodeName(dir->path());
     QVERIFY(testsupport::fill(dir->path(), { { "a.cue", "old" }, { "other", "theirs" } }));
     QCOMPARE(::link(folderPath + "/a.cue", folderPath + "/a.cue~"), 0);
@@ -640,7 +632,7 @@ void TestFiles::backupRemovedOnlyByItsMaker()
     }
     const cueprune::Descriptor folder(::open(folderPath.constData(), O_RDONLY | O_DIRECTORY));
     cueprune::dropBackup(folder.get(), "a.cue", read, { "a.cue~", read.status.key });
-    QCOMPARE(QFileInfo::exists(dir->filePath("a.cue~")), !removed);
+    QCOMPARE(QFileInfo::exists(dir->filePath("a.cue~")), !meanwhile.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestFiles)

@@ -74,13 +74,12 @@ public:
     explicit FileSizeLimit(rlim_t bytes)
     {
         getrlimit(RLIMIT_FSIZE, &saved);
-        previousHandler = signal(SIGXFSZ, SIG_IGN);
         active = limitFileSize(bytes);
     }
     ~FileSizeLimit()
     {
         setrlimit(RLIMIT_FSIZE, &saved);
-        signal(SIGXFSZ, previousHandler);
+        signal(SIGXFSZ, SIG_DFL);
     }
     FileSizeLimit(const FileSizeLimit &) = delete;
     FileSizeLimit &operator=(const FileSizeLimit &) = delete;
@@ -89,7 +88,6 @@ public:
 
 private:
     rlimit saved {};
-    sighandler_t previousHandler;
     bool active = false;
 };
 

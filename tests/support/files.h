@@ -36,10 +36,9 @@ inline QByteArray readFile(const QByteArray &path)
 {
     QFile file;
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    const QByteArray bytes = fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFile::AutoCloseHandle)
+    return fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFile::AutoCloseHandle)
         ? file.readAll()
         : QByteArray("<unreadable>");
-    return bytes;
 }
 
 inline QByteArray readFile(const QString &path)

@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include <grp.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -32,15 +31,6 @@ constexpr uid_t nobody = 65534;
 inline bool giveToUnprivileged(const QString &path)
 {
     return geteuid() != 0 || ::chown(QFile::encodeName(path).constData(), nobody, nobody) == 0;
-}
-
-// For a QProcess child modifier: root reads and writes through any permission, so a child
-// started by root runs as "nobody" instead.
-inline void dropRootPrivileges()
-{
-    if (geteuid() == 0
-        && (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
-        _exit(3);
 }
 
 // Until destroyed, this process (all its threads) acts as "nobody" when it runs as root, so
