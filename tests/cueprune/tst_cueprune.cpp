@@ -35,13 +35,12 @@ namespace {
 using Setup = std::function<bool(const QString &folder)>;
 using ChildSetup = std::function<void()>;
 
-// count sheets with pregaps, named 000.cue, 001.cue... under prefix.
-FolderContents pregapSheets(int count, const QString &prefix = {})
+// count sheets of text, named 000.cue, 001.cue... under prefix.
+FolderContents sheets(int count, const QString &prefix = {}, const QByteArray &text = pregapSheet)
 {
     FolderContents contents;
     for (int i = 0; i < count; ++i)
-        contents.insert(
-            prefix + QStringLiteral("%1.cue").arg(i, 3, 10, QLatin1Char('0')), pregapSheet);
+        contents.insert(prefix + QStringLiteral("%1.cue").arg(i, 3, 10, QLatin1Char('0')), text);
     return contents;
 }
 
@@ -69,7 +68,7 @@ public:
     LongRun(const QString &terminal, const QStringList &options, int signal)
     {
         int programSide = -1;
-        if (!testsupport::fill(dir.path(), pregapSheets(250, "sheets/"))
+        if (!testsupport::fill(dir.path(), sheets(250, "sheets/"))
             || ::openpty(&terminalSide, &programSide, nullptr, nullptr, nullptr) != 0)
             return;
         // Only its own child holds the terminal, which closes when that child ends.
@@ -295,33 +294,28 @@ void TestCuePrune::wholeRuns_data()
     // Started as cron jobs and service managers may start it, cueprune gives no file of the
     // library a standard descriptor (the fault library ends it if one does), so no sheet ever
     // holds its output; with few descriptors it neither aborts nor says less than it did.
-    const FolderContents many = pregapSheets(60);
     QStringList manyListed;
-    FolderContents manyPruned;
-    for (auto it = many.cbegin(); it != many.cend(); ++it) {
-        manyListed << "DIR/" + it.key() << modified;
-        manyPruned.insert(it.key(), prunedSheet);
-    }
+    for (const QString &name : sheets(60).keys())
+        manyListed << "DIR/" + name << modified;
     const QString manyOut
         = listed(manyListed) + "60 fichiers : 60 modifiés, 0 inchangé, 0 erreur\n";
-    const struct
-    {
-        const char *name;
-        QList<int> closed;
-        rlim_t limit; // hard and soft; 0 leaves them
-    } edges[] = { { "inputClosed", { 0 }, 0 }, { "outputClosed", { 1 }, 0 },
-        { "errorsClosed", { 2 }, 0 }, { "allClosed", { 0, 1, 2 }, 0 }, { "limit10", {}, 10 },
-        { "limit24", {}, 24 }, { "limit48", {}, 48 } };
-    for (const auto &edge : edges) {
-        row(edge.name, many, { "DIR" }, 0, edge.closed.contains(1) ? QString() : manyOut, {},
-            manyPruned, {}, { "FAULTS=lowdescriptor" }, [edge] {
-                for (const int descriptor : edge.closed)
+    // limit: hard and soft; 0 leaves them.
+    const auto edge = [&](const QByteArray &name, const QList<int> &closed, rlim_t limit) {
+        row(name.constData(), sheets(60), { "DIR" }, 0, closed.contains(1) ? QString() : manyOut,
+            {}, sheets(60, {}, prunedSheet), {}, { "FAULTS=lowdescriptor" }, [closed, limit] {
+                for (const int descriptor : closed)
                     ::close(descriptor);
-                const rlimit limit { edge.limit, edge.limit };
-                if (edge.limit > 0 && setrlimit(RLIMIT_NOFILE, &limit) != 0)
+                const rlimit low { limit, limit };
+                if (limit > 0 && setrlimit(RLIMIT_NOFILE, &low) != 0)
                     _exit(3);
             });
-    }
+    };
+    edge("inputClosed", { 0 }, 0);
+    edge("outputClosed", { 1 }, 0);
+    edge("errorsClosed", { 2 }, 0);
+    edge("allClosed", { 0, 1, 2 }, 0);
+    for (const rlim_t limit : { 10, 24, 48 })
+        edge("limit" + QByteArray::number(limit), {}, limit);
     // A device named like a temporary and a sheet swapped for a device after the listing are
     // never opened (the fault library ends the run if one is): a driver acts when opened.
     const Setup devices = [](const QString &folder) {
@@ -369,7 +363,9 @@ void TestCuePrune::wholeRuns()
     QVERIFY(testsupport::fill(dir.path(), contents) && testsupport::setMode(dir.path(), 0755));
     QVERIFY(!setup || setup(dir.path()));
     QList<QByteArray> names = testsupport::namesIn(dir.path());
+    FolderContents expected = contents;
     for (auto it = after.cbegin(); it != after.cend(); ++it) {
+        expected.insert(it.key(), it.value());
         const QByteArray name = QFile::encodeName(it.key());
         if (it.value() == "-")
             names.removeOne(name);
@@ -409,15 +405,11 @@ void TestCuePrune::wholeRuns()
     QCOMPARE(shown, out.replace("DIR", dir.path()));
     if (errors == allErrors)
         QCOMPARE(run.exitCode(), exitCode);
-    for (auto it = contents.cbegin(); it != contents.cend(); ++it) {
-        if (!it.key().endsWith('/') && !after.contains(it.key()))
-            after.insert(it.key(), it.value());
-    }
-    for (auto it = after.cbegin(); it != after.cend(); ++it) {
-        if (it.value() == "-")
-            QVERIFY2(!QFileInfo::exists(dir.filePath(it.key())), qPrintable(it.key()));
-        else
-            QVERIFY2(readFile(dir.filePath(it.key())) == it.value(), qPrintable(it.key()));
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+        const QString path = dir.filePath(it.key());
+        QVERIFY2(it.key().endsWith('/')
+                || (it.value() == "-" ? !QFileInfo::exists(path) : readFile(path) == it.value()),
+            qPrintable(it.key()));
     }
     QCOMPARE(testsupport::namesIn(dir.path()), names);
 }
@@ -431,39 +423,28 @@ void TestCuePrune::longRuns_data()
     QTest::addColumn<bool>("verdicts");
     QTest::addColumn<bool>("progress");
     QTest::addColumn<int>("exitCode");
-    const struct
-    {
-        const char *name;
-        QString terminal;
-        QStringList options;
-        int signal;
-        QString listing;
-        bool verdicts;
-        bool progress;
-        int exitCode;
-    } rows[] = {
-        { "errorsOnTerminal", "err", {}, 0, "out", true, true, 0 },
-        { "bothOnTerminal", "out+err", {}, 0, "out", true, true, 0 },
-        { "terminalQuiet", "err", { "-q" }, 0, "out", true, false, 0 },
-        { "noTerminal", "", {}, 0, "out", true, false, 0 },
-        // A pager reads the diff on the terminal: neither progress nor verdicts cover it.
-        { "diffToPipe", "err", { "--diff" }, 0, "err", false, false, 0 },
-        { "diffOnTerminal", "out", { "--diff" }, 0, "err", true, false, 0 },
-        // Stopped mid-run, by a signal or by the reader of its output leaving, cueprune starts
-        // no new sheet, counts every sheet it rewrote, says the run was interrupted (on
-        // standard error when standard output is lost) and leaves no temporary file behind.
-        { "interrupt", "", {}, SIGINT, "out", true, false, 130 },
-        { "terminate", "", {}, SIGTERM, "out", true, false, 143 },
-        { "hangUp", "", {}, SIGHUP, "out", true, false, 129 },
-        { "readerLeaves", "pipe", {}, 0, "err", false, false, 141 },
-        { "interruptWhileOutputFails", "full", {}, SIGINT, "err", false, false, 130 },
-    };
     runs.clear();
-    for (const auto &row : rows) {
-        QTest::newRow(row.name) << row.terminal << row.listing << row.verdicts << row.progress
-                                << row.exitCode;
-        runs[row.name] = std::make_unique<LongRun>(row.terminal, row.options, row.signal);
-    }
+    const auto row
+        = [this](const char *name, const QString &terminal, const QStringList &options, int signal,
+              const QString &listing, bool verdicts, bool progress, int exitCode) {
+              QTest::newRow(name) << terminal << listing << verdicts << progress << exitCode;
+              runs[name] = std::make_unique<LongRun>(terminal, options, signal);
+          };
+    row("errorsOnTerminal", "err", {}, 0, "out", true, true, 0);
+    row("bothOnTerminal", "out+err", {}, 0, "out", true, true, 0);
+    row("terminalQuiet", "err", { "-q" }, 0, "out", true, false, 0);
+    row("noTerminal", "", {}, 0, "out", true, false, 0);
+    // A pager reads the diff on the terminal: neither progress nor verdicts cover it.
+    row("diffToPipe", "err", { "--diff" }, 0, "err", false, false, 0);
+    row("diffOnTerminal", "out", { "--diff" }, 0, "err", true, false, 0);
+    // Stopped mid-run, by a signal or by the reader of its output leaving, cueprune starts no new
+    // sheet, counts every sheet it rewrote, says the run was interrupted (on standard error when
+    // standard output is lost) and leaves no temporary file behind.
+    row("interrupt", "", {}, SIGINT, "out", true, false, 130);
+    row("terminate", "", {}, SIGTERM, "out", true, false, 143);
+    row("hangUp", "", {}, SIGHUP, "out", true, false, 129);
+    row("readerLeaves", "pipe", {}, 0, "err", false, false, 141);
+    row("interruptWhileOutputFails", "full", {}, SIGINT, "err", false, false, 130);
 }
 
 // Progress is drawn again after each line printed on its own terminal, so it stays in sight,
@@ -484,10 +465,11 @@ void TestCuePrune::longRuns()
     const bool outOnTerminal = terminal.contains("out");
     const bool listedOnTerminal = terminal.contains(listing);
 
-    qsizetype rewritten = 0;
-    for (const QByteArray &name : testsupport::namesIn(run.dir.filePath("sheets")))
-        rewritten += readFile(run.dir.filePath("sheets/" + name)) == prunedSheet;
-    QCOMPARE(testsupport::namesIn(run.dir.filePath("sheets")).size(), 250);
+    const QList<QByteArray> names = testsupport::namesIn(run.dir.filePath("sheets"));
+    QCOMPARE(names.size(), 250);
+    const auto rewritten = std::count_if(names.cbegin(), names.cend(), [&](const QByteArray &name) {
+        return readFile(run.dir.filePath("sheets/" + name)) == prunedSheet;
+    });
     QVERIFY2(exitCode == 0 ? rewritten == 250 : rewritten > 0 && rewritten < 250,
         qPrintable(QString::number(rewritten)));
     // The verdicts and the summary, wherever they went.

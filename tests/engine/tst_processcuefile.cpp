@@ -29,13 +29,6 @@ using testsupport::writeFile;
 
 namespace {
 
-// A sheet of size bytes with a pregap on every track, blank lines at its end.
-QByteArray largeSheet(qsizetype size)
-{
-    const QByteArray sheet = testsupport::pregapSheet.repeated(size / pregapSheet.size());
-    return sheet + QByteArray(size - sheet.size(), '\n');
-}
-
 using Reason = Failure::Reason;
 
 // A pass's result and the reason of a failure (-1 for none), as prune_child prints them.
@@ -133,31 +126,27 @@ void TestProcessCueFile::ownerModeAndAttributes_data()
     QTest::addColumn<int>("folderMode"); // 0 for 0777 with a default ACL
     QTest::addColumn<bool>("unprivileged"); // root ignores permissions
     QTest::addColumn<Verdict>("expected");
-    const QByteArray none;
+    const auto row = [](const char *name, int mode, uid_t owner, bool unprivileged,
+                         const Verdict &expected, int folderMode = 0777,
+                         const QByteArray &attribute = {}, const QByteArray &value = {}) {
+        QTest::newRow(name) << mode << owner << attribute << value << folderMode << unprivileged
+                            << expected;
+    };
     // A rewrite by root must not give the sheet away, nor lose a bit or an attribute of it.
-    QTest::newRow("setgidGroupWritable")
-        << 02664 << 1234u << none << none << 0777 << false << pruned;
-    QTest::newRow("readOnlyForAll") << 0444 << 1234u << none << none << 0777 << false << pruned;
-    QTest::newRow("userAttribute") << 0640 << 1234u << QByteArray("user.origin")
-                                   << QByteArray("rip") << 0777 << false << pruned;
-    QTest::newRow("accessAcl") << 0664 << 1234u << QByteArray("system.posix_acl_access")
-                               << namedUserAcl << 0777 << false << pruned;
+    row("setgidGroupWritable", 02664, 1234, false, pruned);
+    row("readOnlyForAll", 0444, 1234, false, pruned);
+    row("userAttribute", 0640, 1234, false, pruned, 0777, "user.origin", "rip");
+    row("accessAcl", 0664, 1234, false, pruned, 0777, "system.posix_acl_access", namedUserAcl);
     // The new file inherits the folder's default ACL; the sheet had none, so none is kept.
-    QTest::newRow("folderDefaultAclNotInherited")
-        << 0644 << 1234u << none << none << 0 << false << pruned;
-    QTest::newRow("nothingInTheWay") << 0666 << 0u << none << none << 0777 << true << pruned;
+    row("folderDefaultAclNotInherited", 0644, 1234, false, pruned, 0);
+    row("nothingInTheWay", 0666, 0, true, pruned);
     // Writable, but replacing it would make it ours and lock its owner out.
-    QTest::newRow("anotherUsersSheet")
-        << 0666 << 1234u << none << none << 0777 << true << failedFor(Reason::OwnerOrModeNotKept);
-    QTest::newRow("unreadableSheet")
-        << 0222 << 0u << none << none << 0777 << true << failedFor(Reason::ReadRefused);
-    QTest::newRow("readOnlySheet")
-        << 0444 << 0u << none << none << 0777 << true << failedFor(Reason::WriteRefused);
+    row("anotherUsersSheet", 0666, 1234, true, failedFor(Reason::OwnerOrModeNotKept));
+    row("unreadableSheet", 0222, 0, true, failedFor(Reason::ReadRefused));
+    row("readOnlySheet", 0444, 0, true, failedFor(Reason::WriteRefused));
     // Searched but not read: the folder that the new file goes to cannot be opened.
-    QTest::newRow("searchOnlyFolder")
-        << 0666 << 0u << none << none << 0111 << true << failedFor(Reason::FolderUnreadable);
-    QTest::newRow("readOnlyFolder")
-        << 0666 << 0u << none << none << 0555 << true << failedFor(Reason::WriteRefused);
+    row("searchOnlyFolder", 0666, 0, true, failedFor(Reason::FolderUnreadable), 0111);
+    row("readOnlyFolder", 0666, 0, true, failedFor(Reason::WriteRefused), 0555);
 }
 
 // A pass that fails leaves the sheet as it was; one that succeeds keeps all but its text.
@@ -264,7 +253,9 @@ void TestProcessCueFile::largestSheetInBoundedMemory()
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QString sheet = dir.filePath("large.cue");
-    const QByteArray oldSheet = largeSheet(maxSheetSize);
+    // A pregap on every track, blank lines at its end.
+    QByteArray oldSheet = pregapSheet.repeated(maxSheetSize / pregapSheet.size());
+    oldSheet += QByteArray(maxSheetSize - oldSheet.size(), '\n');
     QVERIFY(writeFile(sheet, oldSheet));
     QProcess child;
     child.start(PRUNE_CHILD, { sheet });
