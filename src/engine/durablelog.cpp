@@ -1,5 +1,7 @@
 #include "engine/durablelog.h"
 
+#include <algorithm>
+
 namespace cueprune {
 
 DurableLog::DurableLog(std::function<bool()> sync)
@@ -19,13 +21,14 @@ DurableLog::~DurableLog()
 quint64 DurableLog::flushed()
 {
     const std::lock_guard<std::mutex> lock(mutex);
-    wanted.notify_one();
     return ++flushes;
 }
 
 bool DurableLog::waitDurable(quint64 flush)
 {
     std::unique_lock<std::mutex> lock(mutex);
+    awaited = std::max(awaited, flush);
+    wanted.notify_one();
     while (synced < flush && !failed) {
         if (ownThread || syncing)
             done.wait(lock);
@@ -52,7 +55,7 @@ void DurableLog::syncAsFlushed()
 {
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-        wanted.wait(lock, [this] { return stopping || (flushes > synced && !failed); });
+        wanted.wait(lock, [this] { return stopping || (awaited > synced && !failed); });
         if (stopping)
             return;
         syncOnce(lock);

@@ -10,10 +10,11 @@
 
 namespace cueprune {
 
-// Makes what was flushed to a log durable (sync: an fdatasync, say) on a thread of its own, as
-// flushes come: the syncs run beside the callers' own work, one at a time, each for every flush
-// made before it began, and a caller waits only for the one that covers its flush. Without a
-// thread of its own (none could be started), the callers that wait take turns to sync.
+// Makes what was flushed to a log durable (sync: an fdatasync, say) on a thread of its own, once
+// a caller waits for it: the syncs run one at a time, each for every flush made before it began,
+// and a caller waits only for the one that covers its flush. A sync begins only when wanted, so
+// that the flushes made meanwhile (while the callers flushed their own files) share it. Without
+// a thread of its own (none could be started), the callers that wait take turns to sync.
 class DurableLog
 {
 public:
@@ -36,6 +37,7 @@ private:
     std::condition_variable wanted;
     std::condition_variable done;
     quint64 flushes = 0;
+    quint64 awaited = 0; // the last flush a caller waits for
     quint64 synced = 0; // the last flush made durable
     bool syncing = false;
     bool failed = false;
