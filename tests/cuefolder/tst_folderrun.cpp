@@ -122,6 +122,8 @@ void TestFolderRun::noFolderToRun_data()
         << "a.cue" << QStringList { "a.cue", "==> Répertoire introuvable !" };
     QTest::newRow("unreadableFolder")
         << "locked" << QStringList { "locked", "==> Répertoire illisible !" };
+    QTest::newRow("readableNotSearchable")
+        << "listed" << QStringList { "listed", "==> Répertoire illisible !" };
 }
 
 // Nothing is pruned, and the log says why.
@@ -130,15 +132,19 @@ void TestFolderRun::noFolderToRun()
     QFETCH(QString, typed);
     QFETCH(QStringList, expectedLog);
     QTemporaryDir dir;
-    QVERIFY(fill(dir.path(), { { "locked/", {} }, { "a.cue", pregapSheet } }));
-    QVERIFY(
-        testsupport::setMode(dir.path(), 0755) && testsupport::setMode(dir.filePath("locked"), 0));
+    QVERIFY(fill(dir.path(),
+        { { "locked/", {} }, { "listed/c.cue", pregapSheet }, { "a.cue", pregapSheet } }));
+    QVERIFY(testsupport::setMode(dir.path(), 0755)
+        && testsupport::setMode(dir.filePath("locked"), 0)
+        && testsupport::setMode(dir.filePath("listed"), 0444));
 
     Window ui;
     {
         const testsupport::ActingUnprivileged unprivileged;
         ui.run(typed.isEmpty() ? typed : dir.filePath(typed));
     }
+    QVERIFY(testsupport::setMode(dir.filePath("listed"), 0755));
+    QCOMPARE(readFile(dir.filePath("listed/c.cue")), pregapSheet);
     QString expected;
     for (const QString &line : expectedLog)
         expected += (line.startsWith("==>") ? line : dir.filePath(line)) + '\n';
