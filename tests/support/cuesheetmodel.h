@@ -9,20 +9,48 @@
 
 namespace cuesheetmodel {
 
+struct Line
+{
+    QByteArray bytes; // with its terminator
+    bool dropped = false;
+};
+
+inline QByteArray byteOrderMark(const QByteArray &sheet)
+{
+    return sheet.startsWith("\xEF\xBB\xBF") ? sheet.left(3) : QByteArray();
+}
+
+// The lines of the sheet's text, after any byte-order mark.
+inline QList<Line> lines(const QByteArray &sheet)
+{
+    const QList<QByteArray> pieces = sheet.mid(byteOrderMark(sheet).size()).split('\n');
+    QList<Line> result;
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        const bool last = i + 1 == pieces.size();
+        if (last && pieces[i].isEmpty() && i > 0)
+            break; // a final terminator does not start another line
+        result.append({ last ? pieces[i] : pieces[i] + '\n', false });
+    }
+    for (qsizetype i = 0; i + 1 < result.size(); ++i)
+        result[i].dropped
+            = result[i].bytes.contains("INDEX 00") && result[i + 1].bytes.contains("INDEX 01");
+    return result;
+}
+
+inline QByteArray kept(const QList<Line> &lines)
+{
+    QByteArray bytes;
+    for (const Line &line : lines) {
+        if (!line.dropped)
+            bytes += line.bytes;
+    }
+    return bytes;
+}
+
 // The sheet as the pruning rule leaves it.
 inline QByteArray pruned(const QByteArray &sheet)
 {
-    const QByteArray mark = sheet.startsWith("\xEF\xBB\xBF") ? sheet.left(3) : QByteArray();
-    QList<QByteArray> lines = sheet.mid(mark.size()).split('\n');
-    for (qsizetype i = 0; i + 1 < lines.size(); ++i)
-        lines[i] += '\n'; // after a final terminator, an empty piece that adds nothing
-    QByteArray kept = mark;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        if (!(lines[i].contains("INDEX 00") && i + 1 < lines.size()
-                && lines[i + 1].contains("INDEX 01")))
-            kept += lines[i];
-    }
-    return kept;
+    return byteOrderMark(sheet) + kept(lines(sheet));
 }
 
 } // namespace cuesheetmodel
