@@ -370,7 +370,10 @@ void TestRealDisks::runsLoseNoSheet()
         const QByteArray err = run.readAllStandardError();
         QVERIFY2(!faults.isEmpty() || err.isEmpty(), err.constData());
     }
-    QCOMPARE(unlike(library, contents), QStringList());
+    // rclone sends a file written in its cache to the server a moment after its close, and
+    // meanwhile the server may hold it in part.
+    const int writeBack = kind == "rclone" ? 20000 : 0;
+    QTRY_COMPARE_WITH_TIMEOUT(unlike(library, contents), QStringList(), writeBack);
     // Each sheet changed has its record; a backup of each sheet holds its old text.
     const QByteArray records = readFile(saved);
     for (auto sheet = contents.cbegin(); sheet != contents.cend(); ++sheet) {
@@ -397,8 +400,7 @@ void TestRealDisks::runsLoseNoSheet()
     QVERIFY2(full.exitCode == 0, qPrintable(full.err));
     QVERIFY2(full.out.contains(QStringLiteral("\n%1 fichiers : ").arg(contents.size())),
         qPrintable(full.out));
-    // rclone sends a file written in its cache to the server a moment after its close.
-    QTRY_COMPARE_WITH_TIMEOUT(unlike(library, contents, false), QStringList(), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(unlike(library, contents, false), QStringList(), writeBack);
     QCOMPARE(leftovers(library).size(), mine.size());
     for (auto file = mine.cbegin(); file != mine.cend(); ++file)
         QCOMPARE(readFile(library + '/' + file.key()), file.value());
