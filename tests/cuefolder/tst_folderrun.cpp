@@ -88,8 +88,8 @@ void TestFolderRun::logsEachSheet()
     ui.textArea->setPlainText("earlier text\n");
     ui.textArea->moveCursor(QTextCursor::Start); // a click in the log puts no line there
     {
-        std::optional<testsupport::FileSizeLimit> diskAlmostFull;
-        QVERIFY(sizeLimit == 0 || diskAlmostFull.emplace(sizeLimit).isActive());
+        const auto diskAlmostFull
+            = testsupport::fileSizeLimit(sizeLimit == 0 ? RLIM_INFINITY : sizeLimit);
         ui.run(dir.path());
     }
 
@@ -140,7 +140,7 @@ void TestFolderRun::noFolderToRun()
 
     Window ui;
     {
-        const testsupport::ActingUnprivileged unprivileged;
+        const auto unprivileged = testsupport::actingUnprivileged();
         ui.run(typed.isEmpty() ? typed : dir.filePath(typed));
     }
     QVERIFY(testsupport::setMode(dir.filePath("listed"), 0755));

@@ -178,9 +178,7 @@ void TestProcessCueFile::ownerModeAndAttributes()
         QSKIP("the temporary folder's file system holds no ACLs");
     const QByteArray before = fileSystemFacts(sheet);
     {
-        std::optional<testsupport::ActingUnprivileged> acting;
-        if (unprivileged)
-            acting.emplace();
+        const auto acting = testsupport::actingUnprivileged(unprivileged);
         QCOMPARE(verdictOf(processCueFile(sheet)), expected);
     }
 

@@ -260,7 +260,7 @@ void TestFiles::entrySwappedBeforeItIsOpened()
 
     QStringList seen;
     {
-        const testsupport::FaultsHere faults({ { "SWAP_ENTRY", name },
+        const auto faults = testsupport::faultsHere({ { "SWAP_ENTRY", name },
             { swap.startsWith("SWAP_LINK") ? "SWAP_LINK" : "SWAP_MOVE", replacement } });
         SheetWalk walk(true, Leftovers::Kept);
         walk.addPath(QFile::encodeName(root));
@@ -412,8 +412,8 @@ void TestFiles::replaceRulesInOrder()
             { "SWAP_MOVE", QFile::encodeName(dir->filePath("elsewhere/other.cue")) } };
     std::optional<Failure> failure;
     {
-        const testsupport::FaultsHere faultsHere(settings);
-        const testsupport::FileSizeLimit limit(meanwhile == "diskFull" ? 64 : RLIM_INFINITY);
+        const auto faultsHere = testsupport::faultsHere(settings);
+        const auto limit = testsupport::fileSizeLimit(meanwhile == "diskFull" ? 64 : RLIM_INFINITY);
         cueprune::WayBackSteps wayBack;
         if (meanwhile.startsWith("wayBack") || meanwhile == "writtenWhileWaiting") {
             wayBack.announce = [] {};

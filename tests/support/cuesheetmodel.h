@@ -37,20 +37,15 @@ inline QList<Line> lines(const QByteArray &sheet)
     return result;
 }
 
-inline QByteArray kept(const QList<Line> &lines)
+// The sheet as the pruning rule leaves it.
+inline QByteArray pruned(const QByteArray &sheet)
 {
-    QByteArray bytes;
-    for (const Line &line : lines) {
+    QByteArray bytes = byteOrderMark(sheet);
+    for (const Line &line : lines(sheet)) {
         if (!line.dropped)
             bytes += line.bytes;
     }
     return bytes;
-}
-
-// The sheet as the pruning rule leaves it.
-inline QByteArray pruned(const QByteArray &sheet)
-{
-    return byteOrderMark(sheet) + kept(lines(sheet));
 }
 
 } // namespace cuesheetmodel

@@ -4,11 +4,10 @@
 
 #include <QList>
 #include <QProcessEnvironment>
+#include <QScopeGuard>
 
 #include <signal.h>
 #include <sys/resource.h>
-
-#include <utility>
 
 namespace testsupport {
 
@@ -24,29 +23,20 @@ inline QProcessEnvironment withFaults(const QString &faultLibrary, const QString
     return environment;
 }
 
+using FaultSettings = QList<std::pair<const char *, QByteArray>>;
+
 // Faults for this very process, which has the fault library's calls linked in: each variable
-// set until destroyed. Set while the test's own threads are idle, since they read the
-// environment at each call.
-class FaultsHere
+// set until the returned guard goes. Set while the test's own threads are idle, since they read
+// the environment at each call.
+[[nodiscard]] inline auto faultsHere(const FaultSettings &settings)
 {
-public:
-    explicit FaultsHere(QList<std::pair<const char *, QByteArray>> settings)
-        : settings(std::move(settings))
-    {
-        for (const auto &[name, value] : this->settings)
-            qputenv(name, value);
-    }
-    ~FaultsHere()
-    {
+    for (const auto &[name, value] : settings)
+        qputenv(name, value);
+    return qScopeGuard([settings] {
         for (const auto &setting : settings)
             qunsetenv(setting.first);
-    }
-    FaultsHere(const FaultsHere &) = delete;
-    FaultsHere &operator=(const FaultsHere &) = delete;
-
-private:
-    const QList<std::pair<const char *, QByteArray>> settings;
-};
+    });
+}
 
 // The environment without a display, as on a headless machine: a program that needed one fails.
 inline QProcessEnvironment withoutDisplay(QProcessEnvironment environment)
@@ -67,28 +57,16 @@ inline bool limitFileSize(rlim_t bytes)
     return setrlimit(RLIMIT_FSIZE, &limited) == 0;
 }
 
-// limitFileSize until destroyed.
-class FileSizeLimit
+// limitFileSize until the returned guard goes.
+[[nodiscard]] inline auto fileSizeLimit(rlim_t bytes)
 {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved);
-        active = limitFileSize(bytes);
-    }
-    ~FileSizeLimit()
-    {
+    rlimit saved {};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    limitFileSize(bytes);
+    return qScopeGuard([saved] {
         setrlimit(RLIMIT_FSIZE, &saved);
         signal(SIGXFSZ, SIG_DFL);
-    }
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-
-    bool isActive() const { return active; }
-
-private:
-    rlimit saved {};
-    bool active = false;
-};
+    });
+}
 
 } // namespace testsupport

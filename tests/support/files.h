@@ -12,12 +12,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <utility>
 
 namespace testsupport {
-
-// Files on disk by the system's own names, which Qt's file classes cannot always open.
 
 // By the system's own name (bytes), which Qt's file classes cannot open when not UTF-8.
 inline bool writeFile(const QByteArray &path, const QByteArray &bytes)
@@ -93,25 +89,5 @@ inline bool fill(const QString &root, const FolderContents &contents)
     }
     return true;
 }
-
-// Removes, at the end of a test, files whose names QTemporaryDir cannot remove (not UTF-8).
-class RemovedAtEnd
-{
-public:
-    explicit RemovedAtEnd(QList<QByteArray> paths)
-        : paths(std::move(paths))
-    {
-    }
-    ~RemovedAtEnd()
-    {
-        for (auto it = paths.crbegin(); it != paths.crend(); ++it)
-            ::remove(it->constData());
-    }
-    RemovedAtEnd(const RemovedAtEnd &) = delete;
-    RemovedAtEnd &operator=(const RemovedAtEnd &) = delete;
-
-private:
-    const QList<QByteArray> paths;
-};
 
 } // namespace testsupport

@@ -3,6 +3,7 @@
 #include "support/files.h"
 
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <unistd.h>
@@ -33,27 +34,18 @@ inline bool giveToUnprivileged(const QString &path)
     return geteuid() != 0 || ::chown(QFile::encodeName(path).constData(), nobody, nobody) == 0;
 }
 
-// Until destroyed, this process (all its threads) acts as "nobody" when it runs as root, so
-// that permissions bind it as they bind a user; for runs inside the test process.
-class ActingUnprivileged
+// Until the returned guard goes, this process (all its threads) acts as "nobody" when it runs
+// as root and is asked to, so that permissions bind it as they bind a user; for runs inside the
+// test process.
+[[nodiscard]] inline auto actingUnprivileged(bool asked = true)
 {
-public:
-    ActingUnprivileged()
-        : wasRoot(geteuid() == 0)
-    {
-        if (wasRoot && (setegid(nobody) != 0 || seteuid(nobody) != 0))
+    const bool switched = asked && geteuid() == 0;
+    if (switched && (setegid(nobody) != 0 || seteuid(nobody) != 0))
+        std::abort();
+    return qScopeGuard([switched] {
+        if (switched && (seteuid(0) != 0 || setegid(0) != 0))
             std::abort();
-    }
-    ~ActingUnprivileged()
-    {
-        if (wasRoot && (seteuid(0) != 0 || setegid(0) != 0))
-            std::abort();
-    }
-    ActingUnprivileged(const ActingUnprivileged &) = delete;
-    ActingUnprivileged &operator=(const ActingUnprivileged &) = delete;
-
-private:
-    const bool wasRoot;
-};
+    });
+}
 
 } // namespace testsupport

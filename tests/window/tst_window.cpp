@@ -14,12 +14,14 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTranslator>
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -146,7 +148,10 @@ void TestWindow::pathFromOutside()
     QTemporaryDir dir;
     const QByteArray folderPath = QFile::encodeName(dir.path()) + '/' + folder;
     const QByteArray sheetPath = folderPath + "/a.cue";
-    const testsupport::RemovedAtEnd nativeNames({ folderPath, sheetPath });
+    const auto nativeNames = qScopeGuard([&] { // names QTemporaryDir cannot remove
+        ::remove(sheetPath.constData());
+        ::remove(folderPath.constData());
+    });
     QCOMPARE(::mkdir(folderPath.constData(), 0755), 0);
     QVERIFY(testsupport::writeFile(sheetPath, testsupport::pregapSheet));
     const QByteArray path = sheet ? sheetPath : folderPath;
