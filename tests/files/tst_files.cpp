@@ -23,6 +23,7 @@
 using namespace cueprune;
 using namespace testsupport;
 using Claim = TemporaryName::Claim;
+using Faults = QList<std::pair<const char *, QByteArray>>;
 
 class TestFiles : public QObject
 {
@@ -54,29 +55,6 @@ private slots:
 private:
     std::optional<QTemporaryDir> dir; // each row's own
 };
-
-namespace {
-
-// A temporary's name as anyone who knows the form can write it, check included.
-QByteArray crafted(const QByteArray &claim, const QByteArray &size = "5")
-{
-    const QByteArray carried = "abcdefgh-" + size + '-' + claim;
-    return ".cueprune-abcdefgh-"
-        + QCryptographicHash::hash(carried, QCryptographicHash::Sha256).toHex().first(8)
-        + carried.sliced(8);
-}
-
-using Faults = QList<std::pair<const char *, QByteArray>>;
-
-// Listing a file's extended attributes fails with fileError, and its folder's with folderError
-// (0: they list).
-Faults listingFails(int fileError, int folderError)
-{
-    return { { "LISTXATTR_FILE", QByteArray::number(fileError) },
-        { "LISTXATTR_FOLDER", QByteArray::number(folderError) } };
-}
-
-} // namespace
 
 void TestFiles::init()
 {
@@ -135,10 +113,9 @@ void TestFiles::descriptorBudget()
     QFETCH(int, foldersAhead);
     QFETCH(int, foldersHeld);
     QFETCH(bool, roomForAnother);
-    const DescriptorBudget budget(free);
-    QCOMPARE(budget.workers(wanted), workers);
-    QCOMPARE(budget.foldersAhead(64, 4), foldersAhead);
-    QCOMPARE(budget.roomForAnother(workers, foldersHeld), roomForAnother);
+    QCOMPARE(DescriptorBudget(free).workers(wanted), workers);
+    QCOMPARE(DescriptorBudget(free).foldersAhead(64, 4), foldersAhead);
+    QCOMPARE(DescriptorBudget(free).roomForAnother(workers, foldersHeld), roomForAnother);
 }
 
 void TestFiles::mountType_data()
@@ -271,10 +248,9 @@ void TestFiles::entrySwappedBeforeItIsOpened()
 void TestFiles::leftoverIsSaidWhenItsFolderIsReached()
 {
     const QString removed = QFile::decodeName(temporaryName("b.cue", 3));
-    const QString recovered = QFile::decodeName(temporaryName("c.cue", 3));
     QVERIFY(fill(dir->filePath("library"),
         { { "a.cue", {} }, { "sub/b.cue", "new" }, { "sub/" + removed, "old" },
-            { "sub/" + recovered, "new" } }));
+            { "sub/" + QFile::decodeName(temporaryName("c.cue", 3)), "new" } }));
     SheetWalk walk(true, Leftovers::Settled);
     walk.addPath(QFile::encodeName(dir->filePath("library")));
     WalkItem item;
@@ -303,6 +279,12 @@ void TestFiles::replaceRulesInOrder_data()
     QTest::addColumn<QByteArray>("names"); // in the sheet's folder afterwards, the old text last
     using Reason = Failure::Reason;
     const auto faults = [](const char *named) { return Faults { { "FAULTS", named } }; };
+    // Listing a file's extended attributes fails with fileError, its folder's with folderError
+    // (0: they list).
+    const auto listingFails = [](int fileError, int folderError) {
+        return Faults { { "LISTXATTR_FILE", QByteArray::number(fileError) },
+            { "LISTXATTR_FOLDER", QByteArray::number(folderError) } };
+    };
     const auto row = [](const char *name, const Faults &set, const char *meanwhile,
                          std::optional<Reason> expected, const char *names) {
         QTest::newRow(name) << set << QString(meanwhile) << (expected ? int(*expected) : -1)
@@ -450,6 +432,13 @@ void TestFiles::temporaryNames_data()
     QTest::addColumn<QByteArray>("replaced");
     QTest::addColumn<qint64>("size");
     const QByteArray longest = QByteArray(221, 'x') + ".cue"; // the name is 255 bytes
+    // A temporary's name as anyone who knows the form can write it, check included.
+    const auto crafted = [](const QByteArray &claim, const QByteArray &size = "5") -> QByteArray {
+        const QByteArray carried = "abcdefgh-" + size + '-' + claim;
+        return ".cueprune-abcdefgh-"
+            + QCryptographicHash::hash(carried, QCryptographicHash::Sha256).toHex().first(8)
+            + carried.sliced(8);
+    };
     const auto row
         = [](const QByteArray &name, const QByteArray &temporary, std::optional<Claim> claim,
               const QByteArray &replaced = {}, qint64 size = -1) {
@@ -487,10 +476,8 @@ void TestFiles::temporaryNames()
     QVERIFY(name.size() <= 255);
     const auto parsed = parseTemporaryName(name);
     QCOMPARE(parsed ? int(parsed->claim) : -1, claim);
-    if (parsed) {
-        QCOMPARE(parsed->replaced, replaced);
-        QCOMPARE(parsed->size, size);
-    }
+    QCOMPARE(parsed.value_or(TemporaryName()).replaced, replaced);
+    QCOMPARE(parsed.value_or(TemporaryName()).size, size);
 }
 
 void TestFiles::leftoversSettled_data()
@@ -589,12 +576,11 @@ void TestFiles::backupRemovedOnlyByItsMaker()
     ReadSheet read;
     read.status.key = keyOf(sheet);
     read.bytes = "old";
-    if (!meanwhile.isEmpty()) {
-        const QByteArray over = meanwhile == "backupRenamedOver" ? "/a.cue~" : "/a.cue";
-        QVERIFY(meanwhile == "sheetWrittenInPlace"
-                ? writeFile(folderPath + over, "new")
-                : ::rename(folderPath + "/other", folderPath + over) == 0);
-    }
+    const QByteArray over = folderPath + (meanwhile == "backupRenamedOver" ? "/a.cue~" : "/a.cue");
+    if (meanwhile == "sheetWrittenInPlace")
+        QVERIFY(writeFile(over, "new"));
+    else if (!meanwhile.isEmpty())
+        QCOMPARE(::rename(folderPath + "/other", over), 0);
     const Descriptor folder(::open(folderPath.constData(), O_RDONLY | O_DIRECTORY));
     dropBackup(folder.get(), "a.cue", read, { "a.cue~", read.status.key });
     QCOMPARE(QFileInfo::exists(dir->filePath("a.cue~")), !meanwhile.isEmpty());
