@@ -212,11 +212,11 @@ void TestFiles::entrySwappedBeforeItIsOpened()
     QVERIFY(fill(dir->path(),
         { { "library/A/a.cue", pregapSheet }, { "library/B/b.cue", pregapSheet },
             { "outside/secret.cue", "secret" } }));
+    const bool folder = !swapped.contains('/');
     const QByteArray name = QFile::encodeName(swapped.section('/', -1));
     const QByteArray replacement = swap.endsWith("itself")
         ? name + ".away"
-        : QFile::encodeName(
-            dir->filePath(swapped.contains('/') ? "outside/secret.cue" : "outside"));
+        : QFile::encodeName(dir->filePath(folder ? "outside" : "outside/secret.cue"));
 
     QStringList seen;
     {
