@@ -20,13 +20,10 @@
 
 #include <sys/file.h>
 
-using cueprune::BackupPolicy;
-using cueprune::Failure;
-using cueprune::Leftover;
-using Claim = cueprune::TemporaryName::Claim;
-using cueprune::Leftovers;
-using cueprune::SheetWalk;
-using cueprune::WalkItem;
+using namespace cueprune;
+using namespace testsupport;
+using Claim = TemporaryName::Claim;
+using Faults = FaultSettings;
 
 class TestFiles : public QObject
 {
@@ -59,37 +56,6 @@ private:
     std::optional<QTemporaryDir> dir; // each row's own
 };
 
-namespace {
-
-// A temporary's name as anyone who knows the form can write it, check included.
-QByteArray crafted(const QByteArray &claim, const QByteArray &size = "5")
-{
-    const QByteArray carried = "abcdefgh-" + size + '-' + claim;
-    return ".cueprune-abcdefgh-"
-        + QCryptographicHash::hash(carried, QCryptographicHash::Sha256).toHex().first(8)
-        + carried.sliced(8);
-}
-
-// The sheet at path, opened and read as a run reads it.
-std::unique_ptr<cueprune::SheetFile> readSheet(const QString &path)
-{
-    const auto named = cueprune::openNamedPath(QFile::encodeName(path));
-    auto sheet = named ? std::make_unique<cueprune::SheetFile>(named->sheet) : nullptr;
-    return sheet && !sheet->read() ? std::move(sheet) : nullptr;
-}
-
-using Faults = QList<std::pair<const char *, QByteArray>>;
-
-// Listing a file's extended attributes fails with fileError, and its folder's with folderError
-// (0: they list).
-Faults listingFails(int fileError, int folderError)
-{
-    return { { "LISTXATTR_FILE", QByteArray::number(fileError) },
-        { "LISTXATTR_FOLDER", QByteArray::number(folderError) } };
-}
-
-} // namespace
-
 void TestFiles::init()
 {
     dir.emplace();
@@ -115,9 +81,9 @@ void TestFiles::backupNumbers()
 {
     QFETCH(QByteArray, candidate);
     QFETCH(int, number);
-    QCOMPARE(cueprune::backupNumber(candidate, "a.cue").value_or(-1), number);
+    QCOMPARE(backupNumber(candidate, "a.cue").value_or(-1), number);
     if (number > 0)
-        QCOMPARE(cueprune::numberedBackupName("a.cue", number), candidate);
+        QCOMPARE(numberedBackupName("a.cue", number), candidate);
 }
 
 void TestFiles::descriptorBudget_data()
@@ -147,10 +113,9 @@ void TestFiles::descriptorBudget()
     QFETCH(int, foldersAhead);
     QFETCH(int, foldersHeld);
     QFETCH(bool, roomForAnother);
-    const cueprune::DescriptorBudget budget(free);
-    QCOMPARE(budget.workers(wanted), workers);
-    QCOMPARE(budget.foldersAhead(64, 4), foldersAhead);
-    QCOMPARE(budget.roomForAnother(workers, foldersHeld), roomForAnother);
+    QCOMPARE(DescriptorBudget(free).workers(wanted), workers);
+    QCOMPARE(DescriptorBudget(free).foldersAhead(64, 4), foldersAhead);
+    QCOMPARE(DescriptorBudget(free).roomForAnother(workers, foldersHeld), roomForAnother);
 }
 
 void TestFiles::mountType_data()
@@ -184,19 +149,16 @@ void TestFiles::mountType()
     QFETCH(quint32, type);
     QFETCH(QByteArray, mountinfo);
     QFETCH(bool, shared);
-    QCOMPARE(cueprune::isSharedFileSystem(type, cueprune::mountOf(mountinfo, 0, 99)), shared);
+    QCOMPARE(isSharedFileSystem(type, mountOf(mountinfo, 0, 99)), shared);
 }
 
 void TestFiles::walkOrder_data()
 {
     QTest::addColumn<bool>("recursive");
-    QTest::addColumn<QStringList>("expected"); // shown paths under ROOT, "N subfolders" notices
-    QTest::newRow("ownSheets") << false
-                               << QStringList { "a.CUE", "Z.cue", "3 subfolders of ROOT",
-                                      "linked.cue" };
-    QTest::newRow("depthFirst") << true
-                                << QStringList { "a.CUE", "Z.cue", "b/one.cue", "b/c/deep.cue",
-                                       "B2/two.cue" };
+    // Shown paths under ROOT and "N subfolders" notices, by commas.
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("ownSheets") << false << QString("a.CUE,Z.cue,3 subfolders of ROOT,linked.cue");
+    QTest::newRow("depthFirst") << true << QString("a.CUE,Z.cue,b/one.cue,b/c/deep.cue,B2/two.cue");
 }
 
 // Sheets first, by name ignoring case, then subfolders depth first; hidden entries and links
@@ -205,12 +167,11 @@ void TestFiles::walkOrder_data()
 void TestFiles::walkOrder()
 {
     QFETCH(bool, recursive);
-    QFETCH(QStringList, expected);
+    QFETCH(QString, expected);
     const QString root = dir->filePath("Musique à trier");
-    QVERIFY(testsupport::fill(root,
-        { { "b/c/", {} }, { "B2/", {} }, { ".hidden/", {} }, { "empty/", {} },
-            { "Z.cue", testsupport::cleanSheet }, { "a.CUE", testsupport::pregapSheet },
-            { "notes.txt", {} }, { "b/one.cue", {} }, { "b/c/deep.cue", {} }, { "B2/two.cue", {} },
+    QVERIFY(fill(root,
+        { { "empty/", {} }, { "Z.cue", cleanSheet }, { "a.CUE", pregapSheet }, { "notes.txt", {} },
+            { "b/one.cue", {} }, { "b/c/deep.cue", {} }, { "B2/two.cue", {} },
             { ".hidden/h.cue", {} } }));
     QVERIFY(QFile::link(root, root + "/b/c/loop"));
     QVERIFY(QFile::link(root + "/b/one.cue", root + "/linked.cue"));
@@ -223,12 +184,12 @@ void TestFiles::walkOrder()
         walk.addPath(QFile::encodeName(root + "/b/../b"));
     QStringList seen;
     for (WalkItem item; walk.next(item);) {
-        const QString shown = QFile::decodeName(cueprune::shownPath(item));
-        const auto *leftOut = std::get_if<cueprune::SubfoldersLeftOut>(&item);
+        const QString shown = QFile::decodeName(shownPath(item));
+        const auto *leftOut = std::get_if<SubfoldersLeftOut>(&item);
         seen.append(leftOut ? QStringLiteral("%1 subfolders of %2").arg(leftOut->count).arg(shown)
                             : QString(shown).remove(0, root.size() + 1));
     }
-    QCOMPARE(seen, expected.replaceInStrings("ROOT", root));
+    QCOMPARE(seen, expected.replace("ROOT", root).split(','));
 }
 
 void TestFiles::entrySwappedBeforeItIsOpened_data()
@@ -236,10 +197,9 @@ void TestFiles::entrySwappedBeforeItIsOpened_data()
     QTest::addColumn<QString>("swapped"); // under the library
     // SWAP_LINK or SWAP_MOVE, to "outside", or to "itself" moved away beside it.
     QTest::addColumn<QString>("swap");
-    for (const char *swapped : { "B", "B/b.cue" }) {
+    for (const char *swapped : { "B", "B/b.cue" })
         for (const char *swap : { "SWAP_LINK=outside", "SWAP_MOVE=outside", "SWAP_LINK=itself" })
             QTest::addRow("%s-%s", swapped, swap) << QString(swapped) << QString(swap);
-    }
 }
 
 // Another user swaps an entry between its listing and its opening (made certain by the fault
@@ -249,9 +209,9 @@ void TestFiles::entrySwappedBeforeItIsOpened()
     QFETCH(QString, swapped);
     QFETCH(QString, swap);
     const QString root = dir->filePath("library");
-    QVERIFY(testsupport::fill(dir->path(),
-        { { "library/A/a.cue", testsupport::pregapSheet },
-            { "library/B/b.cue", testsupport::pregapSheet }, { "outside/secret.cue", "secret" } }));
+    QVERIFY(fill(dir->path(),
+        { { "library/A/a.cue", pregapSheet }, { "library/B/b.cue", pregapSheet },
+            { "outside/secret.cue", "secret" } }));
     const bool folder = !swapped.contains('/');
     const QByteArray name = QFile::encodeName(swapped.section('/', -1));
     const QByteArray replacement = swap.endsWith("itself")
@@ -260,28 +220,26 @@ void TestFiles::entrySwappedBeforeItIsOpened()
 
     QStringList seen;
     {
-        const auto faults = testsupport::faultsHere({ { "SWAP_ENTRY", name },
+        const auto faults = faultsHere({ { "SWAP_ENTRY", name },
             { swap.startsWith("SWAP_LINK") ? "SWAP_LINK" : "SWAP_MOVE", replacement } });
         SheetWalk walk(true, Leftovers::Kept);
         walk.addPath(QFile::encodeName(root));
         for (WalkItem item; walk.next(item);) {
             std::optional<Failure> failure;
-            if (const auto *sheet = std::get_if<cueprune::SheetEntry>(&item)) {
-                cueprune::SheetFile file(*sheet);
+            if (const auto *sheet = std::get_if<SheetEntry>(&item)) {
+                SheetFile file(*sheet);
                 failure = file.read();
-                QVERIFY(failure || file.contents() == testsupport::pregapSheet);
-            } else if (const auto *unreachable = std::get_if<cueprune::UnreachablePath>(&item)) {
+                QVERIFY(failure || file.contents() == pregapSheet);
+            } else if (const auto *unreachable = std::get_if<UnreachablePath>(&item)) {
                 failure = unreachable->failure;
             }
-            const bool swappedSeen
-                = failure && failure->reason == Failure::Reason::SwappedDuringWalk;
-            seen.append(QFile::decodeName(cueprune::shownPath(item)).remove(0, root.size() + 1)
-                + (swappedSeen    ? " swapped"
-                        : failure ? " failed"
-                                  : ""));
+            seen.append(QFile::decodeName(shownPath(item)).remove(0, root.size() + 1)
+                + (failure ? QStringLiteral(" %1").arg(int(failure->reason)) : QString()));
         }
     }
-    QCOMPARE(seen, QStringList({ "A/a.cue", swapped + " swapped" }));
+    QCOMPARE(seen,
+        QStringList({ "A/a.cue",
+            swapped + QStringLiteral(" %1").arg(int(Failure::Reason::SwappedDuringWalk)) }));
 }
 
 // A killed run's temporaries are settled only once the walk enters their folder, and said
@@ -289,47 +247,48 @@ void TestFiles::entrySwappedBeforeItIsOpened()
 // its temporary is walked too.
 void TestFiles::leftoverIsSaidWhenItsFolderIsReached()
 {
-    const QString removed = QFile::decodeName(cueprune::temporaryName("b.cue", 3));
-    const QString recovered = QFile::decodeName(cueprune::temporaryName("c.cue", 3));
-    QVERIFY(testsupport::fill(dir->filePath("library"),
+    const QString removed = QFile::decodeName(temporaryName("b.cue", 3));
+    QVERIFY(fill(dir->filePath("library"),
         { { "a.cue", {} }, { "sub/b.cue", "new" }, { "sub/" + removed, "old" },
-            { "sub/" + recovered, "new" } }));
+            { "sub/" + QFile::decodeName(temporaryName("c.cue", 3)), "new" } }));
     SheetWalk walk(true, Leftovers::Settled);
     walk.addPath(QFile::encodeName(dir->filePath("library")));
     WalkItem item;
-    QVERIFY(walk.next(item) && std::holds_alternative<cueprune::SheetEntry>(item));
+    QVERIFY(walk.next(item) && std::holds_alternative<SheetEntry>(item));
     QVERIFY(QFileInfo::exists(dir->filePath("library/sub/" + removed)));
     QStringList seen;
     while (walk.next(item)) {
-        const auto *settled = std::get_if<cueprune::SettledLeftover>(&item);
-        seen.append((settled ? QString::number(int(settled->leftover)) + ' ' : QString())
-            + QFileInfo(QFile::decodeName(cueprune::shownPath(item))).fileName());
+        const auto *settled = std::get_if<SettledLeftover>(&item);
+        seen.append(QFileInfo(QFile::decodeName(shownPath(item))).fileName()
+            + (settled ? QStringLiteral(" %1").arg(int(settled->leftover)) : QString()));
     }
-    seen.sort();
-    const QString removedNotice = QString::number(int(Leftover::Removed)) + ' ' + removed;
-    const QString recoveredNotice = QString::number(int(Leftover::Recovered)) + " c.cue";
-    QStringList expected { removedNotice, recoveredNotice, "b.cue", "c.cue" };
-    expected.sort();
-    QCOMPARE(seen, expected);
-    QCOMPARE(testsupport::namesIn(dir->filePath("library/sub")),
-        QList<QByteArray>({ "b.cue", "c.cue" }));
+    seen.sort(); // the leftovers' notices come in the folder's order
+    QCOMPARE(seen,
+        QStringList({ removed + QStringLiteral(" %1").arg(int(Leftover::Removed)), "b.cue", "c.cue",
+            QStringLiteral("c.cue %1").arg(int(Leftover::Recovered)) }));
+    QCOMPARE(namesIn(dir->filePath("library/sub")), QList<QByteArray>({ "b.cue", "c.cue" }));
 }
 
 void TestFiles::replaceRulesInOrder_data()
 {
-    using Names = QList<QByteArray>;
     QTest::addColumn<Faults>("faults");
     // What happens between the read and the replace, or what a backup name holds before
     // ("link", "copy" or "older" NAME; numbered backups when NAME is numbered).
     QTest::addColumn<QString>("meanwhile");
     QTest::addColumn<int>("expected"); // a Failure::Reason, -1 for none
-    QTest::addColumn<Names>("names"); // in the sheet's folder afterwards, the old text last
+    QTest::addColumn<QByteArray>("names"); // in the sheet's folder afterwards, the old text last
     using Reason = Failure::Reason;
     const auto faults = [](const char *named) { return Faults { { "FAULTS", named } }; };
+    // Listing a file's extended attributes fails with fileError, its folder's with folderError
+    // (0: they list).
+    const auto listingFails = [](int fileError, int folderError) {
+        return Faults { { "LISTXATTR_FILE", QByteArray::number(fileError) },
+            { "LISTXATTR_FOLDER", QByteArray::number(folderError) } };
+    };
     const auto row = [](const char *name, const Faults &set, const char *meanwhile,
-                         std::optional<Failure::Reason> expected, const char *names) {
+                         std::optional<Reason> expected, const char *names) {
         QTest::newRow(name) << set << QString(meanwhile) << (expected ? int(*expected) : -1)
-                            << QByteArray(names).split(' ');
+                            << QByteArray(names);
     };
     const char *both = "album.cue album.cue~";
     const char *sheetOnly = "album.cue";
@@ -383,47 +342,44 @@ void TestFiles::replaceRulesInOrder()
     QFETCH(Faults, faults);
     QFETCH(QString, meanwhile);
     QFETCH(int, expected);
-    QFETCH(QList<QByteArray>, names);
+    QFETCH(QByteArray, names);
     const QByteArray otherText = "REM written elsewhere\n";
-    QVERIFY(testsupport::fill(dir->path(),
-        { { "library/album.cue", testsupport::pregapSheet },
-            { "elsewhere/other.cue", otherText } }));
+    QVERIFY(fill(dir->path(),
+        { { "library/album.cue", pregapSheet }, { "elsewhere/other.cue", otherText } }));
     const QString library = dir->filePath("library");
     if (meanwhile == "backupFolder")
-        QVERIFY(testsupport::fill(library, { { "album.cue~/kept", {} } }));
+        QVERIFY(fill(library, { { "album.cue~/kept", {} } }));
     const QStringList existing = meanwhile.split(' ');
-    if (existing.size() == 2) {
-        const QString path = library + '/' + existing[1];
-        QVERIFY(existing[0] == "link"
-                ? ::link(QFile::encodeName(library + "/album.cue").constData(),
-                      QFile::encodeName(path).constData())
-                    == 0
-                : testsupport::writeFile(
-                    path, existing[0] == "copy" ? testsupport::pregapSheet : "older"));
-    }
+    const QString path = library + '/' + existing.last();
+    if (existing[0] == "link")
+        QCOMPARE(::link(QFile::encodeName(library + "/album.cue"), QFile::encodeName(path)), 0);
+    else if (existing.size() == 2)
+        QVERIFY(writeFile(path, existing[0] == "copy" ? pregapSheet : "older"));
 
-    const auto sheet = readSheet(library + "/album.cue");
-    QVERIFY(sheet);
+    const auto named = openNamedPath(QFile::encodeName(library + "/album.cue"));
+    QVERIFY(named);
+    SheetFile sheet(named->sheet);
+    QVERIFY(!sheet.read());
     if (meanwhile == "written")
-        QVERIFY(testsupport::writeFile(library + "/album.cue", otherText));
+        QVERIFY(writeFile(library + "/album.cue", otherText));
     Faults settings = faults;
     if (meanwhile == "swapped")
         settings += { { "SWAP_ENTRY", "album.cue" },
             { "SWAP_MOVE", QFile::encodeName(dir->filePath("elsewhere/other.cue")) } };
     std::optional<Failure> failure;
     {
-        const auto faultsHere = testsupport::faultsHere(settings);
-        const auto limit = testsupport::fileSizeLimit(meanwhile == "diskFull" ? 64 : RLIM_INFINITY);
-        cueprune::WayBackSteps wayBack;
+        const auto injected = faultsHere(settings);
+        const auto limit = fileSizeLimit(meanwhile == "diskFull" ? 64 : RLIM_INFINITY);
+        WayBackSteps wayBack;
         if (meanwhile.startsWith("wayBack") || meanwhile == "writtenWhileWaiting") {
             wayBack.announce = [] {};
             wayBack.ready = [&]() -> std::optional<Failure> {
                 if (meanwhile == "writtenWhileWaiting")
-                    testsupport::writeFile(library + "/album.cue", otherText);
+                    writeFile(library + "/album.cue", otherText);
                 return std::nullopt;
             };
         }
-        failure = sheet->replace(testsupport::prunedSheet,
+        failure = sheet.replace(prunedSheet,
             { meanwhile.contains(".~") ? BackupPolicy::Control::Numbered
                                        : BackupPolicy::Control::Simple,
                 "~" },
@@ -431,16 +387,12 @@ void TestFiles::replaceRulesInOrder()
     }
 
     QCOMPARE(failure ? int(failure->reason) : -1, expected);
-    QCOMPARE(testsupport::namesIn(library), names);
-    const QByteArray now = testsupport::readFile(library + "/album.cue");
-    if (!failure) {
-        QCOMPARE(now, testsupport::prunedSheet);
-        QCOMPARE(testsupport::readFile(library + '/' + names.last()), testsupport::pregapSheet);
-    } else {
-        QCOMPARE(now,
-            meanwhile.startsWith("written") || meanwhile == "swapped" ? otherText
-                                                                      : testsupport::pregapSheet);
-    }
+    QCOMPARE(namesIn(library), names.split(' '));
+    const bool theirs = meanwhile.startsWith("written") || meanwhile == "swapped";
+    QCOMPARE(readFile(library + "/album.cue"),
+        !failure ? prunedSheet : (theirs ? otherText : pregapSheet));
+    if (!failure)
+        QCOMPARE(readFile(library + '/' + names.split(' ').last()), pregapSheet);
 }
 
 // Folders are opened one below the other, never by their whole path: a sheet deeper than
@@ -456,21 +408,20 @@ void TestFiles::treeDeeperThanPathMax()
     shell.start("sh",
         { "-c", "cd \"$0\" && for i in $(seq 20); do mkdir $1 && cd -P $1; done && cat >a.cue",
             dir->path(), folder });
-    shell.write(testsupport::pregapSheet);
+    shell.write(pregapSheet);
     shell.closeWriteChannel();
     QVERIFY(shell.waitForFinished() && shell.exitCode() == 0);
     const QString deepPath = dir->path() + QString('/' + folder).repeated(20) + "/a.cue";
-    for (const QByteArray &before : { testsupport::pregapSheet, testsupport::prunedSheet }) {
+    for (const QByteArray &before : { pregapSheet, prunedSheet }) {
         SheetWalk walk(true, Leftovers::Kept);
         walk.addPath(QFile::encodeName(dir->path()));
-        WalkItem item;
-        WalkItem none;
+        WalkItem item, none;
         QVERIFY(walk.next(item) && !walk.next(none));
-        QCOMPARE(QFile::decodeName(cueprune::shownPath(item)), deepPath);
-        cueprune::SheetFile file(std::get<cueprune::SheetEntry>(item));
+        QCOMPARE(QFile::decodeName(shownPath(item)), deepPath);
+        SheetFile file(std::get<SheetEntry>(item));
         QVERIFY(!file.read());
         QCOMPARE(file.contents(), before);
-        QVERIFY(before == testsupport::prunedSheet || !file.replace(testsupport::prunedSheet));
+        QVERIFY(before == prunedSheet || !file.replace(prunedSheet));
     }
 }
 
@@ -480,33 +431,38 @@ void TestFiles::temporaryNames_data()
     QTest::addColumn<int>("claim"); // a Claim, -1 when not a temporary's name
     QTest::addColumn<QByteArray>("replaced");
     QTest::addColumn<qint64>("size");
-    const int none = -1;
-    const int sheet = int(Claim::Sheet);
-    const int backup = int(Claim::Backup);
-    const int shortForm = int(Claim::Nothing);
     const QByteArray longest = QByteArray(221, 'x') + ".cue"; // the name is 255 bytes
-    const auto row = [](const QByteArray &name, const QByteArray &temporary, int claim,
-                         const QByteArray &replaced = {}, qint64 size = -1) {
-        QTest::newRow(name.constData()) << temporary << claim << replaced << size;
+    // A temporary's name as anyone who knows the form can write it, check included.
+    const auto crafted = [](const QByteArray &claim, const QByteArray &size = "5") -> QByteArray {
+        const QByteArray carried = "abcdefgh-" + size + '-' + claim;
+        return ".cueprune-abcdefgh-"
+            + QCryptographicHash::hash(carried, QCryptographicHash::Sha256).toHex().first(8)
+            + carried.sliced(8);
     };
-    row("sheet", cueprune::temporaryName("Album.CUE", 1234), sheet, "Album.CUE", 1234);
-    row("simpleBackup", cueprune::temporaryName("a.cue~", 0), backup, "a.cue~", 0);
-    row("numberedBackup", cueprune::temporaryName("a.cue.~12~", 7), backup, "a.cue.~12~", 7);
-    row("longestCarried", cueprune::temporaryName(longest, 7), sheet, longest, 7);
-    row("tooLongToCarry", cueprune::temporaryName('x' + longest, 7), shortForm);
-    row("notASheetCarriesNothing", cueprune::temporaryName("todo.txt", 3), shortForm);
-    row("hiddenSheetCarriesNothing", cueprune::temporaryName(".a.cue", 3), shortForm);
+    const auto row
+        = [](const QByteArray &name, const QByteArray &temporary, std::optional<Claim> claim,
+              const QByteArray &replaced = {}, qint64 size = -1) {
+              QTest::newRow(name.constData())
+                  << temporary << (claim ? int(*claim) : -1) << replaced << size;
+          };
+    row("sheet", temporaryName("Album.CUE", 1234), Claim::Sheet, "Album.CUE", 1234);
+    row("simpleBackup", temporaryName("a.cue~", 0), Claim::Backup, "a.cue~", 0);
+    row("numberedBackup", temporaryName("a.cue.~12~", 7), Claim::Backup, "a.cue.~12~", 7);
+    row("longestCarried", temporaryName(longest, 7), Claim::Sheet, longest, 7);
+    row("tooLongToCarry", temporaryName('x' + longest, 7), Claim::Nothing);
+    row("notASheetCarriesNothing", temporaryName("todo.txt", 3), Claim::Nothing);
+    row("hiddenSheetCarriesNothing", temporaryName(".a.cue", 3), Claim::Nothing);
     // A user's own files, and names crafted to make a run create or replace a file.
     for (const char *mine :
         { ".cueprune-settings", ".cueprune-20240101", ".cueprune-notesbob-12-todo.txt",
             ".cueprune-abcdefgh-12-a.cue", ".cueprune-abcdefgh" })
-        row(mine, mine, none);
-    row("craftedSheet", crafted("a.cue"), sheet, "a.cue", 5);
-    row("craftedBackup", crafted("album.cue~"), backup, "album.cue~", 5);
-    row("wrongCheck", crafted("a.cue").replace("-5-", "-6-"), none);
+        row(mine, mine, {});
+    row("craftedSheet", crafted("a.cue"), Claim::Sheet, "a.cue", 5);
+    row("craftedBackup", crafted("album.cue~"), Claim::Backup, "album.cue~", 5);
+    row("wrongCheck", crafted("a.cue").replace("-5-", "-6-"), {});
     for (const char *claim : { ".bashrc", "notes.txt", ".a.cue~", "cue~" })
-        row(QByteArray("claims-") + claim, crafted(claim), none);
-    row("signedSize", crafted("a.cue", "-5"), none);
+        row(QByteArray("claims-") + claim, crafted(claim), {});
+    row("signedSize", crafted("a.cue", "-5"), {});
 }
 
 // A temporary's name gives back what it was made with; nothing else is taken for one, and only
@@ -518,12 +474,10 @@ void TestFiles::temporaryNames()
     QFETCH(QByteArray, replaced);
     QFETCH(qint64, size);
     QVERIFY(name.size() <= 255);
-    const auto parsed = cueprune::parseTemporaryName(name);
+    const auto parsed = parseTemporaryName(name);
     QCOMPARE(parsed ? int(parsed->claim) : -1, claim);
-    if (parsed) {
-        QCOMPARE(parsed->replaced, replaced);
-        QCOMPARE(parsed->size, size);
-    }
+    QCOMPARE(parsed.value_or(TemporaryName()).replaced, replaced);
+    QCOMPARE(parsed.value_or(TemporaryName()).size, size);
 }
 
 void TestFiles::leftoversSettled_data()
@@ -533,12 +487,12 @@ void TestFiles::leftoversSettled_data()
     QTest::addColumn<QByteArray>("secondLink"); // another name of the leftover's file
     QTest::addColumn<bool>("sheetThere");
     QTest::addColumn<QString>("age"); // local, held here, or age on a share by its own clock
-    QTest::addColumn<int>("expected"); // a Leftover
+    QTest::addColumn<Leftover>("expected");
     const auto row
         = [](const char *name, const QByteArray &claim, bool complete, const QByteArray &secondLink,
               bool sheetThere, const char *age, Leftover expected) {
               QTest::newRow(name) << claim << complete << secondLink << sheetThere << QString(age)
-                                  << int(expected);
+                                  << expected;
           };
     row("sheetThere", "a.cue", true, "", true, "local", Leftover::Removed);
     row("sheetGone", "a.cue", true, "", false, "local", Leftover::Recovered);
@@ -568,17 +522,15 @@ void TestFiles::leftoversSettled()
     QFETCH(QByteArray, secondLink);
     QFETCH(bool, sheetThere);
     QFETCH(QString, age);
-    QFETCH(int, expected);
+    QFETCH(Leftover, expected);
     const QByteArray text = "new!\n";
-    const QByteArray name = cueprune::temporaryName(claim, text.size());
+    const QByteArray name = temporaryName(claim, text.size());
     const QString path = dir->filePath(QFile::decodeName(name));
-    QVERIFY(testsupport::writeFile(path, complete ? text : text.first(2)));
+    QVERIFY(writeFile(path, complete ? text : text.first(2)));
     if (sheetThere && secondLink != "a.cue")
-        QVERIFY(testsupport::writeFile(dir->filePath("a.cue"), "old\n"));
+        QVERIFY(writeFile(dir->filePath("a.cue"), "old\n"));
     if (!secondLink.isEmpty())
-        QCOMPARE(::link(QFile::encodeName(path).constData(),
-                     QFile::encodeName(dir->filePath(secondLink)).constData()),
-            0);
+        QCOMPARE(::link(QFile::encodeName(path), QFile::encodeName(dir->filePath(secondLink))), 0);
     QFile held(path);
     QVERIFY(held.open(QIODevice::ReadOnly));
     QCOMPARE(::flock(held.handle(), age == "held" ? LOCK_EX : LOCK_UN), 0);
@@ -587,18 +539,18 @@ void TestFiles::leftoversSettled()
         ? std::optional(
             (QFileInfo(path).metadataChangeTime().toMSecsSinceEpoch() + ages[age] * 1000) * 1000000)
         : std::nullopt;
-    const QList<QByteArray> before = testsupport::namesIn(dir->path());
+    const QList<QByteArray> before = namesIn(dir->path());
 
-    const auto folder = cueprune::Folder::open(QFile::encodeName(dir->path()));
+    const auto folder = Folder::open(QFile::encodeName(dir->path()));
     QVERIFY(folder);
-    QCOMPARE(int(cueprune::settleLeftover(**folder, name, sharedNow)), expected);
-    QList<QByteArray> after = before;
-    after.removeOne(name);
-    if (expected == int(Leftover::Recovered))
-        after = QList<QByteArray> { "a.cue" };
-    QCOMPARE(testsupport::namesIn(dir->path()), expected == int(Leftover::None) ? before : after);
-    if (expected == int(Leftover::Recovered))
-        QCOMPARE(testsupport::readFile(dir->filePath("a.cue")), text);
+    QCOMPARE(settleLeftover(**folder, name, sharedNow), expected);
+    const bool recovered = expected == Leftover::Recovered;
+    QList<QByteArray> after = recovered ? QList<QByteArray> { "a.cue" } : before;
+    if (expected == Leftover::Removed)
+        after.removeOne(name);
+    QCOMPARE(namesIn(dir->path()), after);
+    if (recovered)
+        QCOMPARE(readFile(dir->filePath("a.cue")), text);
 }
 
 void TestFiles::backupRemovedOnlyByItsMaker_data()
@@ -617,21 +569,20 @@ void TestFiles::backupRemovedOnlyByItsMaker()
 {
     QFETCH(QString, meanwhile);
     const QByteArray folderPath = QFile::encodeName(dir->path());
-    QVERIFY(testsupport::fill(dir->path(), { { "a.cue", "old" }, { "other", "theirs" } }));
+    QVERIFY(fill(dir->path(), { { "a.cue", "old" }, { "other", "theirs" } }));
     QCOMPARE(::link(folderPath + "/a.cue", folderPath + "/a.cue~"), 0);
     struct stat sheet = {};
     QCOMPARE(::stat(folderPath + "/a.cue", &sheet), 0);
-    cueprune::ReadSheet read;
-    read.status.key = cueprune::keyOf(sheet);
+    ReadSheet read;
+    read.status.key = keyOf(sheet);
     read.bytes = "old";
-    if (!meanwhile.isEmpty()) {
-        const QByteArray over = meanwhile == "backupRenamedOver" ? "/a.cue~" : "/a.cue";
-        QVERIFY(meanwhile == "sheetWrittenInPlace"
-                ? testsupport::writeFile(folderPath + over, "new")
-                : ::rename(folderPath + "/other", folderPath + over) == 0);
-    }
-    const cueprune::Descriptor folder(::open(folderPath.constData(), O_RDONLY | O_DIRECTORY));
-    cueprune::dropBackup(folder.get(), "a.cue", read, { "a.cue~", read.status.key });
+    const QByteArray over = folderPath + (meanwhile == "backupRenamedOver" ? "/a.cue~" : "/a.cue");
+    if (meanwhile == "sheetWrittenInPlace")
+        QVERIFY(writeFile(over, "new"));
+    else if (!meanwhile.isEmpty())
+        QCOMPARE(::rename(folderPath + "/other", over), 0);
+    const Descriptor folder(::open(folderPath.constData(), O_RDONLY | O_DIRECTORY));
+    dropBackup(folder.get(), "a.cue", read, { "a.cue~", read.status.key });
     QCOMPARE(QFileInfo::exists(dir->filePath("a.cue~")), !meanwhile.isEmpty());
 }
 

@@ -29,10 +29,7 @@
 #include <list>
 #include <map>
 
-using testsupport::FolderContents;
-using testsupport::pregapSheet;
-using testsupport::prunedSheet;
-using testsupport::readFile;
+using namespace testsupport;
 
 namespace {
 
@@ -73,10 +70,9 @@ QString whyNoMount(const QString &kind)
     const QHash<QString, QStringList> needed = { { "exfat", { "mkfs.exfat", "mount.exfat-fuse" } },
         { "ntfs", { "mkntfs", "mount.ntfs-3g" } } };
     for (const QString &name :
-        needed.value(kind, QStringList { "sshd", "ssh-keygen", kind, "fusermount3" })) {
+        needed.value(kind, QStringList { "sshd", "ssh-keygen", kind, "fusermount3" }))
         if (program(name).isEmpty())
             return name + QStringLiteral(" is not installed");
-    }
     return {};
 }
 
@@ -104,12 +100,11 @@ QByteArray inForm(const QByteArray &latin1, int n)
 FolderContents library(int folders, int sheets)
 {
     FolderContents contents;
-    for (int folder = 0; folder < folders; ++folder) {
+    for (int folder = 0; folder < folders; ++folder)
         for (int sheet = 0; sheet < sheets; ++sheet)
             contents.insert(
                 QStringLiteral("%1/%2.cue").arg(folder, 2, 10, QLatin1Char('0')).arg(sheet),
                 inForm(pregapSheet, sheet));
-    }
     return contents;
 }
 
@@ -133,22 +128,19 @@ QStringList leftovers(const QString &root)
         QDirIterator::Subdirectories);
     while (it.hasNext())
         found.append(it.next());
-    found.sort();
     return found;
 }
 
 QProcessEnvironment environment(const QString &faults)
 {
-    return testsupport::withoutDisplay(faults.isEmpty()
-            ? QProcessEnvironment::systemEnvironment()
-            : testsupport::withFaults(FAULT_INJECTION, faults));
+    return withoutDisplay(faults.isEmpty() ? QProcessEnvironment::systemEnvironment()
+                                           : withFaults(FAULT_INJECTION, faults));
 }
 
 struct Run
 {
     int exitCode = -1;
-    QString out;
-    QString err;
+    QString out, err;
 };
 
 // A run of cueprune, with faults, or under a limit of open files as from a shell's "ulimit -n"
@@ -157,13 +149,12 @@ Run runCueprune(const QStringList &arguments, const QString &faults = {}, int li
 {
     QProcess process;
     process.setProcessEnvironment(environment(faults));
-    if (limit > 0) {
+    if (limit > 0)
         process.setChildProcessModifier([limit] {
             ::close_range(3, ~0U, 0);
             const rlimit low { rlim_t(limit), rlim_t(limit) };
             ::setrlimit(RLIMIT_NOFILE, &low);
         });
-    }
     process.start(CUEPRUNE, arguments);
     if (!process.waitForFinished(90000) || process.exitStatus() != QProcess::NormalExit)
         return {};
@@ -235,7 +226,7 @@ QString TestRealDisks::mount(const QString &kind)
     // shell and its start-up.
     const QString shared = dir.filePath("share");
     const QString key = dir.filePath("key");
-    testsupport::writeFile(at + ".conf", QByteArray());
+    writeFile(at + ".conf", QByteArray());
     const QStringList command = kind == "rclone"
         ? QStringList { "rclone", "mount",
               QStringLiteral(":sftp,host=127.0.0.1,port=%1,user=root,key_file=%2,shell_type=none,"
@@ -263,10 +254,9 @@ bool TestRealDisks::serverStarted()
     if (port != 0)
         return listening(port);
     QDir().mkpath(dir.filePath("share"));
-    for (const QString &made : { dir.filePath("key"), dir.filePath("hostkey") }) {
+    for (const QString &made : { dir.filePath("key"), dir.filePath("hostkey") })
         if (!runToEnd({ "ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", made }))
             return false;
-    }
     QTcpServer free; // on a port the system chooses, given back to the sshd
     port = free.listen(QHostAddress::LocalHost) ? free.serverPort() : 0;
     free.close();
@@ -275,7 +265,7 @@ bool TestRealDisks::serverStarted()
         + QFile::encodeName(dir.filePath("key"))
         + ".pub\nPidFile none\nStrictModes no\nUsePAM no\nPasswordAuthentication no\n"
           "PermitRootLogin prohibit-password\nSubsystem sftp internal-sftp\nLogLevel ERROR\n";
-    testsupport::writeFile(dir.filePath("sshd_config"), config);
+    writeFile(dir.filePath("sshd_config"), config);
     QProcess &daemon = children.emplace_back();
     daemon.setStandardErrorFile(dir.filePath("sshd.log"));
     daemon.start(program("sshd"), { "-D", "-e", "-f", dir.filePath("sshd_config") });
@@ -342,9 +332,9 @@ void TestRealDisks::runsLoseNoSheet()
     const FolderContents contents = ::library(kind == "rclone" ? 1 : 4, 8);
     const FolderContents mine { { ".cueprune-settings", "volume=3\n" },
         { ".cueprune-20240101", "diary\n" }, { ".cueprune-notesbob-12-todo.txt", "todo\n" } };
-    QVERIFY(testsupport::fill(library, contents) && testsupport::fill(library, mine));
+    QVERIFY(fill(library, contents) && fill(library, mine));
     if (option == "--backup=simple") {
-        QVERIFY(testsupport::writeFile(library + "/00/1.cue~", "older\n"));
+        QVERIFY(writeFile(library + "/00/1.cue~", "older\n"));
         // Where the file system has links.
         QVERIFY(::link(QFile::encodeName(library + "/00/0.cue").constData(),
                     QFile::encodeName(library + "/00/0.cue~").constData())
@@ -422,7 +412,7 @@ void TestRealDisks::shareAgesLeftoversByItsOwnClock()
     QFETCH(bool, removed);
     MOUNTED("sshfs");
     const QString shared = dir.filePath("share/aged-") + QTest::currentDataTag();
-    QVERIFY(testsupport::fill(shared, { { "a.cue", pregapSheet } }));
+    QVERIFY(fill(shared, { { "a.cue", pregapSheet } }));
     const QString through = root + "/aged-" + QTest::currentDataTag();
     QCOMPARE(runCueprune({ through }, "killatrename").exitCode, -1);
     const QStringList left = leftovers(shared);
@@ -457,7 +447,7 @@ void TestRealDisks::libraryReplacedBehindTheCache()
     for (const QByteArray &text : { older, newer }) {
         for (QByteArray &sheet : sheets)
             sheet = text;
-        QVERIFY(QDir(shared).removeRecursively() && testsupport::fill(shared, sheets));
+        QVERIFY(QDir(shared).removeRecursively() && fill(shared, sheets));
         QDirIterator listing(through, QDir::Files, QDirIterator::Subdirectories);
         while (text == older && listing.hasNext())
             QCOMPARE(listing.nextFileInfo().size(), older.size());
@@ -481,7 +471,7 @@ void TestRealDisks::lowDescriptorLimitFailsNoSheet()
     FolderContents contents;
     for (int album = 0; album < 60; ++album)
         contents.insert(QStringLiteral("%1/album%2/a.cue").arg(album % 6).arg(album), pregapSheet);
-    QVERIFY(testsupport::fill(library, contents));
+    QVERIFY(fill(library, contents));
     const Run run = runCueprune({ "-r", "-b", library }, {}, 10);
     QCOMPARE(run.err, QString());
     QVERIFY(run.out.endsWith("60 fichiers : 60 modifiés, 0 inchangé, 0 erreur\n"));
