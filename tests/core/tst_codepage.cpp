@@ -4,22 +4,17 @@
 #include <QStringEncoder>
 #include <QTest>
 
-using cueprune::chooseCodePage;
-using cueprune::codePageOfLocale;
-using cueprune::decodeSheet;
+using namespace cueprune;
 
 namespace {
 
 // A sheet as a Windows ripper writes it, with the performer and titles given.
 QString sheetOf(const QString &performer, const QStringList &titles)
 {
-    QString sheet
-        = QStringLiteral("PERFORMER \"%1\"\r\nFILE \"CDImage.wav\" WAVE\r\n").arg(performer);
+    QString sheet = QString("PERFORMER \"%1\"\r\nFILE \"CDImage.wav\" WAVE\r\n").arg(performer);
     for (qsizetype i = 0; i < titles.size(); ++i)
-        sheet
-            += QStringLiteral("  TRACK %1 AUDIO\r\n    TITLE \"%2\"\r\n    INDEX 01 0%1:00:00\r\n")
-                   .arg(i + 1)
-                   .arg(titles[i]);
+        sheet += QString("  TRACK %1 AUDIO\r\n    TITLE \"%2\"\r\n    INDEX 01 0%1:00:00\r\n")
+                     .arg(QString::number(i + 1), titles[i]);
     return sheet;
 }
 

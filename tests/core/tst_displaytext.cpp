@@ -6,7 +6,6 @@
 #include "core/quoting.h"
 
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
 
 class TestDisplayText : public QObject
@@ -38,12 +37,9 @@ void TestDisplayText::shellQuotedAsLs_data()
     QTest::newRow("quoteAndDollar") << QByteArray("it's $x") << "'it'\\''s $x'";
     QTest::newRow("shortEscapes") << QByteArray("a\nb\rc\td") << "'a'$'\\n''b'$'\\r''c'$'\\t''d'";
     QTest::newRow("escape") << QByteArray("a\x1b[2K") << "'a'$'\\033''[2K'";
-    QTest::newRow("delete") << QByteArray("a\x7f") + "b"
-                            << "'a'$'\\177''b'";
-    QTest::newRow("c1NextLine") << QByteArray("a\xc2\x85") + "b"
-                                << "'a'$'\\302\\205''b'";
-    QTest::newRow("zeroWidthSpace") << QByteArray("a\xe2\x80\x8b") + "b"
-                                    << "'a'$'\\342\\200\\213''b'";
+    QTest::newRow("delete") << QByteArray("a\177b") << "'a'$'\\177''b'";
+    QTest::newRow("c1NextLine") << QByteArray("a\302\205b") << "'a'$'\\302\\205''b'";
+    QTest::newRow("zeroWidthSpace") << QByteArray("a\342\200\213b") << "'a'$'\\342\\200\\213''b'";
     QTest::newRow("utf8Accent") << QByteArray("caf\xc3\xa9.cue") << "café.cue";
     QTest::newRow("latin1") << QByteArray("caf\xe9.cue") << "'caf'$'\\351''.cue'";
     QTest::newRow("loneContinuation") << QByteArray("a\x80") << "'a'$'\\200'";
@@ -56,8 +52,6 @@ void TestDisplayText::shellQuotedAsLs()
     QCOMPARE(cueprune::shellQuoted(name), quoted);
 
     // Pasted into a shell, it gives back the very bytes.
-    if (QStandardPaths::findExecutable("bash").isEmpty())
-        QSKIP("bash is not installed");
     QProcess shell;
     shell.start("bash", { "-c", "printf %s " + quoted });
     QVERIFY(shell.waitForFinished());
@@ -74,12 +68,10 @@ void TestDisplayText::displayPathStaysOnOneLine_data()
     QTest::newRow("utf8AndSpaceBare")
         << QByteArray("/m/\xC3\x89t\xC3\xA9 \xC3\xA0 b.cue") << "/m/Été à b.cue";
     QTest::newRow("carriageReturn") << QByteArray("/m/a\rb") << "'/m/a'$'\\r''b'";
-    QTest::newRow("delete") << QByteArray("/m/a\x7f") + "b"
-                            << "'/m/a'$'\\177''b'";
-    QTest::newRow("c1") << QByteArray("/m/a\xc2\x9b") + "b"
-                        << "'/m/a'$'\\302\\233''b'";
-    QTest::newRow("lineSeparator") << QByteArray("/m/a\xe2\x80\xa8") + "b"
-                                   << "'/m/a'$'\\342\\200\\250''b'";
+    QTest::newRow("delete") << QByteArray("/m/a\177b") << "'/m/a'$'\\177''b'";
+    QTest::newRow("c1") << QByteArray("/m/a\302\233b") << "'/m/a'$'\\302\\233''b'";
+    QTest::newRow("lineSeparator")
+        << QByteArray("/m/a\342\200\250b") << "'/m/a'$'\\342\\200\\250''b'";
 }
 
 void TestDisplayText::displayPathStaysOnOneLine()

@@ -12,12 +12,7 @@
 #include <QTest>
 #include <QTimer>
 
-using testsupport::discImage;
-using testsupport::pregapSheet;
-using testsupport::prunedSheet;
-using testsupport::readFile;
-using testsupport::Window;
-using testsupport::writeFile;
+using namespace testsupport;
 
 namespace {
 
@@ -75,10 +70,10 @@ void TestFileRun::previewAndStatus()
     QTemporaryDir dir;
     const QString path = dir.filePath("album.cue");
     QVERIFY(writeFile(path, sheet) && writeFile(dir.filePath("before.cue"), pregapSheet));
-    QVERIFY(testsupport::backdate(path) && QDir(dir.path()).mkdir("folder.cue"));
+    QVERIFY(backdate(path) && QDir(dir.path()).mkdir("folder.cue"));
 
     Window ui;
-    testsupport::expectSizeHintWarnings(1);
+    expectSizeHintWarnings(1);
     ui.window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&ui.window));
     ui.run(dir.filePath("before.cue"));
@@ -91,7 +86,7 @@ void TestFileRun::previewAndStatus()
     QCOMPARE(ui.status->toolTip(), status.contains(dash) ? status : QString());
     QCOMPARE(readFile(path), status.startsWith(modified) ? cuesheetmodel::pruned(sheet) : sheet);
     if (status == unchanged)
-        QCOMPARE(QFileInfo(path).lastModified(), testsupport::longAgo());
+        QCOMPARE(QFileInfo(path).lastModified(), longAgo());
 }
 
 // The preview's "Encodage" menu lists the code page found, checked, and the others the kept
@@ -118,8 +113,7 @@ void TestFileRun::encodingChosenByHand()
         QVERIFY(encodings && encodings->title() == "Encodage");
         for (QAction *action : encodings->actions()) {
             offered.append(action->text());
-            if (action->isChecked())
-                checked = action->text();
+            checked += action->isChecked() ? action->text() : QString();
         }
         encodings->actions().constLast()->trigger();
         menu->close();
