@@ -34,7 +34,7 @@ FolderContents sheets(int count, const QString &prefix = {}, const QByteArray &t
     return contents;
 }
 
-// A whole run from the folder DIR, as a row of wholeRuns gives it.
+// A row of wholeRuns; the fields braced empty ({}) may be left out at its end.
 struct WholeRun
 {
     FolderContents contents;
