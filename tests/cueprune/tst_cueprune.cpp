@@ -21,19 +21,9 @@
 #include <memory>
 #include <thread>
 
-using testsupport::cleanSheet;
-using testsupport::eacRip;
-using testsupport::FolderContents;
-using testsupport::pregapSheet;
-using testsupport::prunedSheet;
-using testsupport::readFile;
+using namespace testsupport;
 
 namespace {
-
-// What a row does to its folder beyond filling it (links, devices), and what the child does
-// before cueprune starts (limits, closed descriptors, no /proc).
-using Setup = std::function<bool(const QString &folder)>;
-using ChildSetup = std::function<void()>;
 
 // count sheets of text, named 000.cue, 001.cue... under prefix.
 FolderContents sheets(int count, const QString &prefix = {}, const QByteArray &text = pregapSheet)
@@ -44,11 +34,27 @@ FolderContents sheets(int count, const QString &prefix = {}, const QByteArray &t
     return contents;
 }
 
+// A row of wholeRuns; the fields braced empty ({}) may be left out at its end.
+struct WholeRun
+{
+    FolderContents contents;
+    QStringList arguments; // DIR for the folder, also the working folder
+    int exitCode = 0;
+    QString out {};
+    QString err {};
+    FolderContents after {}; // the files changed: their bytes, "-" when gone
+    // What the row does to its folder beyond filling it (links, devices), and what the child
+    // does before cueprune starts (limits, closed descriptors, no /proc).
+    std::function<bool(const QString &folder)> setup {};
+    QStringList environment {}; // NAME=value; FAULTS=... preloads the library
+    std::function<void()> prepareChild {};
+};
+
 const QString modified = QStringLiteral("==> Fichier modifié !");
 const QString toModify = QStringLiteral("==> Fichier à modifier !");
 const QString unchanged = QStringLiteral("==> Aucun changement !");
 
-// The text output's lines for paths and verdicts, in turn.
+// Lines of output (paths and verdicts in turn, or JSON objects), each ended by a newline.
 QString listed(const QStringList &pathsAndVerdicts)
 {
     return pathsAndVerdicts.join('\n') + '\n';
@@ -68,7 +74,7 @@ public:
     LongRun(const QString &terminal, const QStringList &options, int signal)
     {
         int programSide = -1;
-        if (!testsupport::fill(dir.path(), sheets(250, "sheets/"))
+        if (!fill(dir.path(), sheets(250, "sheets/"))
             || ::openpty(&terminalSide, &programSide, nullptr, nullptr, nullptr) != 0)
             return;
         // Only its own child holds the terminal, which closes when that child ends.
@@ -76,7 +82,7 @@ public:
         ::fcntl(programSide, F_SETFD, FD_CLOEXEC);
         child.setStandardOutputFile(terminal == "full" ? "/dev/full" : dir.filePath("out"));
         child.setStandardErrorFile(dir.filePath("err"));
-        child.setProcessEnvironment(testsupport::withFaults(FAULT_INJECTION, "slowfsync"));
+        child.setProcessEnvironment(withFaults(FAULT_INJECTION, "slowfsync"));
         child.setChildProcessModifier([terminal, programSide] {
             if (terminal.contains("out"))
                 ::dup2(programSide, STDOUT_FILENO);
@@ -109,8 +115,6 @@ public:
         shown();
         ::close(terminalSide);
     }
-    LongRun(const LongRun &) = delete;
-    LongRun &operator=(const LongRun &) = delete;
 
     // What the run showed on its terminal, once the run ended.
     const QByteArray &shown()
@@ -127,8 +131,7 @@ private:
 
 } // namespace
 
-Q_DECLARE_METATYPE(Setup)
-Q_DECLARE_METATYPE(ChildSetup)
+Q_DECLARE_METATYPE(WholeRun)
 
 class TestCuePrune : public QObject
 {
@@ -146,73 +149,58 @@ private:
 
 void TestCuePrune::wholeRuns_data()
 {
-    QTest::addColumn<FolderContents>("contents");
-    QTest::addColumn<QStringList>("arguments"); // DIR for the folder, also the working folder
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("out");
-    QTest::addColumn<QString>("err");
-    QTest::addColumn<FolderContents>("after"); // the files changed: their bytes, "-" when gone
-    QTest::addColumn<Setup>("setup");
-    QTest::addColumn<QStringList>("environment"); // NAME=value; FAULTS=... preloads the library
-    QTest::addColumn<ChildSetup>("prepareChild");
-    const auto row = [](const char *name, const FolderContents &contents,
-                         const QStringList &arguments, int exitCode, const QString &out,
-                         const QString &err, const FolderContents &after, const Setup &setup = {},
-                         const QStringList &environment = {}, const ChildSetup &prepare = {}) {
-        QTest::newRow(name) << contents << arguments << exitCode << out << err << after << setup
-                            << environment << prepare;
-    };
-    const QString error = QStringLiteral("==> Erreur !");
+    QTest::addColumn<WholeRun>("run");
+    const auto row = [](const char *name, const WholeRun &run) { QTest::newRow(name) << run; };
     const QString flacWarning = "piste 01 : 0,44 s d'audio avant INDEX 01 hors de tout index (flac "
                                 "refuse d'intégrer une telle feuille) ; ";
     const QByteArray eacPruned = QByteArray(eacRip)
                                      .replace("    INDEX 00 00:00:00\n", "")
                                      .replace("    INDEX 00 00:04:00\n", "");
 
-    row("noPath", {}, {}, 2, {}, "cueprune : aucun CHEMIN donné.\nEssayez « cueprune --help ».\n",
-        {});
+    row("noPath",
+        { {}, {}, 2, {}, "cueprune : aucun CHEMIN donné.\nEssayez « cueprune --help ».\n" });
     // A killed run's temporary goes, and its removal is said; a user's own file named much like
     // one stays.
     const QString removed = QFile::decodeName(cueprune::temporaryName({}, 0));
     row("ownSheetsOnly",
-        { { "a.CUE", eacRip }, { "Z.cue", cleanSheet }, { "notes.txt", pregapSheet },
-            { "b/one.cue", pregapSheet }, { ".hidden/h.cue", pregapSheet }, { "empty/", {} },
-            { removed, pregapSheet }, { ".cueprune-abcdefgh-5-a.cue", "mine\n" } },
-        { "DIR" }, 0,
-        listed({ "DIR/a.CUE", modified,
-            "  attention : " + flacWarning + "--keep-first-pregap garde l'INDEX 00", "DIR/Z.cue",
-            unchanged })
-            + "2 fichiers : 1 modifié, 1 inchangé, 0 erreur, 1 avec avertissement\n",
-        "cueprune : temporaire d'une exécution interrompue supprimé : DIR/" + removed
-            + "\ncueprune : DIR : 2 sous-dossiers non parcourus (utilisez -r)\n",
-        { { "a.CUE", eacPruned }, { removed, "-" } });
+        { { { "a.CUE", eacRip }, { "Z.cue", cleanSheet }, { "notes.txt", pregapSheet },
+              { "b/one.cue", pregapSheet }, { ".hidden/h.cue", pregapSheet }, { "empty/", {} },
+              { removed, pregapSheet }, { ".cueprune-abcdefgh-5-a.cue", "mine\n" } },
+            { "DIR" }, 0,
+            listed({ "DIR/a.CUE", modified,
+                "  attention : " + flacWarning + "--keep-first-pregap garde l'INDEX 00",
+                "DIR/Z.cue", unchanged })
+                + "2 fichiers : 1 modifié, 1 inchangé, 0 erreur, 1 avec avertissement\n",
+            "cueprune : temporaire d'une exécution interrompue supprimé : DIR/" + removed
+                + "\ncueprune : DIR : 2 sous-dossiers non parcourus (utilisez -r)\n",
+            { { "a.CUE", eacPruned }, { removed, "-" } } });
     // A dry run writes nothing: no sheet, no backup, no removal of a killed run's temporary.
     row("recursiveDryRun",
-        { { "a.cue", pregapSheet }, { "b.cue", cleanSheet }, { "c/d.cue", pregapSheet },
-            { QFile::decodeName(cueprune::temporaryName({}, 0)), pregapSheet } },
-        { "-r", "-n", "-b", "DIR" }, 0,
-        listed({ "DIR/a.cue", toModify, "DIR/b.cue", unchanged, "DIR/c/d.cue", toModify })
-            + "3 fichiers : 2 à modifier, 1 inchangé, 0 erreur\n",
-        {}, {});
+        { { { "a.cue", pregapSheet }, { "b.cue", cleanSheet }, { "c/d.cue", pregapSheet },
+              { QFile::decodeName(cueprune::temporaryName({}, 0)), pregapSheet } },
+            { "-r", "-n", "-b", "DIR" }, 0,
+            listed({ "DIR/a.cue", toModify, "DIR/b.cue", unchanged, "DIR/c/d.cue", toModify })
+                + "3 fichiers : 2 à modifier, 1 inchangé, 0 erreur\n" });
     // Paths relative to the working folder, a leading dash after "--", any file name.
     row("quietFailuresDoNotStopTheRun",
-        { { "folder.cue/", {} }, { "-dash.cue", pregapSheet }, { "notes.txt", pregapSheet },
-            { "Café crème.cue", cleanSheet } },
-        { "-q", "--", "missing.cue", "-dash.cue", "notes.txt", "Café crème.cue", "folder.cue" }, 1,
-        listed({ "DIR/-dash.cue", modified, "DIR/notes.txt", modified })
-            + "3 fichiers : 2 modifiés, 1 inchangé, 1 erreur\n",
-        "cueprune : introuvable : missing.cue\n",
-        { { "-dash.cue", prunedSheet }, { "notes.txt", prunedSheet } });
+        { { { "folder.cue/", {} }, { "-dash.cue", pregapSheet }, { "notes.txt", pregapSheet },
+              { "Café crème.cue", cleanSheet } },
+            { "-q", "--", "missing.cue", "-dash.cue", "notes.txt", "Café crème.cue", "folder.cue" },
+            1,
+            listed({ "DIR/-dash.cue", modified, "DIR/notes.txt", modified })
+                + "3 fichiers : 2 modifiés, 1 inchangé, 1 erreur\n",
+            "cueprune : introuvable : missing.cue\n",
+            { { "-dash.cue", prunedSheet }, { "notes.txt", prunedSheet } } });
     // "link/.." is where the link leads, not the folder holding the link; backups as GNU cp
     // and mv make them, of the sheets that change.
     row("pathsResolvedAsTheKernelDoes",
-        { { "album.cue", pregapSheet }, { "real/album.cue", pregapSheet }, { "real/sub/", {} },
-            { "real/album.cue.~3~", "older" } },
-        { "-b", "link/../album.cue" }, 0,
-        listed({ "DIR/real/album.cue", modified })
-            + "1 fichier : 1 modifié, 0 inchangé, 0 erreur\n",
-        {}, { { "real/album.cue", prunedSheet }, { "real/album.cue.~4~", pregapSheet } },
-        [](const QString &folder) { return QFile::link("real/sub", folder + "/link"); });
+        { { { "album.cue", pregapSheet }, { "real/album.cue", pregapSheet }, { "real/sub/", {} },
+              { "real/album.cue.~3~", "older" } },
+            { "-b", "link/../album.cue" }, 0,
+            listed({ "DIR/real/album.cue", modified })
+                + "1 fichier : 1 modifié, 0 inchangé, 0 erreur\n",
+            {}, { { "real/album.cue", prunedSheet }, { "real/album.cue.~4~", pregapSheet } },
+            [](const QString &folder) { return QFile::link("real/sub", folder + "/link"); } });
     // Saved or piped, standard output holds the diff alone, and standard error the warnings
     // and the errors, each with its path, and the summary.
     const QString eacDiff
@@ -221,75 +209,73 @@ void TestCuePrune::wholeRuns_data()
           "-    INDEX 00 00:04:00\n     INDEX 01 00:05:00\n";
     const QString eacWarned = "cueprune : DIR/a.cue : attention : " + flacWarning
         + "--keep-first-pregap garde l'INDEX 00\n";
-    row("diffToAPipe", { { "a.cue", eacRip }, { "b.cue", cleanSheet } },
-        { "--diff", "DIR", "DIR/missing" }, 1, eacDiff,
-        eacWarned
-            + "cueprune : DIR/c.cue : fichier trop grand (plus de 64 Mio)\n"
-              "cueprune : introuvable : DIR/missing\n"
-              "3 fichiers : 1 modifié, 1 inchangé, 2 erreurs, 1 avec avertissement\n",
-        { { "a.cue", eacPruned } }, [](const QString &folder) {
-            QFile sparse(folder + "/c.cue"); // too large, but taking no room
-            return sparse.open(QIODevice::WriteOnly) && sparse.resize(cueprune::maxSheetSize + 1);
-        });
+    row("diffToAPipe",
+        { { { "a.cue", eacRip }, { "b.cue", cleanSheet } }, { "--diff", "DIR", "DIR/missing" }, 1,
+            eacDiff,
+            eacWarned
+                + "cueprune : DIR/c.cue : fichier trop grand (plus de 64 Mio)\n"
+                  "cueprune : introuvable : DIR/missing\n"
+                  "3 fichiers : 1 modifié, 1 inchangé, 2 erreurs, 1 avec avertissement\n",
+            { { "a.cue", eacPruned } }, [](const QString &folder) {
+                QFile sparse(folder + "/c.cue"); // too large, but taking no room
+                return sparse.open(QIODevice::WriteOnly)
+                    && sparse.resize(cueprune::maxSheetSize + 1);
+            } });
     // One object a line, in the text output's order: a sheet too large for the disk's limit
     // fails, a name that is not UTF-8 comes as its bytes, for a script, and decoded in the
     // system's legacy code page, for a person; then the path not found, then the summary.
-    row(
-        "json",
-        { { "a.cue", eacRip }, { "b.cue", cleanSheet },
-            { "c.cue", pregapSheet + QByteArray(8192, '\n') } },
-        { "--json", "DIR", "DIR/missing" }, 1,
-        R"({"dropped":2,"dropped_lines":[3,6],"path":"DIR/a.cue","verdict":"modified",)"
-        R"("warnings":[{"code":"unindexed-audio","frames":33,"track":1}]})"
-        "\n"
-        R"({"dropped":0,"path":"DIR/b.cue","verdict":"unchanged"})"
-        "\n"
-        R"({"code":"disk-full","dropped":0,"path":"DIR/c.cue","reason":"disque plein",)"
-        R"("verdict":"error"})"
-        "\n"
-        R"({"dropped":0,"path":"DIR/歌.cue","path_base64":"DIR/¸è.cue","verdict":"unchanged"})"
-        "\n"
-        R"({"code":"missing","path":"DIR/missing","reason":"introuvable","unreachable":true})"
-        "\n"
-        R"({"summary":{"errors":2,"interrupted":false,"modified":1,"sheets":4,)"
-        R"("subfolders_left_out":0,"unchanged":2,"unreachable":1,"with_warnings":1}})"
-        "\n",
-        "cueprune : DIR/c.cue : disque plein\ncueprune : introuvable : DIR/missing\n",
-        { { "a.cue", eacPruned } },
-        [](const QString &folder) {
-            return testsupport::writeFile(QFile::encodeName(folder) + "/\xb8\xe8.cue", cleanSheet);
-        },
-        { "LANG=zh_CN.UTF-8", "LC_ALL=", "LC_CTYPE=" },
-        [] {
-            if (!testsupport::limitFileSize(4096))
-                _exit(3);
-        });
+    row("json",
+        { { { "a.cue", eacRip }, { "b.cue", cleanSheet },
+              { "c.cue", pregapSheet + QByteArray(8192, '\n') } },
+            { "--json", "DIR", "DIR/missing" }, 1,
+            listed({ R"({"dropped":2,"dropped_lines":[3,6],"path":"DIR/a.cue",)"
+                     R"("verdict":"modified","warnings":[{"code":"unindexed-audio","frames":33,)"
+                     R"("track":1}]})",
+                R"({"dropped":0,"path":"DIR/b.cue","verdict":"unchanged"})",
+                R"({"code":"disk-full","dropped":0,"path":"DIR/c.cue","reason":"disque plein",)"
+                R"("verdict":"error"})",
+                R"({"dropped":0,"path":"DIR/歌.cue","path_base64":"DIR/¸è.cue",)"
+                R"("verdict":"unchanged"})",
+                R"({"code":"missing","path":"DIR/missing","reason":"introuvable",)"
+                R"("unreachable":true})",
+                R"({"summary":{"errors":2,"interrupted":false,"modified":1,"sheets":4,)"
+                R"("subfolders_left_out":0,"unchanged":2,"unreachable":1,"with_warnings":1}})" }),
+            "cueprune : DIR/c.cue : disque plein\ncueprune : introuvable : DIR/missing\n",
+            { { "a.cue", eacPruned } },
+            [](const QString &folder) {
+                return writeFile(QFile::encodeName(folder) + "/\xb8\xe8.cue", cleanSheet);
+            },
+            { "LANG=zh_CN.UTF-8", "LC_ALL=", "LC_CTYPE=" },
+            [] {
+                if (!limitFileSize(4096))
+                    _exit(3);
+            } });
     const FolderContents ab { { "a.cue", pregapSheet }, { "b.cue", cleanSheet } };
     const QString abListed = listed({ "DIR/a.cue", modified, "DIR/b.cue", unchanged })
         + "2 fichiers : 1 modifié, 1 inchangé, 0 erreur\n";
     // Output that cannot be written fails the run, whatever was asked.
-    const ChildSetup outputFull = [] { ::dup2(::open("/dev/full", O_WRONLY), STDOUT_FILENO); };
+    const auto outputFull = [] { ::dup2(::open("/dev/full", O_WRONLY), STDOUT_FILENO); };
     const QString cannotWrite = "cueprune : écriture impossible sur la sortie standard\n";
-    row("outputFull", ab, { "-n", "DIR" }, 1, {},
-        "2 fichiers : 1 à modifier, 1 inchangé, 0 erreur\n" + cannotWrite, {}, {}, {}, outputFull);
-    row("helpToAFullOutput", {}, { "--help" }, 1, {}, cannotWrite, {}, {}, {}, outputFull);
-    row("versionToAFullOutput", {}, { "-v" }, 1, {}, cannotWrite, {}, {}, {}, outputFull);
+    row("outputFull",
+        { ab, { "-n", "DIR" }, 1, {},
+            "2 fichiers : 1 à modifier, 1 inchangé, 0 erreur\n" + cannotWrite, {}, {}, {},
+            outputFull });
+    row("helpToAFullOutput", { {}, { "--help" }, 1, {}, cannotWrite, {}, {}, {}, outputFull });
+    row("versionToAFullOutput", { {}, { "-v" }, 1, {}, cannotWrite, {}, {}, {}, outputFull });
     // With --diff, the summary is on standard error, where it stays when the diff is lost.
-    row("diffToAFullOutput", { { "a.cue", pregapSheet } }, { "--diff", "DIR" }, 1, {},
-        "cueprune : DIR/a.cue : diff ou enregistrement JSON impossible à écrire\n"
-        "1 fichier : 0 modifié, 0 inchangé, 1 erreur (interrompu)\n"
-            + cannotWrite,
-        {}, {}, {}, outputFull);
-    row("jsonDryRun", ab, { "-n", "--json", "DIR" }, 0,
-        R"({"dropped":1,"dropped_lines":[6],"path":"DIR/a.cue","verdict":"would-modify",)"
-        R"("warnings":[]})"
-        "\n"
-        R"({"dropped":0,"path":"DIR/b.cue","verdict":"unchanged"})"
-        "\n"
-        R"({"summary":{"errors":0,"interrupted":false,"sheets":2,"subfolders_left_out":0,)"
-        R"("unchanged":1,"unreachable":0,"with_warnings":0,"would_modify":1}})"
-        "\n",
-        {}, {});
+    row("diffToAFullOutput",
+        { { { "a.cue", pregapSheet } }, { "--diff", "DIR" }, 1, {},
+            "cueprune : DIR/a.cue : diff ou enregistrement JSON impossible à écrire\n"
+            "1 fichier : 0 modifié, 0 inchangé, 1 erreur (interrompu)\n"
+                + cannotWrite,
+            {}, {}, {}, outputFull });
+    row("jsonDryRun",
+        { ab, { "-n", "--json", "DIR" }, 0,
+            listed({ R"({"dropped":1,"dropped_lines":[6],"path":"DIR/a.cue",)"
+                     R"("verdict":"would-modify","warnings":[]})",
+                R"({"dropped":0,"path":"DIR/b.cue","verdict":"unchanged"})",
+                R"({"summary":{"errors":0,"interrupted":false,"sheets":2,"subfolders_left_out":0,)"
+                R"("unchanged":1,"unreachable":0,"with_warnings":0,"would_modify":1}})" }) });
 
     // Started as cron jobs and service managers may start it, cueprune gives no file of the
     // library a standard descriptor (the fault library ends it if one does), so no sheet ever
@@ -301,14 +287,15 @@ void TestCuePrune::wholeRuns_data()
         = listed(manyListed) + "60 fichiers : 60 modifiés, 0 inchangé, 0 erreur\n";
     // limit: hard and soft; 0 leaves them.
     const auto edge = [&](const QByteArray &name, const QList<int> &closed, rlim_t limit) {
-        row(name.constData(), sheets(60), { "DIR" }, 0, closed.contains(1) ? QString() : manyOut,
-            {}, sheets(60, {}, prunedSheet), {}, { "FAULTS=lowdescriptor" }, [closed, limit] {
-                for (const int descriptor : closed)
-                    ::close(descriptor);
-                const rlimit low { limit, limit };
-                if (limit > 0 && setrlimit(RLIMIT_NOFILE, &low) != 0)
-                    _exit(3);
-            });
+        row(name.constData(),
+            { sheets(60), { "DIR" }, 0, closed.contains(1) ? QString() : manyOut, {},
+                sheets(60, {}, prunedSheet), {}, { "FAULTS=lowdescriptor" }, [closed, limit] {
+                    for (const int descriptor : closed)
+                        ::close(descriptor);
+                    const rlimit low { limit, limit };
+                    if (limit > 0 && setrlimit(RLIMIT_NOFILE, &low) != 0)
+                        _exit(3);
+                } });
     };
     edge("inputClosed", { 0 }, 0);
     edge("outputClosed", { 1 }, 0);
@@ -318,7 +305,7 @@ void TestCuePrune::wholeRuns_data()
         edge("limit" + QByteArray::number(limit), {}, limit);
     // A device named like a temporary and a sheet swapped for a device after the listing are
     // never opened (the fault library ends the run if one is): a driver acts when opened.
-    const Setup devices = [](const QString &folder) {
+    const auto devices = [](const QString &folder) {
         const auto node = [](const QString &path) {
             return ::mknod(QFile::encodeName(path).constData(), S_IFCHR | 0666, makedev(1, 3));
         };
@@ -328,68 +315,61 @@ void TestCuePrune::wholeRuns_data()
         return;
     // In a chroot or container without /proc, rewrites still work, with a named temporary.
     // The sanitizers' runtime itself needs /proc to find leaks.
-    row("withoutProc", ab, { "DIR" }, 0, abListed, {}, { { "a.cue", prunedSheet } }, {},
-        { "ASAN_OPTIONS=detect_leaks=0" }, [] {
-            if (::unshare(CLONE_NEWNS) != 0
-                || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-                || ::mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
-                _exit(3);
-        });
-    row("noDeviceIsEverOpened", ab, { "DIR" }, 1,
-        listed({ "DIR/a.cue", modified, "DIR/b.cue", error })
-            + "2 fichiers : 1 modifié, 0 inchangé, 1 erreur\n",
-        "cueprune : DIR/b.cue : changé pendant le parcours\n",
-        { { "a.cue", prunedSheet }, { "b.cue.away", cleanSheet }, { "b.cue", {} },
-            { "device", "-" } },
-        devices, { "FAULTS=device", "SWAP_ENTRY=b.cue", "SWAP_MOVE=DIR/device" });
+    row("withoutProc",
+        { ab, { "DIR" }, 0, abListed, {}, { { "a.cue", prunedSheet } }, {},
+            { "ASAN_OPTIONS=detect_leaks=0" }, [] {
+                if (::unshare(CLONE_NEWNS) != 0
+                    || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+                    || ::mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
+                    _exit(3);
+            } });
+    row("noDeviceIsEverOpened",
+        { ab, { "DIR" }, 1,
+            listed({ "DIR/a.cue", modified, "DIR/b.cue", "==> Erreur !" })
+                + "2 fichiers : 1 modifié, 0 inchangé, 1 erreur\n",
+            "cueprune : DIR/b.cue : changé pendant le parcours\n",
+            { { "a.cue", prunedSheet }, { "b.cue.away", cleanSheet }, { "b.cue", {} },
+                { "device", "-" } },
+            devices, { "FAULTS=device", "SWAP_ENTRY=b.cue", "SWAP_MOVE=DIR/device" } });
 }
 
 // A whole run from the folder DIR: its exit status, its output and errors to the byte, and
 // the files it changed (every other file keeps its bytes, and no name comes or goes unsaid).
 void TestCuePrune::wholeRuns()
 {
-    QFETCH(FolderContents, contents);
-    QFETCH(QStringList, arguments);
-    QFETCH(int, exitCode);
-    QFETCH(QString, out);
-    QFETCH(QString, err);
-    QFETCH(FolderContents, after);
-    QFETCH(Setup, setup);
-    QFETCH(QStringList, environment);
-    QFETCH(ChildSetup, prepareChild);
+    QFETCH(WholeRun, run);
     QTemporaryDir dir;
     // Also what QTemporaryDir cannot remove: names that are not UTF-8.
     const auto removal = qScopeGuard([&] { QProcess::execute("rm", { "-rf", dir.path() }); });
-    QVERIFY(testsupport::fill(dir.path(), contents) && testsupport::setMode(dir.path(), 0755));
-    QVERIFY(!setup || setup(dir.path()));
-    QList<QByteArray> names = testsupport::namesIn(dir.path());
-    FolderContents expected = contents;
-    for (auto it = after.cbegin(); it != after.cend(); ++it) {
-        expected.insert(it.key(), it.value());
-        const QByteArray name = QFile::encodeName(it.key());
-        if (it.value() == "-")
-            names.removeOne(name);
-        else if (!it.key().contains('/') && !names.contains(name))
-            names.append(name);
+    QVERIFY(fill(dir.path(), run.contents) && setMode(dir.path(), 0755));
+    QVERIFY(!run.setup || run.setup(dir.path()));
+    QList<QByteArray> names = namesIn(dir.path());
+    for (const auto &[name, bytes] : run.after.asKeyValueRange()) {
+        const QByteArray encoded = QFile::encodeName(name);
+        if (bytes == "-")
+            names.removeOne(encoded);
+        else if (!name.contains('/') && !names.contains(encoded))
+            names.append(encoded);
     }
     std::sort(names.begin(), names.end());
+    run.contents.insert(run.after);
     QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
-    for (const QString &variable : environment) {
+    for (const QString &variable : std::as_const(run.environment)) {
         const QString value = variable.section('=', 1).replace("DIR", dir.path());
         if (variable.startsWith("FAULTS="))
-            variables = testsupport::withFaults(FAULT_INJECTION, value);
+            variables = withFaults(FAULT_INJECTION, value);
         else
             variables.insert(variable.section('=', 0, 0), value);
     }
 
-    QProcess run;
-    run.setWorkingDirectory(dir.path());
-    run.setProcessEnvironment(testsupport::withoutDisplay(variables));
-    if (prepareChild)
-        run.setChildProcessModifier(prepareChild);
-    run.start(CUEPRUNE, arguments.replaceInStrings("DIR", dir.path()));
-    QVERIFY(run.waitForFinished() && run.exitStatus() == QProcess::NormalExit);
-    QString shown = QString::fromUtf8(run.readAllStandardOutput());
+    QProcess child;
+    child.setWorkingDirectory(dir.path());
+    child.setProcessEnvironment(withoutDisplay(variables));
+    if (run.prepareChild)
+        child.setChildProcessModifier(run.prepareChild);
+    child.start(CUEPRUNE, run.arguments.replaceInStrings("DIR", dir.path()));
+    QVERIFY(child.waitForFinished() && child.exitStatus() == QProcess::NormalExit);
+    QString shown = QString::fromUtf8(child.readAllStandardOutput());
     // A name's bytes in JSON, shown as Latin-1 text where DIR can stand for the folder.
     static const QRegularExpression base64(R"re("path_base64":"([^"]*)")re");
     for (const auto &match : base64.globalMatch(QString(shown)))
@@ -399,19 +379,18 @@ void TestCuePrune::wholeRuns()
     // status they then set, are not the run's.
     static const QRegularExpression sanitizerLine(
         R"(^==\d+==.*\n)", QRegularExpression::MultilineOption);
-    const QString allErrors = QString::fromUtf8(run.readAllStandardError());
+    const QString allErrors = QString::fromUtf8(child.readAllStandardError());
     const QString errors = QString(allErrors).remove(sanitizerLine);
-    QCOMPARE(errors, err.replace("DIR", dir.path()));
-    QCOMPARE(shown, out.replace("DIR", dir.path()));
+    QCOMPARE(errors, run.err.replace("DIR", dir.path()));
+    QCOMPARE(shown, run.out.replace("DIR", dir.path()));
     if (errors == allErrors)
-        QCOMPARE(run.exitCode(), exitCode);
-    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
-        const QString path = dir.filePath(it.key());
-        QVERIFY2(it.key().endsWith('/')
-                || (it.value() == "-" ? !QFileInfo::exists(path) : readFile(path) == it.value()),
-            qPrintable(it.key()));
-    }
-    QCOMPARE(testsupport::namesIn(dir.path()), names);
+        QCOMPARE(child.exitCode(), run.exitCode);
+    for (const auto &[name, bytes] : run.contents.asKeyValueRange())
+        QVERIFY2(name.endsWith('/')
+                || (bytes == "-" ? !QFileInfo::exists(dir.filePath(name))
+                                 : readFile(dir.filePath(name)) == bytes),
+            qPrintable(name));
+    QCOMPARE(namesIn(dir.path()), names);
 }
 
 // Each run lasts more than the second after which progress shows, so they all start here,
@@ -465,7 +444,7 @@ void TestCuePrune::longRuns()
     const bool outOnTerminal = terminal.contains("out");
     const bool listedOnTerminal = terminal.contains(listing);
 
-    const QList<QByteArray> names = testsupport::namesIn(run.dir.filePath("sheets"));
+    const QList<QByteArray> names = namesIn(run.dir.filePath("sheets"));
     QCOMPARE(names.size(), 250);
     const auto rewritten = std::count_if(names.cbegin(), names.cend(), [&](const QByteArray &name) {
         return readFile(run.dir.filePath("sheets/" + name)) == prunedSheet;

@@ -1,16 +1,14 @@
 #include "cueprune/completions.h"
 #include "cueprune/help.h"
 #include "cueprune/options.h"
+#include "support/files.h"
 
-#include <QFile>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTest>
 
 #include <optional>
 
-using cueprune::OptionSpec;
-using cueprune::parseCommandLine;
 using cueprune::Request;
 using cueprune::UsageError;
 
@@ -38,19 +36,16 @@ QString described(const Request &request)
 }
 
 // arguments read, a first argument NAME=value being set in the environment meanwhile.
-std::variant<Request, UsageError> parsed(QStringList arguments)
+std::variant<Request, UsageError> parsed(QByteArrayList arguments)
 {
     std::optional<QByteArray> variable;
     if (!arguments.isEmpty() && arguments.constFirst().contains('=')
         && !arguments.constFirst().startsWith('-')) {
-        const QString assignment = arguments.takeFirst();
-        variable = assignment.section('=', 0, 0).toLatin1();
-        qputenv(*variable, assignment.section('=', 1).toLatin1());
+        const QByteArray assignment = arguments.takeFirst();
+        variable = assignment.left(assignment.indexOf('='));
+        qputenv(*variable, assignment.mid(variable->size() + 1));
     }
-    QList<QByteArray> bytes;
-    for (const QString &argument : arguments)
-        bytes.append(argument.toUtf8());
-    const auto request = parseCommandLine(bytes);
+    const auto request = cueprune::parseCommandLine(arguments);
     if (variable)
         qunsetenv(*variable);
     return request;
@@ -86,10 +81,10 @@ void TestOptions::initTestCase()
 
 void TestOptions::readsAsGetoptLong_data()
 {
-    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArrayList>("arguments");
     QTest::addColumn<QString>("read"); // the request in a few words, or the usage error
     const auto row = [](const char *name, const char *arguments, const QString &read) {
-        QTest::newRow(name) << QString(arguments).split(' ') << read;
+        QTest::newRow(name) << QByteArray(arguments).split(' ') << read;
     };
     const QString validBackups = "Les arguments valables sont :\n  - « none », « off »\n"
                                  "  - « numbered », « t »\n  - « existing », « nil »\n"
@@ -153,7 +148,7 @@ void TestOptions::readsAsGetoptLong_data()
 
 void TestOptions::readsAsGetoptLong()
 {
-    QFETCH(QStringList, arguments);
+    QFETCH(QByteArrayList, arguments);
     QFETCH(QString, read);
     const auto request = parsed(arguments);
     const auto *error = std::get_if<UsageError>(&request);
@@ -166,7 +161,7 @@ void TestOptions::helpManPageAndCompletionsAgree()
     QSet<QString> table;
     const QString fish = cueprune::fishCompletion();
     qsizetype shortNames = 0;
-    for (const OptionSpec &option : cueprune::optionTable()) {
+    for (const auto &option : cueprune::optionTable()) {
         for (const QString &name : option.dashedNames()) {
             table.insert(name);
             QVERIFY2(cueprune::bashCompletion().contains(name), qPrintable(name));
@@ -186,9 +181,8 @@ void TestOptions::helpManPageAndCompletionsAgree()
     for (const QString &line : cueprune::helpText().split('\n'))
         QVERIFY2(line.size() <= 80, qPrintable(line));
 
-    QFile manPage(MAN_PAGE);
-    QVERIFY(manPage.open(QIODevice::ReadOnly));
-    const QString options = QString::fromUtf8(manPage.readAll()).section(".SH OPTIONS", 1);
+    const QString options
+        = QString::fromUtf8(testsupport::readFile(QString(MAN_PAGE))).section(".SH OPTIONS", 1);
     const QRegularExpression manHeading(
         R"(^\.TP\n\.BR? ([^\n]*))", QRegularExpression::MultilineOption);
     QString headings;

@@ -4,13 +4,11 @@
 
 #include <cstdio>
 
-using namespace cueprune;
-
 int main(int argc, char *argv[])
 {
     if (argc != 2)
         return 2;
-    const CueOutcome outcome = processCueFile(QByteArray(argv[1]));
+    const auto outcome = cueprune::processCueFile(QByteArray(argv[1]));
     std::printf("%d %d\n", static_cast<int>(outcome.result),
         outcome.failure ? static_cast<int>(outcome.failure->reason) : -1);
     return 0;

@@ -9,7 +9,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <QtEndian>
 
 #include <sys/resource.h>
@@ -21,11 +20,7 @@
 
 using namespace cueprune;
 
-using testsupport::pregapSheet;
-using testsupport::prunedSheet;
-using testsupport::readFile;
-using testsupport::setMode;
-using testsupport::writeFile;
+using namespace testsupport;
 
 namespace {
 
@@ -46,25 +41,6 @@ Verdict failedFor(Reason reason)
 {
     return verdictOf(CueOutcome::failedWith({ reason, 0 }));
 }
-
-} // namespace
-
-class TestProcessCueFile : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void ownerModeAndAttributes_data();
-    void ownerModeAndAttributes();
-    void refusedPaths_data();
-    void refusedPaths();
-    void otherNamesOfASheet();
-    void largestSheetInBoundedMemory();
-    void warningInSeconds_data();
-    void warningInSeconds();
-};
-
-namespace {
 
 // Owner, group, mode bits, extended attributes and ACLs, as one comparable text.
 QByteArray fileSystemFacts(const QString &path)
@@ -114,6 +90,21 @@ bool setAttribute(const QString &path, const char *name, const QByteArray &value
 enum AclTag : quint16 { UserObj = 1, User = 2, GroupObj = 4, Mask = 0x10, Other = 0x20 };
 
 } // namespace
+
+class TestProcessCueFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void ownerModeAndAttributes_data();
+    void ownerModeAndAttributes();
+    void refusedPaths_data();
+    void refusedPaths();
+    void otherNamesOfASheet();
+    void largestSheetInBoundedMemory();
+    void warningInSeconds_data();
+    void warningInSeconds();
+};
 
 void TestProcessCueFile::ownerModeAndAttributes_data()
 {
@@ -166,7 +157,7 @@ void TestProcessCueFile::ownerModeAndAttributes()
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QString sheet = dir.filePath("album.cue");
     QVERIFY(writeFile(sheet, pregapSheet));
-    QVERIFY(owner == 0 ? testsupport::giveToUnprivileged(sheet)
+    QVERIFY(owner == 0 ? giveToUnprivileged(sheet)
                        : ::chown(QFile::encodeName(sheet).constData(), owner, 5678) == 0);
     if (!attribute.isEmpty() && !setAttribute(sheet, attribute.constData(), value))
         QSKIP("the temporary folder's file system holds no such attribute");
@@ -184,7 +175,7 @@ void TestProcessCueFile::ownerModeAndAttributes()
 
     QCOMPARE(readFile(sheet), expected == pruned ? prunedSheet : pregapSheet);
     QCOMPARE(fileSystemFacts(sheet), before);
-    QCOMPARE(testsupport::namesIn(dir.path()), QList<QByteArray> { "album.cue" });
+    QCOMPARE(namesIn(dir.path()), QList<QByteArray> { "album.cue" });
 }
 
 void TestProcessCueFile::refusedPaths_data()
@@ -213,7 +204,6 @@ void TestProcessCueFile::refusedPaths()
     QFile tooLarge(dir.filePath("too-large.cue"));
     QVERIFY(tooLarge.open(QIODevice::WriteOnly) && tooLarge.write(pregapSheet) > 0
         && tooLarge.resize(maxSheetSize + 1));
-    tooLarge.close();
     const QStringList before = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden);
 
     bool observed = false;
