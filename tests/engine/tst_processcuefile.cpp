@@ -169,7 +169,7 @@ void TestProcessCueFile::ownerModeAndAttributes()
         QSKIP("the temporary folder's file system holds no ACLs");
     const QByteArray before = fileSystemFacts(sheet);
     {
-        const auto acting = testsupport::actingUnprivileged(unprivileged);
+        const auto acting = actingUnprivileged(unprivileged);
         QCOMPARE(verdictOf(processCueFile(sheet)), expected);
     }
 
