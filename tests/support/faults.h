@@ -57,15 +57,16 @@ inline bool limitFileSize(rlim_t bytes)
     return setrlimit(RLIMIT_FSIZE, &limited) == 0;
 }
 
-// limitFileSize until the returned guard goes.
+// limitFileSize until the returned guard goes, which puts back the limit and the signal's handler.
 [[nodiscard]] inline auto fileSizeLimit(rlim_t bytes)
 {
     rlimit saved {};
     getrlimit(RLIMIT_FSIZE, &saved);
+    const sighandler_t savedHandler = signal(SIGXFSZ, SIG_IGN);
     limitFileSize(bytes);
-    return qScopeGuard([saved] {
+    return qScopeGuard([saved, savedHandler] {
         setrlimit(RLIMIT_FSIZE, &saved);
-        signal(SIGXFSZ, SIG_DFL);
+        signal(SIGXFSZ, savedHandler);
     });
 }
 
